@@ -1,0 +1,47 @@
+// Reads the center document that the server page sends for one employee.
+// Nodes are found by position only: root[0][0][0] and root[0][0][1] are the
+// two counts, root[1] and root[2] the unassigned and the assigned centers,
+// and in every record child 0 is the ID and child 1 the name. Comments,
+// processing instructions, CDATA and non-blank text count as nodes;
+// whitespace-only text between elements does not.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+namespace VelmoraInternal {
+
+struct CenterRecord
+{
+    QString id;
+    QString name;
+};
+
+struct CenterDocument
+{
+    qint16 nonSelectedCount = 0;
+    qint16 selectedCount = 0;
+    std::vector<CenterRecord> nonSelected;
+    std::vector<CenterRecord> selected;
+};
+
+class CenterDocumentReader
+{
+public:
+    // The largest answer that is read at all; anything larger fails at once.
+    static constexpr qsizetype MaxDocumentBytes = 64 * 1024 * 1024;
+    // Signed 16-bit record counter: more records than this fail the load.
+    static constexpr int MaxRecords = 32767;
+
+    // Reads and checks the whole document. Returns true and fills *document,
+    // or returns false and sets *error to a reason an operator understands
+    // (not XML with line and column, which node is missing, which count is
+    // out of range, which record is malformed). A document that declares
+    // ISO-8859-1 or windows-1252 is converted first; anything else must be
+    // valid UTF-8.
+    static bool read(const QByteArray &body, CenterDocument *document, QString *error);
+};
+
+} // namespace VelmoraInternal

@@ -78,7 +78,7 @@ HttpResult HttpTransfer::run(const QString &url, const QByteArray *body, const Q
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     result.status = status.isValid() ? status.toInt() : 0;
     result.contentType = reply->header(QNetworkRequest::ContentTypeHeader).toByteArray();
-    if (!tooLarge)
+    if (!tooLarge && reply->isOpen())
         result.body = reply->readAll();
 
     if (tooLarge) {

@@ -235,9 +235,10 @@ void CenterListView::mouseDoubleClickEvent(QMouseEvent *event)
         QTreeView::mouseDoubleClickEvent(event);
         return;
     }
-    // The press of the double-click goes through as a press so that the item
-    // under the pointer is the current one, then the list reports it.
-    QTreeView::mousePressEvent(event);
+    // The first click made the item current and selected it; a second press
+    // must not toggle it again (Ctrl), only make sure it is the current one.
+    if (index.row() != currentRow())
+        setCurrentRow(index.row());
     Q_EMIT listDoubleClicked();
 }
 

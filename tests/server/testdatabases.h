@@ -1,0 +1,43 @@
+// The databases a server suite runs on: SQLite in a temporary directory
+// always, and PostgreSQL when VELMORA_TEST_PG holds a URL (on CI it must).
+// Every test gets a database of its own: a new file, or a new schema that is
+// dropped again afterwards.
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+class TestDatabases
+{
+public:
+    // "sqlite" and "postgresql".
+    static QStringList backends();
+
+    // Adds a QString column "backend" and one row per backend, named prefix
+    // plus the backend, for suites whose other columns are the same on both.
+    static void addBackendColumn();
+    static void addBackendRow(const QString &backend, const QString &name);
+
+    // Call at the start of a test function for the backend of the row: skips
+    // PostgreSQL without VELMORA_TEST_PG, or fails when CI=true.
+    // Returns false when the test must return (after QSKIP/QFAIL).
+    static bool require(const QString &backend);
+
+    explicit TestDatabases();
+    ~TestDatabases();
+
+    // A fresh, empty database address of the backend. appName is given to
+    // PostgreSQL as application_name, so that a test can find its sessions.
+    QString create(const QString &backend, const QString &appName = QString());
+
+    // A plain connection to address for direct checks (schema of the address
+    // selected), opened on the calling thread.
+    static QSqlDatabase connect(const QString &address, const QString &connectionName);
+
+private:
+    QTemporaryDir m_dir;
+    QStringList m_schemas;
+    int m_counter = 0;
+};

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what is missing, starts PostgreSQL for the database suites, builds
+# Velmora and runs the whole test suite offscreen.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+export QT_QPA_PLATFORM=offscreen
+bash scripts/deps.sh
+VELMORA_TEST_PG=$(bash .ci/postgres.sh)
+export VELMORA_TEST_PG
+jobs=$(nproc)
+
+cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build-test -j"$jobs"
+(cd build-test && ctest --output-on-failure -j"$jobs")

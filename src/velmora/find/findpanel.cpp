@@ -3,6 +3,7 @@
 
 #include "shell/velmora_p.h"
 
+#include "find/centersearch.h"
 #include "platform/messagebox.h"
 
 #include <QLineEdit>
@@ -58,21 +59,8 @@ void Velmora::Private::cmdFind_Click()
     cmdAdd->setEnabled(false);
 
     CenterListView *list = optList[0]->isChecked() ? lstCenters : lstSelectedCenters;
-    int hit = -1;
-    if (optFind[0]->isChecked()) {
-        // A piece of the name, in display order, with Unicode case folding.
-        const QString text = txtVendorName->text();
-        const int n = list->count();
-        for (int row = 0; row < n; ++row) {
-            const QString &name = list->item(row).name;
-            if (!name.isEmpty() && name.contains(text, Qt::CaseInsensitive)) {
-                hit = row;
-                break;
-            }
-        }
-    } else {
-        hit = list->centers()->findId(txtVendorID->text(), Qt::CaseInsensitive);
-    }
+    const int hit = optFind[0]->isChecked() ? findByName(*list->centers(), txtVendorName->text())
+                                            : findById(*list->centers(), txtVendorID->text());
 
     if (hit < 0) {
         showMessage(q, QStringLiteral("Not found"), QMessageBox::Information);

@@ -25,6 +25,15 @@ struct CenterDocument
     qint16 selectedCount = 0;
     std::vector<CenterRecord> nonSelected;
     std::vector<CenterRecord> selected;
+
+    // How far reading got. A failed read leaves in place what it read before
+    // the failure, in the order a load fills the lists: the counts once both
+    // are valid, then the records of each list up to the bad one. A failure
+    // for exceeding MaxRecords comes right after the record that crossed the
+    // limit, which is kept.
+    bool countsRead = false;
+    bool nonSelectedComplete = false;
+    bool selectedComplete = false;
 };
 
 class CenterDocumentReader
@@ -40,7 +49,11 @@ public:
     // (not XML with line and column, which node is missing, which count is
     // out of range, which record is malformed). A document that declares
     // ISO-8859-1 or windows-1252 is converted first; anything else must be
-    // valid UTF-8.
+    // valid UTF-8 (UTF-16 with a byte order mark is accepted too).
+    // Counts may have blanks around them and a sign; IDs must be plain
+    // decimal whole numbers (see isDecimalWholeNumber). Only the five
+    // predefined entities and character references are read: any other
+    // entity reference, even one the document declares, fails the read.
     static bool read(const QByteArray &body, CenterDocument *document, QString *error);
 };
 

@@ -1,0 +1,23 @@
+#include "centersearch.h"
+
+#include "platform/centerlistmodel.h"
+
+namespace VelmoraInternal {
+
+int findByName(const CenterListModel &list, QStringView text)
+{
+    const int n = list.count();
+    for (int row = 0; row < n; ++row) {
+        const QString &name = list.at(row).name;
+        if (!name.isEmpty() && QStringView(name).contains(text, Qt::CaseInsensitive))
+            return row;
+    }
+    return -1;
+}
+
+int findById(const CenterListModel &list, QStringView text)
+{
+    return list.findId(text, Qt::CaseInsensitive);
+}
+
+} // namespace VelmoraInternal

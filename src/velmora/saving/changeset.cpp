@@ -1,0 +1,103 @@
+#include "saving/changeset.h"
+
+#include "lists/centerkey.h"
+#include "saving/urlencoder.h"
+
+namespace VelmoraInternal {
+
+namespace {
+
+constexpr QStringView InsertHead =
+    u"INSERT INTO CenterEmployeeCrossReference (EmployeeID,CenterID,RecordLastUpdated) VALUES (";
+constexpr QStringView InsertTail = u",GETDATE() ) ";
+constexpr QStringView DeleteHead = u"DELETE FROM CenterEmployeeCrossReference WHERE EmployeeID=";
+constexpr QStringView DeleteIn = u" AND CenterID IN(";
+
+constexpr QByteArrayView FieldName = "SQL=";
+constexpr char FieldEnd = '&';
+
+} // namespace
+
+QString ChangeSet::insertStatement(qint32 employeeId, QStringView centerId)
+{
+    const QString employee = QString::number(employeeId);
+    QString sql;
+    sql.reserve(InsertHead.size() + employee.size() + 1 + centerId.size() + InsertTail.size());
+    sql.append(InsertHead).append(employee).append(u',').append(centerId).append(InsertTail);
+    return sql;
+}
+
+QString ChangeSet::deleteStatement(qint32 employeeId, const QStringList &ids)
+{
+    const QString employee = QString::number(employeeId);
+    qsizetype size = DeleteHead.size() + employee.size() + DeleteIn.size() + 1;
+    for (const QString &id : ids)
+        size += id.size() + 1;
+
+    QString sql;
+    sql.reserve(size);
+    sql.append(DeleteHead).append(employee).append(DeleteIn);
+    for (qsizetype i = 0; i < ids.size(); ++i) {
+        if (i > 0)
+            sql.append(u',');
+        sql.append(ids.at(i));
+    }
+    sql.append(u')');
+    return sql;
+}
+
+bool ChangeSet::buildStatements(qint32 employeeId,
+                                int selectedCount, const ItemAt &selectedAt,
+                                int nonSelectedCount, const ItemAt &nonSelectedAt,
+                                QStringList *statements)
+{
+    statements->clear();
+
+    QStringList inserts;
+    for (int i = 0; i < selectedCount; ++i) {
+        const auto [id, key] = selectedAt(i);
+        if (isNumericKey(key))
+            continue;
+        // Checked before adding, so an oversized change set never builds
+        // more than the limit.
+        if (inserts.size() >= MaxStatements)
+            return false;
+        inserts.append(insertStatement(employeeId, id));
+    }
+
+    QStringList deleteIds;
+    for (int i = 0; i < nonSelectedCount; ++i) {
+        const auto [id, key] = nonSelectedAt(i);
+        if (!isNumericKey(key))
+            deleteIds.append(id);
+    }
+    if (!deleteIds.isEmpty()) {
+        if (inserts.size() >= MaxStatements)
+            return false;
+        inserts.append(deleteStatement(employeeId, deleteIds));
+    }
+
+    *statements = std::move(inserts);
+    return true;
+}
+
+QByteArray ChangeSet::formBody(const QStringList &statements)
+{
+    // An encoded unit takes at most three bytes (plus one byte of slack for
+    // the encoder); one reservation up front keeps the body to a single
+    // allocation.
+    qsizetype bound = 1;
+    for (const QString &sql : statements)
+        bound += FieldName.size() + 3 * sql.size() + 1;
+
+    QByteArray body;
+    body.reserve(bound);
+    for (const QString &sql : statements) {
+        body.append(FieldName);
+        appendUrlEncoded(body, sql);
+        body.append(FieldEnd);
+    }
+    return body;
+}
+
+} // namespace VelmoraInternal

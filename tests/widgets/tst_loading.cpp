@@ -45,6 +45,8 @@ private Q_SLOTS:
     void failedLoadLeavesEmptyListsAndAReason_data();
     void failedLoadLeavesEmptyListsAndAReason();
     void nextGoodLoadClearsTheReason();
+    void hostileDocumentsFailWithAReason_data();
+    void hostileDocumentsFailWithAReason();
 
 private:
     void loadGood(Velmora &control);
@@ -294,6 +296,46 @@ void TestLoading::nextGoodLoadClearsTheReason()
     QVERIFY(!lstCenters(control)->placeholderText().isEmpty());
     loadGood(control);
     QVERIFY(lstCenters(control)->placeholderText().isEmpty());
+}
+
+void TestLoading::hostileDocumentsFailWithAReason_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("reasonPart");
+
+    QByteArray laughs = "<?xml version=\"1.0\"?>\n<!DOCTYPE r [\n<!ENTITY lol \"lol\">\n";
+    for (int i = 1; i <= 9; ++i) {
+        QByteArray entity = "<!ENTITY lol" + QByteArray::number(i) + " \"";
+        for (int j = 0; j < 10; ++j)
+            entity += "&lol" + (i > 1 ? QByteArray::number(i - 1) : QByteArray()) + ";";
+        laughs += entity + "\">\n";
+    }
+    laughs += "]>\n<r><c><n><a>1</a><b>0</b></n></c><u><x><i>1</i><m>&lol9;</m></x></u><s/></r>";
+    QTest::newRow("billion laughs") << laughs << "entity";
+
+    const int depth = 200000;
+    QByteArray deep = "<r><c><n><a>0</a><b>0</b></n></c><u>";
+    deep += QByteArray("<d>").repeated(depth) + QByteArray("</d>").repeated(depth);
+    deep += "</u><s/></r>";
+    QTest::newRow("deeply nested") << deep << "record";
+
+    QTest::newRow("invalid UTF-8")
+        << QByteArray("<r><c><n><a>1</a><b>0</b></n></c><u><x><i>1</i><m>Caf\xC3\x28</m></x></u><s/></r>") << "UTF-8";
+    QTest::newRow("answer over the size limit") << QByteArray(100 * 1024 * 1024, ' ') << "larger than";
+}
+
+void TestLoading::hostileDocumentsFailWithAReason()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QString, reasonPart);
+    Velmora c;
+    m_server->setResponse(QStringLiteral("/Velmora.asp"), FixtureServer::Response::xml(body));
+    QSignalSpy failed(&c, &Velmora::loadFailed);
+    c.setServerName(m_server->baseUrl());
+    QCOMPARE(failed.count(), 1);
+    const QString reason = failed.first().first().toString();
+    QVERIFY2(reason.contains(reasonPart, Qt::CaseInsensitive), qPrintable(reason));
+    QCOMPARE(lstCenters(c)->count(), 0);
 }
 
 QTEST_MAIN(TestLoading)

@@ -122,8 +122,11 @@ FixtureServer::Response FixtureServer::Response::chunked(const QByteArray &body,
 
 FixtureServer::Response FixtureServer::Response::redirect(const QByteArray &location, int status)
 {
-    Response r = text("Moved", status);
+    Response r = text(QByteArray(), status);
     r.mode = Mode::Redirect;
+    // Hang up after a redirect: on a kept-alive connection Qt's client was
+    // seen to send the redirected request a second time under load.
+    r.closeAfter = true;
     r.location = location;
     return r;
 }

@@ -53,6 +53,8 @@ public:
         static Response text(const QByteArray &body, int status = 200);
         static Response xml(const QByteArray &body, int status = 200);
         static Response chunked(const QByteArray &body, int chunkSize, const QByteArray &contentType = "text/plain");
+        // Empty body, and closeAfter set: Qt's client may send the first
+        // request again when a redirect arrives on a kept-alive connection.
         static Response redirect(const QByteArray &location, int status = 302);
         static Response withMode(Mode mode);
     };

@@ -14,11 +14,14 @@ namespace VelmoraInternal {
 bool isDecimalWholeNumber(QStringView text);
 
 // The ID written with at least six digits, zero-padded on the left
-// ("7" -> "000007", "1234567" -> "1234567", "-7" -> "-000007").
-// id must pass isDecimalWholeNumber().
+// ("7" -> "000007", "1234567" -> "1234567", "-7" -> "-000007"). The ID is
+// read as a number, so its own leading zeros do not count ("0042" ->
+// "000042", "-0" -> "000000"). id should pass isDecimalWholeNumber(); any
+// other text is returned unchanged.
 QString formatKey(QStringView id);
 
-// True when the key reads as a number as a whole: an unmarked key.
+// True when the key reads as a number as a whole: an unmarked key, i.e. an
+// optional '-' and one or more ASCII digits. "000042N" and "000042D" are not.
 bool isNumericKey(QStringView key);
 
 // The key a moved center gets in its new list: built afresh from the ID, with

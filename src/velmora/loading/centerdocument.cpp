@@ -5,18 +5,20 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <array>
 #include <limits>
 #include <optional>
-#include <vector>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace VelmoraInternal {
 
 namespace {
 
-// Thrown inside the reader only; read() turns it into its false result.
+// Thrown inside the reader only, so that every check can stop the read in
+// one line; read() turns it into its false result.
 struct ReadFailure
 {
     QString reason;

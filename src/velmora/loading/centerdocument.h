@@ -45,9 +45,10 @@ public:
     static constexpr int MaxRecords = 32767;
 
     // Reads and checks the whole document. Returns true and fills *document,
-    // or returns false and sets *error to a reason an operator understands
-    // (not XML with line and column, which node is missing, which count is
-    // out of range, which record is malformed). A document that declares
+    // or returns false and sets *error (may be null) to a reason an operator
+    // understands (not XML with line and column, which node is missing,
+    // which count is out of range, which record is malformed; records are
+    // numbered from 1 within their list). A document that declares
     // ISO-8859-1 or windows-1252 is converted first; anything else must be
     // valid UTF-8 (UTF-16 with a byte order mark is accepted too).
     // Counts may have blanks around them and a sign; IDs must be plain

@@ -26,6 +26,7 @@ private Q_SLOTS:
     void removeMenuIsAPopUpOnly();
     void sizeHintIsTheDesignSize();
     void extraRoomGoesToTheLists();
+    void captionsAreNeverClipped();
     void employeeIdAcceptsOnlySigned32BitNumbers_data();
     void employeeIdAcceptsOnlySigned32BitNumbers();
     void timeoutPropertyDefaultsToThirtySeconds();
@@ -152,10 +153,28 @@ void TestShell::extraRoomGoesToTheLists()
     QCOMPARE(lstCenters(control)->geometry(), QRect(7, 24, 365, 285));
     QCOMPARE(lstSelected(control)->geometry(), QRect(411, 24, 365, 285));
     QCOMPARE(button(control, "cmdAdd")->geometry().topLeft(), QPoint(371, 64));
-    QCOMPARE(button(control, "cmdCommit")->geometry().topLeft(), QPoint(463 + 200, 245 + 100));
+    QCOMPARE(button(control, "cmdCommit")->geometry().topRight(), QPoint(463 + 112 - 1 + 200, 245 + 100));
     QCOMPARE(child<QGroupBox>(control, "fraFind")->geometry().topLeft(), QPoint(8, 208 + 100));
     // Column widths were set once at start-up and stay.
     QCOMPARE(lstCenters(control)->header()->sectionSize(0), 53);
+}
+
+void TestShell::captionsAreNeverClipped()
+{
+    Velmora control;
+    QFont wide = control.font();
+    wide.setPointSizeF(8.0);
+    wide.setLetterSpacing(QFont::PercentageSpacing, 130);
+    control.setFont(wide);
+    control.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&control));
+    control.resize(control.sizeHint());
+    for (const char *name : {"optList0", "optList1", "optFind0", "lblAllVendors"}) {
+        QWidget *w = control.findChild<QWidget *>(QLatin1String(name));
+        QVERIFY2(w->width() >= w->sizeHint().width() || w->geometry().right() >= w->parentWidget()->width() - 5, name);
+    }
+    QPushButton *commit = button(control, "cmdCommit");
+    QVERIFY(commit->width() >= commit->fontMetrics().horizontalAdvance(commit->text()));
 }
 
 void TestShell::employeeIdAcceptsOnlySigned32BitNumbers_data()

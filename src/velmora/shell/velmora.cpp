@@ -5,6 +5,7 @@
 
 #include <velmora/identity.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QButtonGroup>
 #include <QGroupBox>
@@ -41,6 +42,13 @@ Velmora::Private::Private(Velmora *control)
 void Velmora::Private::setupUi()
 {
     q->setWindowTitle(QString::fromLatin1(VelmoraIdentity::Title));
+    // The layout is a fixed design at 15 twips per pixel, drawn for an
+    // 8-point face; a larger default font would clip the captions.
+    QFont font = q->font();
+    if (font.pointSizeF() > 8.0) {
+        font.setPointSizeF(8.0);
+        q->setFont(font);
+    }
 
     // Children are created in the design's order, which is also the tab order
     // of the layout.
@@ -163,11 +171,34 @@ void Velmora::Private::setSearchBoxActive(QLineEdit *box, bool active)
 void Velmora::Private::applyLayout(const QSize &size)
 {
     const QSize controlSize = size.expandedTo(Layout::designSize());
-    for (QWidget *child : q->findChildren<QWidget *>()) {
+    const QList<QWidget *> children = q->findChildren<QWidget *>();
+    for (QWidget *child : children) {
         const Layout::DesignRect rect = Layout::designRect(child->objectName());
         if (rect.width == 0)
             continue;
         child->setGeometry(Layout::geometryFor(child->objectName(), controlSize));
+    }
+    // Captions keep the design's places, but a face wider than the one the
+    // design was drawn for must not clip them: a caption that needs more
+    // room takes it, towards the free side and never past its container.
+    for (QWidget *child : children) {
+        if (!qobject_cast<QAbstractButton *>(child) && !qobject_cast<QLabel *>(child))
+            continue;
+        if (Layout::designRect(child->objectName()).width == 0 || !child->parentWidget())
+            continue;
+        QRect geometry = child->geometry();
+        // Buttons are measured by their text alone: the style's minimum
+        // button width would widen even ">".
+        auto *push = qobject_cast<QPushButton *>(child);
+        const int needed = push ? push->fontMetrics().horizontalAdvance(push->text()) + 12 : child->sizeHint().width();
+        if (needed <= geometry.width())
+            continue;
+        const int room = child->parentWidget()->width() - 4;
+        if (child == cmdCommit)
+            geometry.setLeft(std::max(4, geometry.right() + 1 - needed));
+        else
+            geometry.setWidth(std::min(needed, room - geometry.left()));
+        child->setGeometry(geometry);
     }
 }
 
@@ -253,6 +284,14 @@ void Velmora::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
     d->applyLayout(event->size());
+}
+
+void Velmora::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    // Captions may need other widths in another face or style.
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        d->applyLayout(size());
 }
 
 QSize Velmora::sizeHint() const

@@ -52,6 +52,7 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 Q_SIGNALS:
     // A load did not complete; reason is meant for the operator.

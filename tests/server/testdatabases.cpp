@@ -7,6 +7,8 @@
 #include <QUrl>
 #include <QUrlQuery>
 
+#include <atomic>
+
 namespace {
 
 QString postgresBase()
@@ -74,12 +76,14 @@ TestDatabases::~TestDatabases()
 
 QString TestDatabases::create(const QString &backend, const QString &appName)
 {
-    ++m_counter;
+    // Process-wide, so that two sets of databases never share a name.
+    static std::atomic<int> counter{0};
+    const int number = ++counter;
     if (backend == u"sqlite")
-        return m_dir.filePath(QStringLiteral("db%1.sqlite").arg(m_counter));
+        return m_dir.filePath(QStringLiteral("db%1.sqlite").arg(number));
     const QString schema = QStringLiteral("t%1_%2_%3")
                                .arg(QCoreApplication::applicationPid())
-                               .arg(m_counter)
+                               .arg(number)
                                .arg(QCoreApplication::applicationName().left(20).replace(u'-', u'_'));
     m_schemas << schema;
     QList<std::pair<QString, QString>> items{{QStringLiteral("schema"), schema}};

@@ -39,5 +39,4 @@ public:
 private:
     QTemporaryDir m_dir;
     QStringList m_schemas;
-    int m_counter = 0;
 };

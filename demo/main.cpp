@@ -1,0 +1,148 @@
+// velmora-demo: hosts the Velmora control against the embedded server on a
+// sample database, or against a server of the user's choice.
+
+#include "demowindow.h"
+
+#include <centerstore.h>
+#include <httpserver.h>
+
+#include <velmora/velmora.h>
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QStandardPaths>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+
+using namespace VelmoraServerCore;
+
+namespace {
+
+// True when no window system can be reached and the user chose no platform.
+bool withoutDisplay()
+{
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        return false;
+    return qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+void say(const QString &message)
+{
+    std::fprintf(stderr, "velmora-demo: %s\n", qPrintable(message));
+}
+
+// The sample database in the user's data directory, created and seeded on
+// first start.
+bool prepareSampleDatabase(QString *path)
+{
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (dir.isEmpty() || !QDir().mkpath(dir)) {
+        say(QStringLiteral("cannot create the data directory %1").arg(dir));
+        return false;
+    }
+    *path = QDir(dir).filePath(QStringLiteral("sample.sqlite"));
+    CenterStore store({*path, 5000});
+    CenterStore::Error error;
+    int centers = 0;
+    if (!store.ensureSchema(&error) || !store.centerCount(&centers, &error)) {
+        say(error.message);
+        return false;
+    }
+    if (centers == 0) {
+        if (!store.seedSample(&error)) {
+            say(error.message);
+            return false;
+        }
+        say(QStringLiteral("created the sample database %1").arg(*path));
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Decided before QApplication exists: the platform is chosen then.
+    const bool headless = withoutDisplay();
+    if (headless)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Velmora"));
+    QApplication::setApplicationName(QStringLiteral("velmora-demo"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Hosts the Velmora Cross Reference control. Without --server it starts the embedded server on "
+        "127.0.0.1 with a sample database in the user's data directory and loads employee 1."));
+    parser.addHelpOption();
+    const QCommandLineOption server(QStringLiteral("server"),
+                                    QStringLiteral("Use this server (e.g. http://127.0.0.1:8080) instead of the "
+                                                   "embedded one."),
+                                    QStringLiteral("url"));
+    const QCommandLineOption employee(QStringLiteral("employee"), QStringLiteral("Employee to load (default 1)."),
+                                      QStringLiteral("number"), QStringLiteral("1"));
+    const QCommandLineOption screenshot(QStringLiteral("screenshot"),
+                                        QStringLiteral("Load, render the control to this PNG file and exit."),
+                                        QStringLiteral("file"));
+    parser.addOptions({server, employee, screenshot});
+    parser.process(app);
+
+    QString screenshotFile = parser.value(screenshot);
+    if (headless) {
+        if (screenshotFile.isEmpty())
+            screenshotFile = QStringLiteral("velmora-demo.png");
+        say(QStringLiteral("no display found (neither DISPLAY nor WAYLAND_DISPLAY is set); rendering offscreen "
+                           "to %1 instead of opening a window")
+                .arg(screenshotFile));
+    }
+
+    std::unique_ptr<VelmoraServer> embedded;
+    QString serverUrl = parser.value(server);
+    if (serverUrl.isEmpty()) {
+        VelmoraServer::Options options;
+        options.host = QStringLiteral("127.0.0.1");
+        options.port = 0;
+        options.threads = 2;
+        if (!prepareSampleDatabase(&options.database))
+            return 1;
+        embedded = std::make_unique<VelmoraServer>(options);
+        QString error;
+        if (!embedded->start(&error)) {
+            say(error);
+            return 1;
+        }
+        serverUrl = QStringLiteral("http://127.0.0.1:%1").arg(embedded->port());
+        say(QStringLiteral("embedded server on %1 with %2").arg(serverUrl, options.database));
+    }
+
+    DemoWindow window;
+    window.setEmployee(parser.value(employee));
+    window.setServer(serverUrl);
+    window.resize(window.sizeHint().expandedTo(QSize(900, 560)));
+    window.show();
+
+    if (screenshotFile.isEmpty()) {
+        QTimer::singleShot(0, &window, [&window] { window.load(); });
+        return app.exec();
+    }
+
+    int status = 0;
+    QTimer::singleShot(0, &window, [&] {
+        if (!window.load())
+            say(QStringLiteral("the load failed: %1").arg(window.lastFailure()));
+        QApplication::processEvents();
+        if (window.control()->grab().save(screenshotFile, "PNG")) {
+            say(QStringLiteral("screenshot written to %1").arg(screenshotFile));
+        } else {
+            say(QStringLiteral("cannot write %1").arg(screenshotFile));
+            status = 1;
+        }
+        QApplication::quit();
+    });
+    app.exec();
+    return status;
+}

@@ -1,0 +1,596 @@
+#include "centerstore.h"
+
+#include "sampledata.h"
+
+#include <QDateTime>
+#include <QRegularExpression>
+#include <QSet>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+#include <QUrlQuery>
+#include <QVariant>
+
+#include <atomic>
+#include <optional>
+
+namespace VelmoraServerCore {
+
+namespace {
+
+// Identifiers are quoted everywhere so that PostgreSQL keeps their case and
+// both databases show the same names.
+constexpr auto CreateCenterTable = R"(CREATE TABLE IF NOT EXISTS "Center" (
+    "ID" INTEGER NOT NULL PRIMARY KEY CHECK ("ID" > 0),
+    "Name" VARCHAR(200) NOT NULL CHECK ("Name" <> ''),
+    "Active" BOOLEAN NOT NULL DEFAULT TRUE))";
+
+constexpr auto CreateCrossReferenceTable = R"(CREATE TABLE IF NOT EXISTS "CenterEmployeeCrossReference" (
+    "EmployeeID" INTEGER NOT NULL,
+    "CenterID" INTEGER NOT NULL REFERENCES "Center" ("ID"),
+    "RecordLastUpdated" TIMESTAMP NOT NULL,
+    PRIMARY KEY ("EmployeeID", "CenterID")))";
+
+constexpr auto CreateCenterIndex = R"(CREATE INDEX IF NOT EXISTS "CenterEmployeeCrossReference_CenterID"
+    ON "CenterEmployeeCrossReference" ("CenterID"))";
+
+constexpr auto SelectDocument = R"(SELECT c."ID", c."Name", x."CenterID" IS NOT NULL
+    FROM "Center" c LEFT JOIN "CenterEmployeeCrossReference" x
+      ON x."CenterID" = c."ID" AND x."EmployeeID" = ?
+    WHERE c."Active" ORDER BY c."ID")";
+
+constexpr auto InsertAssignment = R"(INSERT INTO "CenterEmployeeCrossReference"
+    ("EmployeeID", "CenterID", "RecordLastUpdated") VALUES (?, ?, ?)
+    ON CONFLICT ("EmployeeID", "CenterID") DO NOTHING)";
+
+constexpr auto DeleteAssignment = R"(DELETE FROM "CenterEmployeeCrossReference"
+    WHERE "EmployeeID" = ? AND "CenterID" = ?)";
+
+constexpr auto UpsertCenter = R"(INSERT INTO "Center" ("ID", "Name", "Active") VALUES (?, ?, ?)
+    ON CONFLICT ("ID") DO UPDATE SET "Name" = excluded."Name", "Active" = excluded."Active")";
+
+// Active centers are checked in batches of this many IDs with one prepared
+// statement (short batches are padded by repeating an ID), so a large commit
+// costs a few queries rather than one per insert.
+constexpr int ActiveCheckBatch = 256;
+
+QString activeCheckSql()
+{
+    QString placeholders;
+    for (int i = 0; i < ActiveCheckBatch; ++i)
+        placeholders += (i ? QStringLiteral(",?") : QStringLiteral("?"));
+    return QStringLiteral(R"(SELECT "ID" FROM "Center" WHERE "Active" AND "ID" IN ()") + placeholders + u')';
+}
+
+std::atomic<quint64> connectionCounter{0};
+
+struct PostgresAddress
+{
+    QString host;
+    int port = -1;
+    QString user;
+    QString password;
+    QString database;
+    QString schema;
+    QString options;
+};
+
+bool parsePostgresAddress(const QString &address, PostgresAddress *out, QString *error)
+{
+    const QUrl url(address, QUrl::StrictMode);
+    if (!url.isValid()) {
+        *error = QStringLiteral("not a valid PostgreSQL URL: %1").arg(url.errorString());
+        return false;
+    }
+    out->host = url.host();
+    out->port = url.port(-1);
+    out->user = url.userName(QUrl::FullyDecoded);
+    out->password = url.password(QUrl::FullyDecoded);
+    out->database = url.path(QUrl::FullyDecoded).mid(1);
+    if (out->database.isEmpty() || out->database.contains(u'/')) {
+        *error = QStringLiteral("the PostgreSQL URL names no database (postgresql://user@host/dbname)");
+        return false;
+    }
+    QStringList options;
+    bool hasConnectTimeout = false;
+    const auto items = QUrlQuery(url).queryItems(QUrl::FullyDecoded);
+    for (const auto &[key, value] : items) {
+        if (key == u"schema") {
+            static const QRegularExpression identifier(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]{0,62}$"));
+            if (!identifier.match(value).hasMatch()) {
+                *error = QStringLiteral("schema \"%1\" is not a plain identifier").arg(value);
+                return false;
+            }
+            out->schema = value;
+            continue;
+        }
+        if (key.contains(u';') || value.contains(u';') || key.contains(u'=')) {
+            *error = QStringLiteral("connection option \"%1\" holds ';' or '='").arg(key);
+            return false;
+        }
+        hasConnectTimeout = hasConnectTimeout || key == u"connect_timeout";
+        options << key + u'=' + value;
+    }
+    // A database that does not answer must not hold a worker for long.
+    if (!hasConnectTimeout)
+        options << QStringLiteral("connect_timeout=5");
+    out->options = options.join(u';');
+    return true;
+}
+
+} // namespace
+
+struct CenterStore::Connection
+{
+    QString name;
+    QSqlDatabase db;
+    bool postgres = false;
+    // Prepared once per connection and reused by every request.
+    std::optional<QSqlQuery> document;
+    std::optional<QSqlQuery> insert;
+    std::optional<QSqlQuery> remove;
+    std::optional<QSqlQuery> activeCheck;
+
+    ~Connection()
+    {
+        document.reset();
+        insert.reset();
+        remove.reset();
+        activeCheck.reset();
+        if (db.isValid())
+            db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(name);
+    }
+
+    // The statement in slot, prepared on first use; nullptr (slot left
+    // empty) when it cannot be prepared.
+    QSqlQuery *prepared(std::optional<QSqlQuery> &slot, const QString &sql, QSqlError *error)
+    {
+        if (!slot) {
+            QSqlQuery query(db);
+            query.setForwardOnly(true);
+            if (!query.prepare(sql)) {
+                *error = query.lastError();
+                return nullptr;
+            }
+            slot.emplace(std::move(query));
+        }
+        return &*slot;
+    }
+};
+
+CenterStore::CenterStore(Settings settings) : m_settings(std::move(settings)) {}
+
+CenterStore::~CenterStore() = default;
+
+bool CenterStore::isPostgresAddress(const QString &database)
+{
+    return database.startsWith(u"postgresql://", Qt::CaseInsensitive)
+        || database.startsWith(u"postgres://", Qt::CaseInsensitive);
+}
+
+QString CenterStore::displayAddress(const QString &database)
+{
+    if (!isPostgresAddress(database))
+        return database;
+    QUrl url(database);
+    if (!url.password().isEmpty())
+        url.setPassword(QStringLiteral("***"));
+    return url.toString();
+}
+
+bool CenterStore::isPostgres() const
+{
+    return isPostgresAddress(m_settings.database);
+}
+
+bool CenterStore::open(Error *error)
+{
+    if (m_connection && m_connection->db.isOpen())
+        return true;
+    m_connection.reset();
+
+    auto connection = std::make_unique<Connection>();
+    connection->name = QStringLiteral("velmora-store-%1").arg(++connectionCounter);
+    connection->postgres = isPostgres();
+    const QString driver = connection->postgres ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE");
+    if (!QSqlDatabase::isDriverAvailable(driver)) {
+        *error = {ErrorKind::Failed, QStringLiteral("the Qt SQL driver %1 is not installed").arg(driver)};
+        return false;
+    }
+    connection->db = QSqlDatabase::addDatabase(driver, connection->name);
+    QString schema;
+    if (connection->postgres) {
+        PostgresAddress address;
+        QString reason;
+        if (!parsePostgresAddress(m_settings.database, &address, &reason)) {
+            *error = {ErrorKind::Failed, reason};
+            return false;
+        }
+        connection->db.setHostName(address.host);
+        connection->db.setPort(address.port);
+        connection->db.setUserName(address.user);
+        connection->db.setPassword(address.password);
+        connection->db.setDatabaseName(address.database);
+        connection->db.setConnectOptions(address.options);
+        schema = address.schema;
+    } else {
+        if (m_settings.database.isEmpty()) {
+            *error = {ErrorKind::Failed, QStringLiteral("no database given")};
+            return false;
+        }
+        connection->db.setDatabaseName(m_settings.database);
+        connection->db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(m_settings.busyTimeoutMs));
+    }
+    if (!connection->db.open()) {
+        *error = {ErrorKind::Unavailable, QStringLiteral("cannot open the database %1: %2")
+                                              .arg(displayAddress(m_settings.database),
+                                                   connection->db.lastError().text())};
+        return false;
+    }
+
+    QStringList setup;
+    if (connection->postgres) {
+        // Notices ("already exists, skipping") are not worth a log line.
+        setup << QStringLiteral("SET client_min_messages TO WARNING") << QStringLiteral("SET TIME ZONE 'UTC'");
+        if (!schema.isEmpty()) {
+            setup << QStringLiteral(R"(CREATE SCHEMA IF NOT EXISTS "%1")").arg(schema)
+                  << QStringLiteral(R"(SET search_path TO "%1")").arg(schema);
+        }
+    } else {
+        // WAL lets readers go on while one writer commits; NORMAL syncing is
+        // safe with WAL and keeps small commits fast.
+        setup << QStringLiteral("PRAGMA journal_mode=WAL") << QStringLiteral("PRAGMA synchronous=NORMAL")
+              << QStringLiteral("PRAGMA foreign_keys=ON");
+    }
+    for (const QString &sql : std::as_const(setup)) {
+        QSqlQuery query(connection->db);
+        if (!query.exec(sql)) {
+            *error = failure(query.lastError(), QStringLiteral("setting up the connection"));
+            return false;
+        }
+    }
+    m_connection = std::move(connection);
+    return true;
+}
+
+void CenterStore::close()
+{
+    m_connection.reset();
+}
+
+CenterStore::Error CenterStore::failure(const QSqlError &sqlError, const QString &what) const
+{
+    const QString text = QStringLiteral("database error while %1: %2").arg(what, sqlError.text());
+    const QString code = sqlError.nativeErrorCode();
+    if (isPostgres()) {
+        // Connection exceptions (08), operator intervention such as a
+        // shutdown (57P) and insufficient resources (53) pass with time.
+        if (sqlError.type() == QSqlError::ConnectionError || code.startsWith(u"08") || code.startsWith(u"57P")
+            || code.startsWith(u"53"))
+            return {ErrorKind::Unavailable, text};
+        return {ErrorKind::Failed, text};
+    }
+    bool isNumber = false;
+    const int primary = code.toInt(&isNumber) & 0xff;
+    constexpr int SqliteBusy = 5;
+    constexpr int SqliteLocked = 6;
+    if (isNumber && (primary == SqliteBusy || primary == SqliteLocked))
+        return {ErrorKind::Unavailable, QStringLiteral("the database is busy with another writer; try again")};
+    return {ErrorKind::Failed, text};
+}
+
+bool CenterStore::connectionLost()
+{
+    if (!m_connection || !m_connection->postgres)
+        return false;
+    QSqlQuery probe(m_connection->db);
+    return !probe.exec(QStringLiteral("SELECT 1"));
+}
+
+template<typename Work>
+bool CenterStore::withConnection(Error *error, Work work)
+{
+    // A PostgreSQL server that restarted leaves a connection that looks open
+    // but fails; each operation is one transaction, so running it again on a
+    // fresh connection is safe.
+    for (int attempt = 0;; ++attempt) {
+        if (!open(error))
+            return false;
+        if (work())
+            return true;
+        if (error->kind == ErrorKind::Refused || attempt > 0 || !connectionLost())
+            return false;
+        close();
+    }
+}
+
+bool CenterStore::begin(Error *error)
+{
+    QSqlQuery query(m_connection->db);
+    // IMMEDIATE takes SQLite's write lock up front, so a busy database is
+    // waited for here (up to the busy time-out) instead of failing midway.
+    if (!query.exec(m_connection->postgres ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE"))) {
+        *error = failure(query.lastError(), QStringLiteral("starting a transaction"));
+        return false;
+    }
+    return true;
+}
+
+bool CenterStore::commit(Error *error)
+{
+    QSqlQuery query(m_connection->db);
+    if (!query.exec(QStringLiteral("COMMIT"))) {
+        *error = failure(query.lastError(), QStringLiteral("committing"));
+        rollback();
+        return false;
+    }
+    return true;
+}
+
+void CenterStore::rollback()
+{
+    QSqlQuery query(m_connection->db);
+    query.exec(QStringLiteral("ROLLBACK"));
+}
+
+bool CenterStore::ensureSchema(Error *error)
+{
+    return withConnection(error, [&] {
+        if (!begin(error))
+            return false;
+        for (const char *sql : {CreateCenterTable, CreateCrossReferenceTable, CreateCenterIndex}) {
+            QSqlQuery query(m_connection->db);
+            if (!query.exec(QString::fromLatin1(sql))) {
+                *error = failure(query.lastError(), QStringLiteral("creating the tables"));
+                rollback();
+                return false;
+            }
+        }
+        return commit(error);
+    });
+}
+
+bool CenterStore::centerCount(int *count, Error *error)
+{
+    return withConnection(error, [&] {
+        QSqlQuery query(m_connection->db);
+        if (!query.exec(QStringLiteral(R"(SELECT COUNT(*) FROM "Center")")) || !query.next()) {
+            *error = failure(query.lastError(), QStringLiteral("counting the centers"));
+            return false;
+        }
+        *count = query.value(0).toInt();
+        return true;
+    });
+}
+
+bool CenterStore::putCenters(const QList<Center> &centers, Error *error)
+{
+    return withConnection(error, [&] {
+        if (!begin(error))
+            return false;
+        QSqlQuery query(m_connection->db);
+        if (!query.prepare(QString::fromLatin1(UpsertCenter))) {
+            *error = failure(query.lastError(), QStringLiteral("preparing to store centers"));
+            rollback();
+            return false;
+        }
+        for (const Center &center : centers) {
+            query.bindValue(0, center.id);
+            query.bindValue(1, center.name);
+            query.bindValue(2, center.active);
+            if (!query.exec()) {
+                *error = failure(query.lastError(), QStringLiteral("storing center %1").arg(center.id));
+                rollback();
+                return false;
+            }
+        }
+        return commit(error);
+    });
+}
+
+bool CenterStore::seedSample(Error *error)
+{
+    return withConnection(error, [&] {
+        if (!begin(error))
+            return false;
+        auto fail = [&](const QSqlQuery &query, const QString &what) {
+            *error = failure(query.lastError(), what);
+            rollback();
+            return false;
+        };
+        QSqlQuery count(m_connection->db);
+        if (!count.exec(QStringLiteral(R"(SELECT COUNT(*) FROM "Center")")) || !count.next())
+            return fail(count, QStringLiteral("counting the centers"));
+        if (const int existing = count.value(0).toInt(); existing > 0) {
+            count.finish();
+            rollback();
+            *error = {ErrorKind::Refused,
+                      QStringLiteral("the database already holds %1 centers; only an empty database is seeded")
+                          .arg(existing)};
+            return false;
+        }
+        count.finish();
+
+        QSqlQuery center(m_connection->db);
+        if (!center.prepare(QString::fromLatin1(UpsertCenter)))
+            return fail(center, QStringLiteral("preparing the sample centers"));
+        for (const Center &c : SampleData::centers()) {
+            center.bindValue(0, c.id);
+            center.bindValue(1, c.name);
+            center.bindValue(2, c.active);
+            if (!center.exec())
+                return fail(center, QStringLiteral("storing sample center %1").arg(c.id));
+        }
+        QSqlQuery assign(m_connection->db);
+        if (!assign.prepare(QString::fromLatin1(InsertAssignment)))
+            return fail(assign, QStringLiteral("preparing the sample assignments"));
+        const QDateTime stamp = QDateTime::currentDateTimeUtc();
+        for (const auto &[employee, centerId] : SampleData::assignments()) {
+            assign.bindValue(0, employee);
+            assign.bindValue(1, centerId);
+            assign.bindValue(2, stamp);
+            if (!assign.exec())
+                return fail(assign, QStringLiteral("storing a sample assignment"));
+        }
+        return commit(error);
+    });
+}
+
+bool CenterStore::centerLists(qint32 employee, CenterLists *lists, Error *error)
+{
+    return withConnection(error, [&] { return centerListsOnce(employee, lists, error); });
+}
+
+bool CenterStore::centerListsOnce(qint32 employee, CenterLists *lists, Error *error)
+{
+    QSqlError prepareError;
+    QSqlQuery *prepared = m_connection->prepared(m_connection->document, QString::fromLatin1(SelectDocument),
+                                                 &prepareError);
+    if (!prepared) {
+        *error = failure(prepareError, QStringLiteral("preparing the center document"));
+        return false;
+    }
+    QSqlQuery &query = *prepared;
+    query.bindValue(0, employee);
+    if (!query.exec()) {
+        *error = failure(query.lastError(), QStringLiteral("reading the centers"));
+        query.finish();
+        return false;
+    }
+    CenterLists result;
+    int total = 0;
+    while (query.next()) {
+        if (++total > MaxDocumentCenters) {
+            query.finish();
+            *error = {ErrorKind::Failed, QStringLiteral("more than %1 active centers: too many for one document")
+                                             .arg(MaxDocumentCenters)};
+            return false;
+        }
+        Center center{query.value(0).toInt(), query.value(1).toString(), true};
+        (query.value(2).toBool() ? result.selected : result.nonSelected).append(std::move(center));
+    }
+    const QSqlError readError = query.lastError();
+    query.finish();
+    if (readError.isValid()) {
+        *error = failure(readError, QStringLiteral("reading the centers"));
+        return false;
+    }
+    *lists = std::move(result);
+    return true;
+}
+
+bool CenterStore::assignedCenters(qint32 employee, QList<qint32> *centers, Error *error)
+{
+    return withConnection(error, [&] {
+        QSqlQuery query(m_connection->db);
+        query.setForwardOnly(true);
+        query.prepare(QStringLiteral(R"(SELECT "CenterID" FROM "CenterEmployeeCrossReference"
+                                        WHERE "EmployeeID" = ? ORDER BY "CenterID")"));
+        query.bindValue(0, employee);
+        if (!query.exec()) {
+            *error = failure(query.lastError(), QStringLiteral("reading the assignments"));
+            return false;
+        }
+        centers->clear();
+        while (query.next())
+            centers->append(query.value(0).toInt());
+        return true;
+    });
+}
+
+bool CenterStore::apply(const CommitRequest &request, Outcome *outcome, Error *error)
+{
+    return withConnection(error, [&] { return applyOnce(request, outcome, error); });
+}
+
+bool CenterStore::applyOnce(const CommitRequest &request, Outcome *outcome, Error *error)
+{
+    Connection &c = *m_connection;
+    QSqlError prepareError;
+    auto prepare = [&](std::optional<QSqlQuery> &slot, const QString &sql) -> QSqlQuery * {
+        QSqlQuery *query = c.prepared(slot, sql, &prepareError);
+        if (!query)
+            *error = failure(prepareError, QStringLiteral("preparing a statement"));
+        return query;
+    };
+    QSqlQuery *insert = prepare(c.insert, QString::fromLatin1(InsertAssignment));
+    QSqlQuery *remove = insert ? prepare(c.remove, QString::fromLatin1(DeleteAssignment)) : nullptr;
+    QSqlQuery *activeCheck = remove ? prepare(c.activeCheck, activeCheckSql()) : nullptr;
+    if (!activeCheck)
+        return false;
+
+    if (!begin(error))
+        return false;
+    auto fail = [&](QSqlQuery &query, const QString &what) {
+        *error = failure(query.lastError(), what);
+        query.finish();
+        rollback();
+        return false;
+    };
+
+    // Every center to be inserted must be active, checked in batches.
+    QList<qint32> wanted;
+    {
+        QSet<qint32> seen;
+        for (const CommitRequest::Entry &entry : request.entries()) {
+            if (const auto *ins = std::get_if<InsertStatement>(&entry.statement); ins && !seen.contains(ins->center)) {
+                seen.insert(ins->center);
+                wanted.append(ins->center);
+            }
+        }
+    }
+    QSet<qint32> active;
+    for (qsizetype first = 0; first < wanted.size(); first += ActiveCheckBatch) {
+        for (int i = 0; i < ActiveCheckBatch; ++i) {
+            const qsizetype index = std::min(first + i, wanted.size() - 1);
+            activeCheck->bindValue(i, wanted[index]);
+        }
+        if (!activeCheck->exec())
+            return fail(*activeCheck, QStringLiteral("checking the centers"));
+        while (activeCheck->next())
+            active.insert(activeCheck->value(0).toInt());
+        activeCheck->finish();
+    }
+    for (const CommitRequest::Entry &entry : request.entries()) {
+        const auto *ins = std::get_if<InsertStatement>(&entry.statement);
+        if (ins && !active.contains(ins->center)) {
+            rollback();
+            *error = {ErrorKind::Refused,
+                      QStringLiteral("SQL field %1: center %2 is not an active center").arg(entry.field).arg(ins->center)};
+            return false;
+        }
+    }
+
+    Outcome result;
+    const QDateTime stamp = QDateTime::currentDateTimeUtc();
+    for (const CommitRequest::Entry &entry : request.entries()) {
+        if (const auto *ins = std::get_if<InsertStatement>(&entry.statement)) {
+            insert->bindValue(0, ins->employee);
+            insert->bindValue(1, ins->center);
+            insert->bindValue(2, stamp);
+            if (!insert->exec())
+                return fail(*insert, QStringLiteral("adding center %1 (SQL field %2)").arg(ins->center).arg(entry.field));
+            result.added += insert->numRowsAffected() > 0 ? 1 : 0;
+        } else {
+            const auto &del = std::get<DeleteStatement>(entry.statement);
+            for (qint32 center : del.centers) {
+                remove->bindValue(0, del.employee);
+                remove->bindValue(1, center);
+                if (!remove->exec())
+                    return fail(*remove, QStringLiteral("removing center %1 (SQL field %2)").arg(center).arg(entry.field));
+                result.removed += remove->numRowsAffected() > 0 ? 1 : 0;
+            }
+        }
+    }
+    insert->finish();
+    remove->finish();
+    if (!commit(error))
+        return false;
+    *outcome = result;
+    return true;
+}
+
+} // namespace VelmoraServerCore

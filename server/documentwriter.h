@@ -1,0 +1,33 @@
+// Writes the center document that answers GET /Velmora.asp for one
+// employee. The control reads it by position only; the element names are
+// for people reading it:
+//
+//   <?xml version="1.0" encoding="UTF-8"?>
+//   <CenterDocument>
+//     <Counts><Count><NonSelected>n</NonSelected><Selected>m</Selected></Count></Counts>
+//     <NonSelectedCenters><Center><ID>id</ID><Name>name</Name></Center>...</NonSelectedCenters>
+//     <SelectedCenters><Center><ID>id</ID><Name>name</Name></Center>...</SelectedCenters>
+//   </CenterDocument>
+//
+// written on one line with no whitespace between elements, so that no
+// parser finds a node at a position where the control expects another.
+#pragma once
+
+#include "centerstore.h"
+
+#include <QByteArray>
+
+namespace VelmoraServerCore {
+
+class DocumentWriter
+{
+public:
+    // UTF-8. The counts are the numbers of records. A name that XML cannot
+    // carry as it stands is written so that it still reads as one non-empty
+    // node: characters XML 1.0 forbids become U+FFFD, a carriage return a
+    // character reference, and a name of blanks only a CDATA section (a
+    // parser drops blank text).
+    static QByteArray write(const CenterLists &lists);
+};
+
+} // namespace VelmoraServerCore

@@ -1,0 +1,64 @@
+// velmora-server's HTTP side: the page /Velmora.asp that hands out the center
+// document (GET ?EmployeeID=N) and receives the "SQL" fields of a commit
+// (POST, application/x-www-form-urlencoded). Received statements are only
+// recognised, never run: each becomes parameterised statements of our own,
+// and all statements of one request are applied in one transaction.
+//
+// Requests are served by a pool of worker threads, each with its own
+// database connection, opened on its first request and reopened after the
+// database went away.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace VelmoraServerCore {
+
+class VelmoraServer
+{
+public:
+    struct Options
+    {
+        QString host = QStringLiteral("127.0.0.1");
+        int port = 8080;          // 0: any free port (see port())
+        QString database;         // SQLite file path or postgresql:// URL (see CenterStore)
+        QString credentialsFile;  // empty: no authentication
+        qint64 bodyLimit = 8 * 1024 * 1024; // bytes of a POST body
+        int readTimeoutSeconds = 20;        // for each read and for a whole body
+        int threads = 8;                    // workers, hence database connections
+        int busyTimeoutMs = 5000;           // SQLite: wait for another writer
+        // One line per request; nullptr for none.
+        std::function<void(const QString &line)> log;
+    };
+
+    // At most this many "SQL" fields in one request: the control sends at
+    // most this many statements.
+    static constexpr int MaxFields = 32767;
+
+    explicit VelmoraServer(Options options);
+    ~VelmoraServer(); // stops
+    VelmoraServer(const VelmoraServer &) = delete;
+    VelmoraServer &operator=(const VelmoraServer &) = delete;
+
+    // Creates the schema if needed, reads the credentials file, binds the
+    // address and starts serving on a thread of its own. Returns once the
+    // port is bound (or false, with a reason).
+    bool start(QString *error);
+    // Stops accepting, finishes the requests in progress and returns when
+    // every worker has ended. Safe to call more than once.
+    void stop();
+
+    bool isRunning() const;
+    int port() const;
+
+    // A log sink that writes each line to stderr.
+    static std::function<void(const QString &)> stderrLog();
+
+private:
+    class Private;
+    std::unique_ptr<Private> d;
+};
+
+} // namespace VelmoraServerCore

@@ -1,0 +1,233 @@
+#include "statementparser.h"
+
+#include <limits>
+
+namespace VelmoraServerCore {
+
+namespace {
+
+constexpr QStringView InsertHead =
+    u"INSERT INTO CenterEmployeeCrossReference (EmployeeID,CenterID,RecordLastUpdated) VALUES (";
+constexpr QStringView InsertTail = u",GETDATE() ) ";
+constexpr QStringView DeleteHead = u"DELETE FROM CenterEmployeeCrossReference WHERE EmployeeID=";
+constexpr QStringView DeleteMiddle = u" AND CenterID IN(";
+
+// A reading position over the statement text with the few steps the two
+// shapes need; every step moves forward only, so parsing stays linear.
+class Cursor
+{
+public:
+    explicit Cursor(QStringView text) : m_text(text) {}
+
+    bool atEnd() const { return m_pos == m_text.size(); }
+    qsizetype pos() const { return m_pos; }
+
+    bool literal(QStringView expected)
+    {
+        if (!m_text.sliced(m_pos).startsWith(expected))
+            return false;
+        m_pos += expected.size();
+        return true;
+    }
+
+    bool character(char16_t c)
+    {
+        if (atEnd() || m_text[m_pos] != c)
+            return false;
+        ++m_pos;
+        return true;
+    }
+
+    // Takes an optional '-' and the digits after it (at most a few more
+    // than a 32-bit number needs, so that an overlong run is reported as
+    // such without reading all of it) and converts them.
+    enum class Number { Ok, Missing, Malformed, OutOfRange };
+    Number integer(qint32 *value)
+    {
+        constexpr qsizetype MaxScan = 12;
+        qsizetype end = m_pos;
+        if (end < m_text.size() && m_text[end] == u'-')
+            ++end;
+        const qsizetype digitsStart = end;
+        while (end < m_text.size() && end - digitsStart < MaxScan && m_text[end] >= u'0' && m_text[end] <= u'9')
+            ++end;
+        if (end == digitsStart)
+            return Number::Missing;
+        const QStringView run = m_text.sliced(m_pos, end - m_pos);
+        if (!StatementParser::parseInteger(run, value)) {
+            const bool leadingZero = m_text[digitsStart] == u'0';
+            return leadingZero ? Number::Malformed : Number::OutOfRange;
+        }
+        m_pos = end;
+        return Number::Ok;
+    }
+
+    // A short, printable excerpt of the text at the current position.
+    QString excerpt() const
+    {
+        if (atEnd())
+            return QStringLiteral("the end of the statement");
+        constexpr qsizetype MaxShown = 24;
+        QString shown;
+        for (QChar c : m_text.sliced(m_pos).left(MaxShown))
+            shown += (c.isPrint() ? c : QChar(u'?'));
+        if (m_text.size() - m_pos > MaxShown)
+            shown += u"...";
+        return u'"' + shown + u'"';
+    }
+
+private:
+    QStringView m_text;
+    qsizetype m_pos = 0;
+};
+
+QString expectedAt(const Cursor &cursor, QStringView what)
+{
+    return QStringLiteral("expected %1 at character %2, found %3")
+        .arg(what).arg(cursor.pos() + 1).arg(cursor.excerpt());
+}
+
+QString numberProblem(const Cursor &cursor, Cursor::Number problem, QStringView what)
+{
+    switch (problem) {
+    case Cursor::Number::Ok:
+        break;
+    case Cursor::Number::Missing:
+        return expectedAt(cursor, what);
+    case Cursor::Number::Malformed:
+        return QStringLiteral("%1 at character %2 is not a plain decimal number: %3")
+            .arg(what).arg(cursor.pos() + 1).arg(cursor.excerpt());
+    case Cursor::Number::OutOfRange:
+        return QStringLiteral("%1 at character %2 is outside the 32-bit range: %3")
+            .arg(what).arg(cursor.pos() + 1).arg(cursor.excerpt());
+    }
+    return {};
+}
+
+bool readCenter(Cursor &cursor, qint32 *center, QString *reason)
+{
+    const qsizetype at = cursor.pos();
+    const auto result = cursor.integer(center);
+    if (result != Cursor::Number::Ok) {
+        *reason = numberProblem(cursor, result, u"a center ID");
+        return false;
+    }
+    if (*center <= 0) {
+        *reason = QStringLiteral("center ID %1 at character %2 is not positive").arg(*center).arg(at + 1);
+        return false;
+    }
+    return true;
+}
+
+bool readEmployee(Cursor &cursor, qint32 *employee, QString *reason)
+{
+    const auto result = cursor.integer(employee);
+    if (result != Cursor::Number::Ok) {
+        *reason = numberProblem(cursor, result, u"the employee number");
+        return false;
+    }
+    return true;
+}
+
+bool parseInsert(Cursor &cursor, InsertStatement *insert, QString *reason)
+{
+    if (!readEmployee(cursor, &insert->employee, reason))
+        return false;
+    if (!cursor.character(u',')) {
+        *reason = expectedAt(cursor, u"',' after the employee number");
+        return false;
+    }
+    if (!readCenter(cursor, &insert->center, reason))
+        return false;
+    if (!cursor.literal(InsertTail)) {
+        *reason = expectedAt(cursor, u"\",GETDATE() ) \" (with the final blank) after the center ID");
+        return false;
+    }
+    if (!cursor.atEnd()) {
+        *reason = expectedAt(cursor, u"the end of the statement");
+        return false;
+    }
+    return true;
+}
+
+bool parseDelete(Cursor &cursor, DeleteStatement *del, QString *reason)
+{
+    if (!readEmployee(cursor, &del->employee, reason))
+        return false;
+    if (!cursor.literal(DeleteMiddle)) {
+        *reason = expectedAt(cursor, u"\" AND CenterID IN(\" after the employee number");
+        return false;
+    }
+    for (;;) {
+        if (del->centers.size() == StatementParser::MaxDeleteCenters) {
+            *reason = QStringLiteral("more than %1 center IDs in one DELETE").arg(StatementParser::MaxDeleteCenters);
+            return false;
+        }
+        qint32 center = 0;
+        if (!readCenter(cursor, &center, reason))
+            return false;
+        del->centers.append(center);
+        if (cursor.character(u','))
+            continue;
+        if (cursor.character(u')'))
+            break;
+        *reason = expectedAt(cursor, u"',' or ')' after a center ID");
+        return false;
+    }
+    if (!cursor.atEnd()) {
+        *reason = expectedAt(cursor, u"the end of the statement after ')'");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool StatementParser::parseInteger(QStringView text, qint32 *value)
+{
+    const bool negative = text.startsWith(u'-');
+    const QStringView digits = text.sliced(negative ? 1 : 0);
+    // "0" is the only number that starts with 0; "-0" is not written.
+    if (digits.isEmpty() || digits.size() > 10 || (digits.front() == u'0' && (digits.size() > 1 || negative)))
+        return false;
+    qint64 magnitude = 0;
+    for (QChar c : digits) {
+        if (c < u'0' || c > u'9')
+            return false;
+        magnitude = magnitude * 10 + (c.unicode() - u'0');
+    }
+    const qint64 signedValue = negative ? -magnitude : magnitude;
+    if (signedValue < std::numeric_limits<qint32>::min() || signedValue > std::numeric_limits<qint32>::max())
+        return false;
+    *value = static_cast<qint32>(signedValue);
+    return true;
+}
+
+bool StatementParser::parse(QStringView text, Statement *statement, QString *reason)
+{
+    Cursor cursor(text);
+    if (cursor.literal(InsertHead)) {
+        InsertStatement insert;
+        if (!parseInsert(cursor, &insert, reason))
+            return false;
+        *statement = insert;
+        return true;
+    }
+    if (cursor.literal(DeleteHead)) {
+        DeleteStatement del;
+        if (!parseDelete(cursor, &del, reason))
+            return false;
+        *statement = std::move(del);
+        return true;
+    }
+    *reason = QStringLiteral("not one of the two accepted statements (the control's INSERT of one center "
+                             "or DELETE of listed centers on CenterEmployeeCrossReference)");
+    return false;
+}
+
+qint32 StatementParser::employeeOf(const Statement &statement)
+{
+    return std::visit([](const auto &s) { return s.employee; }, statement);
+}
+
+} // namespace VelmoraServerCore

@@ -19,6 +19,7 @@ void Velmora::Private::RefreshListCaptions()
     // Always counted from the lists themselves.
     lblSelVendors->setText(QStringLiteral("Selected Centers (%1):").arg(lstSelectedCenters->count()));
     lblAllVendors->setText(QStringLiteral("Non Selected Active Centers (%1):").arg(lstCenters->count()));
+    fitCaptions();
 }
 
 void Velmora::Private::RefreshListButtons(Move move)

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
@@ -82,6 +84,17 @@ void checkUtf8(std::string_view bytes, qsizetype reportedStart)
             bad(i);
     };
     while (i < n) {
+        // Eight bytes at a time while they are all printable ASCII (0x20 to
+        // 0x7F): a byte at or above 0x80 sets its top bit in word, and the
+        // lowest byte below 0x20 sets it in the difference.
+        if (n - i >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p + i, sizeof word);
+            if (((word | (word - 0x2020202020202020ULL)) & 0x8080808080808080ULL) == 0) {
+                i += 8;
+                continue;
+            }
+        }
         const unsigned char b = p[i];
         if (b < 0x80) {
             if (isForbiddenControl(b))
@@ -437,9 +450,14 @@ QString textOf(pugi::xml_node node)
 {
     std::string text;
     switch (node.type()) {
-    case pugi::node_pcdata:
-        appendUnescaped(text, node.value());
+    case pugi::node_pcdata: {
+        const std::string_view value = node.value();
+        // Nothing to expand (the usual case): no copy on the way.
+        if (value.find('&') == std::string_view::npos)
+            return QString::fromUtf8(value.data(), qsizetype(value.size()));
+        appendUnescaped(text, value);
         break;
+    }
     case pugi::node_element:
         forEachDescendant(node, [&](pugi::xml_node inner) {
             if (inner.type() == pugi::node_pcdata)
@@ -547,27 +565,29 @@ void readList(pugi::xml_node root, const ListSource &source, CenterDocument &doc
     int index = 0;
     for (pugi::xml_node record = list.first_child(); record; record = record.next_sibling()) {
         ++index;
-        const QString which = QStringLiteral("Center record %1 of the %2").arg(index).arg(listName);
+        // Built only for a failure: formatting it for every record took a
+        // quarter of a load.
+        const auto which = [&] { return QStringLiteral("Center record %1 of the %2").arg(index).arg(listName); };
         if (record.type() != pugi::node_element)
-            fail(QStringLiteral("%1 is %2, not a center record").arg(which, kindOf(record)));
+            fail(QStringLiteral("%1 is %2, not a center record").arg(which(), kindOf(record)));
 
         const pugi::xml_node idField = record.first_child();
         const pugi::xml_node nameField = idField.next_sibling();
         if (!idField)
-            fail(QStringLiteral("%1 has neither an ID nor a name").arg(which));
+            fail(QStringLiteral("%1 has neither an ID nor a name").arg(which()));
         if (!nameField)
-            fail(QStringLiteral("%1 has an ID field but no name field").arg(which));
+            fail(QStringLiteral("%1 has an ID field but no name field").arg(which()));
         const pugi::xml_node idNode = idField.first_child();
         if (!idNode)
-            fail(QStringLiteral("%1 has no ID").arg(which));
+            fail(QStringLiteral("%1 has no ID").arg(which()));
         const pugi::xml_node nameNode = nameField.first_child();
         if (!nameNode)
-            fail(QStringLiteral("%1 has no name").arg(which));
+            fail(QStringLiteral("%1 has no name").arg(which()));
 
         CenterRecord center{textOf(idNode), textOf(nameNode)};
         // The ID goes unquoted into SQL later, so only a plain number passes.
         if (!isDecimalWholeNumber(center.id))
-            fail(QStringLiteral("%1 has the ID %2, which is not a whole number").arg(which, quoted(center.id)));
+            fail(QStringLiteral("%1 has the ID %2, which is not a whole number").arg(which(), quoted(center.id)));
 
         records.push_back(std::move(center));
         if (++recordCounter > CenterDocumentReader::MaxRecords)

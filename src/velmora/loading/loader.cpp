@@ -69,6 +69,7 @@ void Velmora::Private::ReadCenterCounts(const CenterDocument &document)
     prbLoad->setRange(0, qMax(1, sum));
     lblAllVendors->setText(QStringLiteral("Non Selected Active Centers (%1):").arg(document.nonSelectedCount));
     lblSelVendors->setText(QStringLiteral("Selected Centers (%1):").arg(document.selectedCount));
+    fitCaptions();
 }
 
 void Velmora::Private::FillNonSelectedCenters(const CenterDocument &document)
@@ -115,6 +116,7 @@ void Velmora::Private::failLoad(const QString &reason)
     lstSelectedCenters->centers()->clear();
     lblAllVendors->setText(QStringLiteral("Non Selected Active Centers (0):"));
     lblSelVendors->setText(QStringLiteral("Selected Centers (0):"));
+    fitCaptions();
     prbLoad->setValue(0);
     cmdCommit->setEnabled(false);
     lstCenters->setPlaceholderText(reason);

@@ -106,8 +106,10 @@ void CenterListModel::reset(std::vector<CenterItem> items)
 {
     beginResetModel();
     m_items = std::move(items);
-    std::stable_sort(m_items.begin(), m_items.end(),
-                     [this](const CenterItem &a, const CenterItem &b) { return lessThan(a, b); });
+    // A load usually arrives in key order already: checking is linear.
+    const auto less = [this](const CenterItem &a, const CenterItem &b) { return lessThan(a, b); };
+    if (!std::is_sorted(m_items.begin(), m_items.end(), less))
+        std::stable_sort(m_items.begin(), m_items.end(), less);
     endResetModel();
 }
 

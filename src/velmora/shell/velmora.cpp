@@ -178,28 +178,38 @@ void Velmora::Private::applyLayout(const QSize &size)
             continue;
         child->setGeometry(Layout::geometryFor(child->objectName(), controlSize));
     }
+    for (QWidget *child : children)
+        fitCaption(child, controlSize);
+}
+
+void Velmora::Private::fitCaption(QWidget *child, const QSize &controlSize)
+{
     // Captions keep the design's places, but a face wider than the one the
     // design was drawn for must not clip them: a caption that needs more
     // room takes it, towards the free side and never past its container.
-    for (QWidget *child : children) {
-        if (!qobject_cast<QAbstractButton *>(child) && !qobject_cast<QLabel *>(child))
-            continue;
-        if (Layout::designRect(child->objectName()).width == 0 || !child->parentWidget())
-            continue;
-        QRect geometry = child->geometry();
-        // Buttons are measured by their text alone: the style's minimum
-        // button width would widen even ">".
-        auto *push = qobject_cast<QPushButton *>(child);
-        const int needed = push ? push->fontMetrics().horizontalAdvance(push->text()) + 12 : child->sizeHint().width();
-        if (needed <= geometry.width())
-            continue;
-        const int room = child->parentWidget()->width() - 4;
+    if (!qobject_cast<QAbstractButton *>(child) && !qobject_cast<QLabel *>(child))
+        return;
+    if (Layout::designRect(child->objectName()).width == 0 || !child->parentWidget())
+        return;
+    QRect geometry = Layout::geometryFor(child->objectName(), controlSize.expandedTo(Layout::designSize()));
+    // Buttons are measured by their text alone: the style's minimum button
+    // width would widen even ">".
+    auto *push = qobject_cast<QPushButton *>(child);
+    const int needed = push ? push->fontMetrics().horizontalAdvance(push->text()) + 12 : child->sizeHint().width();
+    if (needed > geometry.width()) {
+        const int room = Layout::geometryFor(child->parentWidget()->objectName(), controlSize).width() - 4;
         if (child == cmdCommit)
             geometry.setLeft(std::max(4, geometry.right() + 1 - needed));
         else
             geometry.setWidth(std::min(needed, room - geometry.left()));
-        child->setGeometry(geometry);
     }
+    child->setGeometry(geometry);
+}
+
+void Velmora::Private::fitCaptions()
+{
+    fitCaption(lblAllVendors, q->size());
+    fitCaption(lblSelVendors, q->size());
 }
 
 void Velmora::Private::startUp()

@@ -33,6 +33,8 @@ public:
     void setupUi();
     void startUp();
     void applyLayout(const QSize &size);
+    void fitCaption(QWidget *child, const QSize &controlSize);
+    void fitCaptions(); // after the count captions change
     void setSearchBoxActive(QLineEdit *box, bool active);
 
     // loading

@@ -55,12 +55,16 @@ constexpr auto UpsertCenter = R"(INSERT INTO "Center" ("ID", "Name", "Active") V
 // costs a few queries rather than one per insert.
 constexpr int ActiveCheckBatch = 256;
 
-QString activeCheckSql()
+QString activeCheckSql(bool postgres)
 {
     QString placeholders;
     for (int i = 0; i < ActiveCheckBatch; ++i)
         placeholders += (i ? QStringLiteral(",?") : QStringLiteral("?"));
-    return QStringLiteral(R"(SELECT "ID" FROM "Center" WHERE "Active" AND "ID" IN ()") + placeholders + u')';
+    // On PostgreSQL the checked rows stay locked until the commit, so a
+    // center cannot be switched off between the check and the insert.
+    // SQLite's writer holds the whole database already (BEGIN IMMEDIATE).
+    return QStringLiteral(R"(SELECT "ID" FROM "Center" WHERE "Active" AND "ID" IN ()") + placeholders + u')'
+        + (postgres ? QStringLiteral(" FOR SHARE") : QString());
 }
 
 std::atomic<quint64> connectionCounter{0};
@@ -518,7 +522,7 @@ bool CenterStore::applyOnce(const CommitRequest &request, Outcome *outcome, Erro
     };
     QSqlQuery *insert = prepare(c.insert, QString::fromLatin1(InsertAssignment));
     QSqlQuery *remove = insert ? prepare(c.remove, QString::fromLatin1(DeleteAssignment)) : nullptr;
-    QSqlQuery *activeCheck = remove ? prepare(c.activeCheck, activeCheckSql()) : nullptr;
+    QSqlQuery *activeCheck = remove ? prepare(c.activeCheck, activeCheckSql(c.postgres)) : nullptr;
     if (!activeCheck)
         return false;
 

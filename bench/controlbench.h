@@ -1,0 +1,36 @@
+// The control's figures at one size, against the plainest QTreeWidget
+// implementation and against the parse floor, all loading the same document
+// from the same velmora-server in the same run.
+#pragma once
+
+#include "report.h"
+
+#include <QString>
+
+namespace Bench {
+
+struct ControlOptions
+{
+    bool quick = false;
+    // The QTreeWidget move of all items is quadratic; a run that takes
+    // longer than this stops and is extrapolated (and labelled so).
+    double referenceCapSeconds = 30.0;
+    // Which of the three to run.
+    bool ours = true;
+    bool reference = true;
+    bool floor = true;
+};
+
+// baseUrl: "http://127.0.0.1:PORT" of a velmora-server whose database holds
+// size centers, none assigned to LoadEmployee.
+void benchControl(Report &report, const QString &baseUrl, int port, int size, const ControlOptions &options);
+
+// The resident memory of the control with the centers loaded, measured in
+// child processes of this program (see memoryChildMain).
+void benchMemory(Report &report, const QString &baseUrl, int size, bool quick);
+
+// The child's side: prints "emptyKb warmKb loadedKb peakKb" and returns 0,
+// or prints a reason to stderr and returns 1.
+int memoryChildMain(const QString &baseUrl, int size);
+
+} // namespace Bench

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, starts PostgreSQL for the database suites, builds
-# Velmora and runs the whole test suite offscreen.
+# Velmora and runs the whole test suite offscreen; then runs the fuzzers for a
+# bounded time and the whole suite again under AddressSanitizer and
+# UndefinedBehaviorSanitizer (scripts/reliability.sh). Set
+# VELMORA_SKIP_RELIABILITY=1 for the plain suite alone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export QT_QPA_PLATFORM=offscreen
@@ -12,3 +15,7 @@ jobs=$(nproc)
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-test -j"$jobs"
 (cd build-test && ctest --output-on-failure -j"$jobs")
+
+if [ "${VELMORA_SKIP_RELIABILITY:-0}" != 1 ]; then
+    bash scripts/reliability.sh
+fi

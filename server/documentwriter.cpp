@@ -57,9 +57,14 @@ void appendText(QByteArray &out, QStringView raw)
     }
     const QString text = xmlCharacters(raw);
     if (isBlankOnly(text)) {
-        out += "<![CDATA[";
-        out += text.toUtf8();
-        out += "]]>";
+        // Character references rather than CDATA: a parser keeps them as
+        // one text node, and it would read a carriage return inside CDATA
+        // as a line feed.
+        for (QChar c : text) {
+            out += "&#";
+            out += QByteArray::number(c.unicode());
+            out += ';';
+        }
         return;
     }
     QString escaped;

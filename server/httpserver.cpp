@@ -11,6 +11,7 @@
 
 #include <httplib.h>
 
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -384,8 +385,25 @@ bool VelmoraServer::start(QString *error)
     // algorithm and the client's delayed ACK add tens of milliseconds.
     http->set_tcp_nodelay(true);
     Private *p = d.get();
-    http->set_pre_routing_handler([](const httplib::Request &, httplib::Response &) {
+    // One request per connection: after a refused body (413, 408) the rest
+    // of it must never be read as a request of its own, and httplib keeps a
+    // connection open whatever the answer says.
+    http->set_keep_alive_max_count(1);
+    http->set_pre_routing_handler([p](const httplib::Request &req, httplib::Response &res) {
         t_trace = RequestTrace{true, Clock::now(), {}, {}};
+        // A declared length over the limit is refused before any of the body
+        // is read; httplib would otherwise read and drop all of it first.
+        if (req.has_header("Content-Length")) {
+            const std::string value = req.get_header_value("Content-Length");
+            unsigned long long length = 0;
+            const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), length);
+            if (ec == std::errc::result_out_of_range
+                || (ec == std::errc() && length > static_cast<unsigned long long>(p->options.bodyLimit))) {
+                answer(res, 413, QStringLiteral("the request body is larger than the limit of %1 bytes")
+                                     .arg(p->options.bodyLimit));
+                return httplib::Server::HandlerResponse::Handled;
+            }
+        }
         return httplib::Server::HandlerResponse::Unhandled;
     });
     http->Get(PagePattern, [p](const httplib::Request &req, httplib::Response &res) { p->getDocument(req, res); });

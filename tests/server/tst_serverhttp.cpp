@@ -514,6 +514,15 @@ void TestServerHttp::sizeLimit()
                        },
                        Form)
         : client->Post("/Velmora.asp", payload, Form);
+    // A declared length over the limit is refused before the body is read
+    // and the connection closed: a client still sending may see a failed
+    // write instead of the 413.
+    if (!result && status == 413 && !chunked) {
+        QVERIFY2(result.error() == httplib::Error::Write || result.error() == httplib::Error::Read,
+                 qPrintable(text(result)));
+        QCOMPARE(fixture.assignments(), before);
+        return;
+    }
     QVERIFY2(result, qPrintable(text(result)));
     QCOMPARE(result->status, status);
     if (status == 413) {

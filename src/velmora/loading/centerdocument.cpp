@@ -5,6 +5,8 @@
 
 #include <pugixml.hpp>
 
+#include <QStringDecoder>
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -444,6 +446,14 @@ void checkAllReferences(const pugi::xml_document &doc, std::string_view document
 // ---------------------------------------------------------------------------
 // Reading by position
 
+// UTF-8 to text, keeping a U+FEFF at the start: QString::fromUtf8() drops it
+// as if it were a byte order mark, and a name may begin with it.
+QString utf8Text(std::string_view bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return decoder(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+}
+
 // The text of a node: for an element all the text and CDATA it contains,
 // in document order; for any other node its value.
 QString textOf(pugi::xml_node node)
@@ -454,7 +464,7 @@ QString textOf(pugi::xml_node node)
         const std::string_view value = node.value();
         // Nothing to expand (the usual case): no copy on the way.
         if (value.find('&') == std::string_view::npos)
-            return QString::fromUtf8(value.data(), qsizetype(value.size()));
+            return utf8Text(value);
         appendUnescaped(text, value);
         break;
     }
@@ -470,7 +480,7 @@ QString textOf(pugi::xml_node node)
         text = node.value();
         break;
     }
-    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+    return utf8Text(text);
 }
 
 // The child at a 0-based position among all kept child nodes, or a null node.

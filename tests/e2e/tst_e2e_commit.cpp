@@ -28,6 +28,7 @@ private Q_SLOTS:
 
 private:
     bool startServer(const QString &backend, const QString &employeeAssigned);
+    bool loadEmployee12(Velmora &c);
 
     std::unique_ptr<TestDatabases> m_databases;
     std::unique_ptr<VelmoraServer> m_server;
@@ -74,6 +75,15 @@ bool TestEndToEndCommit::startServer(const QString &backend, const QString &empl
     return true;
 }
 
+bool TestEndToEndCommit::loadEmployee12(Velmora &c)
+{
+    if (!c.setEmployeeID(QStringLiteral("12")))
+        return false;
+    c.setServerName(QStringLiteral("http://127.0.0.1:%1").arg(m_server->port()));
+    c.show();
+    return QTest::qWaitForWindowExposed(&c) && lstSelected(c)->count() > 0;
+}
+
 static QList<qint32> assigned(const QString &address, qint32 employee)
 {
     CenterStore store({address});
@@ -87,7 +97,7 @@ void TestEndToEndCommit::loadMoveCommitReload_data()
 {
     TestDatabases::addBackendColumn();
     for (const QString &backend : TestDatabases::backends())
-        TestDatabases::addBackendRow(backend, QStringLiteral("commit cycle"));
+        TestDatabases::addBackendRow(backend, QStringLiteral("employee 12"));
 }
 
 void TestEndToEndCommit::loadMoveCommitReload()
@@ -96,13 +106,9 @@ void TestEndToEndCommit::loadMoveCommitReload()
     if (!TestDatabases::require(backend))
         return;
     QVERIFY(startServer(backend, QStringLiteral("12")));
-
     Velmora c;
     ModalWatcher watcher;
-    QVERIFY(c.setEmployeeID(QStringLiteral("12")));
-    c.setServerName(QStringLiteral("http://127.0.0.1:%1").arg(m_server->port()));
-    c.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&c));
+    QVERIFY(loadEmployee12(c));
     // Inactive center 6 is not offered.
     QCOMPARE(ids(lstCenters(c)), (QStringList{"1", "3", "4", "5"}));
     QCOMPARE(ids(lstSelected(c)), QStringList{"2"});
@@ -125,9 +131,7 @@ void TestEndToEndCommit::loadMoveCommitReload()
 
 void TestEndToEndCommit::refusedCommitKeepsTheChangesAndTheRetrySucceeds_data()
 {
-    TestDatabases::addBackendColumn();
-    for (const QString &backend : TestDatabases::backends())
-        TestDatabases::addBackendRow(backend, QStringLiteral("commit cycle"));
+    loadMoveCommitReload_data();
 }
 
 void TestEndToEndCommit::refusedCommitKeepsTheChangesAndTheRetrySucceeds()
@@ -136,12 +140,9 @@ void TestEndToEndCommit::refusedCommitKeepsTheChangesAndTheRetrySucceeds()
     if (!TestDatabases::require(backend))
         return;
     QVERIFY(startServer(backend, QStringLiteral("12")));
-
     Velmora c;
     ModalWatcher watcher;
-    QVERIFY(c.setEmployeeID(QStringLiteral("12")));
-    c.setServerName(QStringLiteral("http://127.0.0.1:%1").arg(m_server->port()));
-    c.show();
+    QVERIFY(loadEmployee12(c));
     doubleClickRow(lstCenters(c), rowOf(lstCenters(c), "3"));
     // Center 3 goes inactive behind the operator's back: the insert is refused.
     {

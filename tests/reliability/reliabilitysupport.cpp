@@ -2,6 +2,7 @@
 
 #include "testdatabases.h"
 
+#include <centerstore.h>
 #include <sampledata.h>
 
 #include "saving/changeset.h"
@@ -214,6 +215,25 @@ qint64 ServerProcess::pid() const
 QString ServerProcess::baseUrl() const
 {
     return QStringLiteral("http://127.0.0.1:%1").arg(m_port);
+}
+
+bool seedSampleDatabase(const QString &address, QString *error)
+{
+    VelmoraServerCore::CenterStore store(VelmoraServerCore::CenterStore::Settings{address});
+    VelmoraServerCore::CenterStore::Error storeError;
+    if (store.ensureSchema(&storeError) && store.seedSample(&storeError))
+        return true;
+    *error = storeError.message;
+    return false;
+}
+
+VelmoraServerCore::VelmoraServer::Options localServerOptions(const QString &address)
+{
+    VelmoraServerCore::VelmoraServer::Options options;
+    options.host = QStringLiteral("127.0.0.1");
+    options.port = 0;
+    options.database = address;
+    return options;
 }
 
 } // namespace Reliability

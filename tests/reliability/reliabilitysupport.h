@@ -3,6 +3,8 @@
 // comparisons, and velmora-server as a child process that can be killed.
 #pragma once
 
+#include <httpserver.h>
+
 #include <QElapsedTimer>
 #include <QList>
 #include <QProcess>
@@ -41,6 +43,12 @@ Snapshot snapshot(const QString &address);
 
 // The sample's active and inactive center IDs, ascending.
 QList<qint32> activeSampleCenters();
+
+// Creates the schema at address and fills it with the sample data. False,
+// with the reason, when that fails.
+bool seedSampleDatabase(const QString &address, QString *error);
+// Options of an in-process server for address on 127.0.0.1, at any free port.
+VelmoraServerCore::VelmoraServer::Options localServerOptions(const QString &address);
 QList<qint32> inactiveSampleCenters();
 
 // velmora-server as a child process on 127.0.0.1. start() waits (bounded)

@@ -297,9 +297,8 @@ void TestFaults::controlKeepsPendingChangesWhenTheServerIsKilled()
     const QString appName = QStringLiteral("velmora-control-%1").arg(QCoreApplication::applicationPid());
     const QString address = databases.create(backend, appName);
     {
-        CenterStore store(CenterStore::Settings{address});
-        CenterStore::Error error;
-        QVERIFY2(store.ensureSchema(&error) && store.seedSample(&error), qPrintable(error.message));
+        QString error;
+        QVERIFY2(seedSampleDatabase(address, &error), qPrintable(error));
     }
     ServerProcess server;
     QVERIFY2(server.start(address, 0, {QStringLiteral("--busy-timeout"), QStringLiteral("20000")}),
@@ -417,14 +416,10 @@ void TestFaults::lockedSqliteDatabase()
     TestDatabases databases;
     const QString address = databases.create(QStringLiteral("sqlite"));
     {
-        CenterStore store(CenterStore::Settings{address});
-        CenterStore::Error error;
-        QVERIFY2(store.ensureSchema(&error) && store.seedSample(&error), qPrintable(error.message));
+        QString error;
+        QVERIFY2(seedSampleDatabase(address, &error), qPrintable(error));
     }
-    VelmoraServer::Options options;
-    options.host = QStringLiteral("127.0.0.1");
-    options.port = 0;
-    options.database = address;
+    VelmoraServer::Options options = localServerOptions(address);
     options.busyTimeoutMs = 1500;
     VelmoraServer server(options);
     QString error;
@@ -491,14 +486,10 @@ void TestFaults::writerContentionOnSqlite()
     TestDatabases databases;
     const QString address = databases.create(QStringLiteral("sqlite"));
     {
-        CenterStore store(CenterStore::Settings{address});
-        CenterStore::Error error;
-        QVERIFY2(store.ensureSchema(&error) && store.seedSample(&error), qPrintable(error.message));
+        QString error;
+        QVERIFY2(seedSampleDatabase(address, &error), qPrintable(error));
     }
-    VelmoraServer::Options options;
-    options.host = QStringLiteral("127.0.0.1");
-    options.port = 0;
-    options.database = address;
+    VelmoraServer::Options options = localServerOptions(address);
     options.busyTimeoutMs = 150;
     VelmoraServer server(options);
     QString error;

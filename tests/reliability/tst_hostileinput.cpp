@@ -38,13 +38,8 @@ public:
     Fixture(const QString &backend, VelmoraServer::Options options = {})
     {
         m_address = m_databases.create(backend);
-        CenterStore store(CenterStore::Settings{m_address});
-        CenterStore::Error error;
-        if (!store.ensureSchema(&error) || !store.seedSample(&error)) {
-            m_error = error.message;
+        if (!seedSampleDatabase(m_address, &m_error))
             return;
-        }
-        store.close();
         options.host = QStringLiteral("127.0.0.1");
         options.port = 0;
         options.database = m_address;

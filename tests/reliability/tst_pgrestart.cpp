@@ -200,15 +200,11 @@ void TestPgRestart::serverRecoversByItself()
     TestDatabases databases;
     const QString address = databases.create(QStringLiteral("postgresql"));
     {
-        CenterStore store(CenterStore::Settings{address});
-        CenterStore::Error error;
-        QVERIFY2(store.ensureSchema(&error) && store.seedSample(&error), qPrintable(error.message));
+        QString error;
+        QVERIFY2(seedSampleDatabase(address, &error), qPrintable(error));
     }
     const Snapshot before = snapshot(address);
-    VelmoraServer::Options options;
-    options.host = QStringLiteral("127.0.0.1");
-    options.port = 0;
-    options.database = address;
+    VelmoraServer::Options options = localServerOptions(address);
     options.threads = 4;
     VelmoraServer server(options);
     QString error;

@@ -201,9 +201,8 @@ void TestSoak::concurrentCommitsLoseNothing()
     TestDatabases databases;
     const QString address = databases.create(backend);
     {
-        CenterStore store(CenterStore::Settings{address});
-        CenterStore::Error error;
-        QVERIFY2(store.ensureSchema(&error) && store.seedSample(&error), qPrintable(error.message));
+        QString error;
+        QVERIFY2(seedSampleDatabase(address, &error), qPrintable(error));
     }
     const Snapshot before = snapshot(address);
     QVERIFY2(before.error.isEmpty(), qPrintable(before.error));
@@ -211,10 +210,7 @@ void TestSoak::concurrentCommitsLoseNothing()
     std::vector<std::unique_ptr<VelmoraServer>> instances;
     QList<int> ports;
     for (int i = 0; i < servers; ++i) {
-        VelmoraServer::Options options;
-        options.host = QStringLiteral("127.0.0.1");
-        options.port = 0;
-        options.database = address;
+        VelmoraServer::Options options = localServerOptions(address);
         options.threads = 6;
         instances.push_back(std::make_unique<VelmoraServer>(options));
         QString error;

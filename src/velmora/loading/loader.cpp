@@ -6,7 +6,6 @@
 
 #include "lists/centerkey.h"
 
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -90,9 +89,8 @@ void Velmora::Private::fillList(CenterListView *target, QRadioButton *option, co
         items.push_back({record.id, record.name, formatKey(record.id)});
 
     // Sorted by the key column in the list's current direction.
-    target->centers()->sortBy(CenterListModel::KeyColumn, target->sortOrder());
+    target->setSort(CenterListModel::KeyColumn, target->sortOrder());
     target->centers()->reset(std::move(items));
-    target->header()->setSortIndicator(CenterListModel::IdColumn, target->sortOrder());
     // The bar shows where the load stands; records are counted across both
     // lists (the non-selected first).
     const int placed = (target == lstCenters ? 0 : lstCenters->count()) + target->count();

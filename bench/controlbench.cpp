@@ -5,10 +5,10 @@
 
 #include <velmora/velmora.h>
 
-#include "find/centersearch.h"
+#include "core/centersearch.h"
 #include "platform/centerlistview.h"
-#include "saving/changeset.h"
-#include "saving/urlencoder.h"
+#include "core/changeset.h"
+#include "core/urlencoder.h"
 
 #include <QApplication>
 #include <QDomDocument>

@@ -4,7 +4,7 @@
 #include "measure.h"
 
 #include "httpserver.h"
-#include "saving/changeset.h"
+#include "core/changeset.h"
 
 #include <httplib.h>
 

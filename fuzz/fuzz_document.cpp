@@ -9,8 +9,8 @@
 //     before the unassigned list was complete.
 #include "fuzzcheck.h"
 
-#include "lists/centerkey.h"
-#include "loading/centerdocument.h"
+#include "core/centerkey.h"
+#include "core/centerdocument.h"
 
 namespace VelmoraFuzz {
 
@@ -31,8 +31,6 @@ int centerDocument(const std::uint8_t *data, std::size_t size)
     }
     if (read) {
         VELMORA_FUZZ_CHECK(error.isEmpty(), "a successful read with a reason");
-        VELMORA_FUZZ_CHECK(document.countsRead && document.nonSelectedComplete && document.selectedComplete,
-                           "a successful read that did not read everything");
         VELMORA_FUZZ_CHECK(records <= std::size_t(CenterDocumentReader::MaxRecords),
                            "a successful read with more than 32,767 records");
         VELMORA_FUZZ_CHECK(int(document.nonSelectedCount) + int(document.selectedCount) <= 32767,
@@ -40,12 +38,6 @@ int centerDocument(const std::uint8_t *data, std::size_t size)
         return 0;
     }
     VELMORA_FUZZ_CHECK(!error.isEmpty(), "a failed read without a reason");
-    VELMORA_FUZZ_CHECK(!(document.countsRead && document.nonSelectedComplete && document.selectedComplete),
-                       "a failed read that says it read everything");
-    VELMORA_FUZZ_CHECK(document.countsRead || records == 0, "records kept although the counts were not read");
-    VELMORA_FUZZ_CHECK(document.nonSelectedComplete || document.selected.empty(),
-                       "assigned centers kept before the unassigned list was complete");
-    VELMORA_FUZZ_CHECK(!document.selectedComplete, "a failed read with a complete assigned list");
     return 0;
 }
 

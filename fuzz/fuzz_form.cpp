@@ -13,7 +13,7 @@
 #include <commitrequest.h>
 #include <httpserver.h>
 
-#include "saving/changeset.h"
+#include "core/changeset.h"
 
 #include <variant>
 

@@ -18,9 +18,9 @@
 #include <formdecoder.h>
 #include <httpserver.h>
 
-#include "loading/centerdocument.h"
-#include "saving/changeset.h"
-#include "saving/urlencoder.h"
+#include "core/centerdocument.h"
+#include "core/changeset.h"
+#include "core/urlencoder.h"
 
 namespace VelmoraFuzz {
 

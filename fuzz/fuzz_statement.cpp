@@ -11,7 +11,7 @@
 
 #include <statementparser.h>
 
-#include "saving/changeset.h"
+#include "core/changeset.h"
 
 #include <cstring>
 #include <variant>

@@ -1,6 +1,6 @@
 #include "formdecoder.h"
 
-#include "saving/windows1252.h"
+#include "core/windows1252.h"
 
 namespace VelmoraServerCore {
 

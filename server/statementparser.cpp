@@ -1,16 +1,19 @@
 #include "statementparser.h"
 
+#include "core/statements.h"
+
 #include <limits>
 
 namespace VelmoraServerCore {
 
 namespace {
 
-constexpr QStringView InsertHead =
-    u"INSERT INTO CenterEmployeeCrossReference (EmployeeID,CenterID,RecordLastUpdated) VALUES (";
-constexpr QStringView InsertTail = u",GETDATE() ) ";
-constexpr QStringView DeleteHead = u"DELETE FROM CenterEmployeeCrossReference WHERE EmployeeID=";
-constexpr QStringView DeleteMiddle = u" AND CenterID IN(";
+// The texts come from the control's own header, so both ends accept and
+// build the same statements.
+using VelmoraStatements::DeleteHead;
+using VelmoraStatements::InsertHead;
+using VelmoraStatements::InsertTail;
+constexpr QStringView DeleteMiddle = VelmoraStatements::DeleteIn;
 
 // A reading position over the statement text with the few steps the two
 // shapes need; every step moves forward only, so parsing stays linear.

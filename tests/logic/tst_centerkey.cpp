@@ -1,6 +1,6 @@
 // Key rules of the center lists: which IDs are accepted, how the hidden key
 // is written, how a pending change is recognised and how a move rewrites it.
-#include "lists/centerkey.h"
+#include "core/centerkey.h"
 
 #include <QtTest>
 

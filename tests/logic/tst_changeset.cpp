@@ -1,7 +1,7 @@
 // The change set: which list items become statements, the exact statement
 // texts the server page runs, the form body that carries them, and the
 // limit on the number of statements in one save.
-#include "saving/changeset.h"
+#include "core/changeset.h"
 
 #include <QtTest>
 

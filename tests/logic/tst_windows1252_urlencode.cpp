@@ -1,8 +1,8 @@
 // The code page in which form fields travel and the form encoding built on
 // it: every byte value, the characters outside the code page, and the
 // escapes that the server page decodes.
-#include "saving/urlencoder.h"
-#include "saving/windows1252.h"
+#include "core/urlencoder.h"
+#include "core/windows1252.h"
 
 #include <QtTest>
 

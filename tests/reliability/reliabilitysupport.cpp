@@ -5,8 +5,8 @@
 #include <centerstore.h>
 #include <sampledata.h>
 
-#include "saving/changeset.h"
-#include "saving/urlencoder.h"
+#include "core/changeset.h"
+#include "core/urlencoder.h"
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>

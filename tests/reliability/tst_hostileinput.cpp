@@ -11,7 +11,7 @@
 #include <httpserver.h>
 #include <sampledata.h>
 
-#include "saving/urlencoder.h"
+#include "core/urlencoder.h"
 
 #include <QElapsedTimer>
 #include <QTcpSocket>

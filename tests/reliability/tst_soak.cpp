@@ -12,7 +12,7 @@
 #include <httpserver.h>
 #include <sampledata.h>
 
-#include "loading/centerdocument.h"
+#include "core/centerdocument.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>

@@ -2,8 +2,8 @@
 // and that it exactly inverts the control's urlEncode.
 #include <formdecoder.h>
 
-#include "saving/urlencoder.h"
-#include "saving/windows1252.h"
+#include "core/urlencoder.h"
+#include "core/windows1252.h"
 
 #include <QRandomGenerator>
 #include <QTest>

@@ -8,9 +8,9 @@
 #include <httpserver.h>
 #include <sampledata.h>
 
-#include "loading/centerdocument.h"
-#include "saving/changeset.h"
-#include "saving/urlencoder.h"
+#include "core/centerdocument.h"
+#include "core/changeset.h"
+#include "core/urlencoder.h"
 
 #include <QElapsedTimer>
 #include <QMutex>

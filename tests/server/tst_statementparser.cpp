@@ -3,7 +3,7 @@
 #include <commitrequest.h>
 #include <statementparser.h>
 
-#include "saving/changeset.h"
+#include "core/changeset.h"
 
 #include <QTest>
 

@@ -3,7 +3,7 @@
 
 #include "shell/velmora_p.h"
 
-#include "find/centersearch.h"
+#include "core/centersearch.h"
 #include "platform/messagebox.h"
 
 #include <QLineEdit>

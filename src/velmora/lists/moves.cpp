@@ -4,7 +4,7 @@
 
 #include "shell/velmora_p.h"
 
-#include "lists/centerkey.h"
+#include "core/centerkey.h"
 
 #include <algorithm>
 

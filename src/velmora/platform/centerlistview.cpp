@@ -6,16 +6,37 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 
 namespace VelmoraInternal {
 
 static const QString CentersMimeType = QStringLiteral("application/x-velmora-centers");
+
+namespace {
+
+// Rows with a pending change are shown in italics.
+class PendingChangeDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (index.data(CenterListModel::PendingRole).toBool())
+            option->font.setItalic(true);
+    }
+};
+
+} // namespace
 
 CenterListView::CenterListView(QWidget *parent)
     : QTreeView(parent)
     , m_model(new CenterListModel(this))
 {
     setModel(m_model);
+    setItemDelegate(new PendingChangeDelegate(this));
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setUniformRowHeights(true);

@@ -5,7 +5,7 @@
 // Positions here are 0-based rows in display order.
 #pragma once
 
-#include "centerlistmodel.h"
+#include "core/centerlistmodel.h"
 
 #include <QTreeView>
 

@@ -4,8 +4,8 @@
 #include "shell/velmora_p.h"
 
 #include "platform/messagebox.h"
-#include "saving/changeset.h"
-#include "saving/windows1252.h"
+#include "core/changeset.h"
+#include "core/windows1252.h"
 
 #include <QProgressBar>
 #include <QPushButton>

@@ -1,7 +1,7 @@
 #include "velmora_p.h"
 
 #include "layout.h"
-#include "saving/urlencoder.h"
+#include "core/urlencoder.h"
 
 #include <velmora/identity.h>
 

@@ -5,7 +5,7 @@
 
 #include <velmora/velmora.h>
 
-#include "loading/centerdocument.h"
+#include "core/centerdocument.h"
 #include "platform/centerlistview.h"
 #include "platform/httptransfer.h"
 

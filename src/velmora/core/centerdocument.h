@@ -25,15 +25,6 @@ struct CenterDocument
     qint16 selectedCount = 0;
     std::vector<CenterRecord> nonSelected;
     std::vector<CenterRecord> selected;
-
-    // How far reading got. A failed read leaves in place what it read before
-    // the failure, in the order a load fills the lists: the counts once both
-    // are valid, then the records of each list up to the bad one. A failure
-    // for exceeding MaxRecords comes right after the record that crossed the
-    // limit, which is kept.
-    bool countsRead = false;
-    bool nonSelectedComplete = false;
-    bool selectedComplete = false;
 };
 
 class CenterDocumentReader

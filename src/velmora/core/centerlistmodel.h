@@ -24,6 +24,9 @@ class CenterListModel : public QAbstractTableModel
 
 public:
     enum Column { IdColumn = 0, NameColumn = 1, KeyColumn = 2, ColumnCount = 3 };
+    // True for rows whose key carries a change marker (the view shows them
+    // differently, since the key column is hidden).
+    static constexpr int PendingRole = Qt::UserRole + 1;
 
     explicit CenterListModel(QObject *parent = nullptr);
 

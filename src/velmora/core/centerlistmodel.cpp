@@ -1,8 +1,7 @@
 #include "centerlistmodel.h"
 
-#include "lists/centerkey.h"
+#include "core/centerkey.h"
 
-#include <QFont>
 #include <QMimeData>
 
 #include <algorithm>
@@ -39,14 +38,8 @@ QVariant CenterListModel::data(const QModelIndex &index, int role) const
         case KeyColumn: return item.key;
         }
         return {};
-    case Qt::FontRole:
-        // The key column is hidden, so a pending change is shown on the row.
-        if (!isNumericKey(item.key)) {
-            QFont font;
-            font.setItalic(true);
-            return font;
-        }
-        return {};
+    case PendingRole:
+        return !isNumericKey(item.key);
     case Qt::ToolTipRole:
         if (!isNumericKey(item.key) && !m_pendingToolTip.isEmpty())
             return m_pendingToolTip;

@@ -1,4 +1,4 @@
-#include "lists/centerkey.h"
+#include "core/centerkey.h"
 
 #include <algorithm>
 

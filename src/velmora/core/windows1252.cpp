@@ -1,4 +1,4 @@
-#include "saving/windows1252.h"
+#include "core/windows1252.h"
 
 #include <array>
 

@@ -1,7 +1,7 @@
-#include "loading/centerdocument.h"
+#include "core/centerdocument.h"
 
-#include "lists/centerkey.h"
-#include "saving/windows1252.h"
+#include "core/centerkey.h"
+#include "core/windows1252.h"
 
 #include <pugixml.hpp>
 
@@ -560,7 +560,6 @@ struct ListSource
     int position;               // of the list element under the root
     const char *name;           // for reasons
     std::vector<CenterRecord> CenterDocument::*records;
-    bool CenterDocument::*complete;
 };
 
 void readList(pugi::xml_node root, const ListSource &source, CenterDocument &document, int &recordCounter)
@@ -604,7 +603,6 @@ void readList(pugi::xml_node root, const ListSource &source, CenterDocument &doc
             fail(QStringLiteral("The center document lists more than %1 centers")
                      .arg(grouped(CenterDocumentReader::MaxRecords)));
     }
-    document.*source.complete = true;
 }
 
 QString notXml(const pugi::xml_parse_result &result, std::string_view text)
@@ -665,12 +663,11 @@ void readDocument(const QByteArray &body, CenterDocument &document)
         fail(QStringLiteral("The counts add up to %1, less than -32,768").arg(sum));
     document.nonSelectedCount = nonSelected;
     document.selectedCount = selected;
-    document.countsRead = true;
 
     int recordCounter = 0;
-    readList(root, {1, "non-selected centers", &CenterDocument::nonSelected, &CenterDocument::nonSelectedComplete},
+    readList(root, {1, "non-selected centers", &CenterDocument::nonSelected},
              document, recordCounter);
-    readList(root, {2, "selected centers", &CenterDocument::selected, &CenterDocument::selectedComplete},
+    readList(root, {2, "selected centers", &CenterDocument::selected},
              document, recordCounter);
 }
 

@@ -1,6 +1,6 @@
-#include "saving/urlencoder.h"
+#include "core/urlencoder.h"
 
-#include "saving/windows1252.h"
+#include "core/windows1252.h"
 
 #include <array>
 #include <cstring>

@@ -1,6 +1,6 @@
 #include "centersearch.h"
 
-#include "platform/centerlistmodel.h"
+#include "core/centerlistmodel.h"
 
 namespace VelmoraInternal {
 

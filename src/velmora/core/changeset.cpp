@@ -1,17 +1,17 @@
-#include "saving/changeset.h"
+#include "core/changeset.h"
 
-#include "lists/centerkey.h"
-#include "saving/urlencoder.h"
+#include "core/centerkey.h"
+#include "core/statements.h"
+#include "core/urlencoder.h"
 
 namespace VelmoraInternal {
 
 namespace {
 
-constexpr QStringView InsertHead =
-    u"INSERT INTO CenterEmployeeCrossReference (EmployeeID,CenterID,RecordLastUpdated) VALUES (";
-constexpr QStringView InsertTail = u",GETDATE() ) ";
-constexpr QStringView DeleteHead = u"DELETE FROM CenterEmployeeCrossReference WHERE EmployeeID=";
-constexpr QStringView DeleteIn = u" AND CenterID IN(";
+using VelmoraStatements::DeleteHead;
+using VelmoraStatements::DeleteIn;
+using VelmoraStatements::InsertHead;
+using VelmoraStatements::InsertTail;
 
 constexpr QByteArrayView FieldName = "SQL=";
 constexpr char FieldEnd = '&';
@@ -42,7 +42,7 @@ QString ChangeSet::deleteStatement(qint32 employeeId, const QStringList &ids)
             sql.append(u',');
         sql.append(ids.at(i));
     }
-    sql.append(u')');
+    sql.append(VelmoraStatements::DeleteEnd);
     return sql;
 }
 

@@ -5,6 +5,7 @@
 #include <QMimeData>
 
 #include <algorithm>
+#include <iterator>
 #include <numeric>
 
 namespace VelmoraInternal {
@@ -67,11 +68,14 @@ Qt::ItemFlags CenterListModel::flags(const QModelIndex &index) const
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled | Qt::ItemNeverHasChildren;
 }
 
-static const QString CentersMimeType = QStringLiteral("application/x-velmora-centers");
+QString CenterListModel::mimeType()
+{
+    return QStringLiteral("application/x-velmora-centers");
+}
 
 QStringList CenterListModel::mimeTypes() const
 {
-    return {CentersMimeType};
+    return {mimeType()};
 }
 
 QMimeData *CenterListModel::mimeData(const QModelIndexList &indexes) const
@@ -80,7 +84,7 @@ QMimeData *CenterListModel::mimeData(const QModelIndexList &indexes) const
     // tells where the drag came from.
     Q_UNUSED(indexes);
     auto *mime = new QMimeData;
-    mime->setData(CentersMimeType, objectName().toUtf8());
+    mime->setData(mimeType(), objectName().toUtf8());
     return mime;
 }
 
@@ -115,25 +119,41 @@ void CenterListModel::clear()
     endResetModel();
 }
 
-int CenterListModel::insertSorted(CenterItem item)
+void CenterListModel::applyPermutation(const std::vector<int> &permutation)
 {
-    const auto pos = std::upper_bound(m_items.begin(), m_items.end(), item,
-                                      [this](const CenterItem &a, const CenterItem &b) { return lessThan(a, b); });
-    const int row = int(pos - m_items.begin());
-    beginInsertRows(QModelIndex(), row, row);
-    m_items.insert(pos, std::move(item));
-    endInsertRows();
-    return row;
+    Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<int> newPosition(permutation.size());
+    std::vector<CenterItem> items;
+    items.reserve(permutation.size());
+    for (size_t row = 0; row < permutation.size(); ++row) {
+        newPosition[size_t(permutation[row])] = int(row);
+        items.push_back(std::move(m_items[size_t(permutation[row])]));
+    }
+    m_items.swap(items);
+    // Selections and current rows are persistent indexes: they travel with
+    // their rows.
+    const QModelIndexList from = persistentIndexList();
+    QModelIndexList to;
+    to.reserve(from.size());
+    for (const QModelIndex &index : from)
+        to.append(this->index(newPosition[size_t(index.row())], index.column()));
+    changePersistentIndexList(from, to);
+    Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
 std::vector<int> CenterListModel::insertSorted(std::vector<CenterItem> items)
 {
     std::vector<int> rows(items.size());
-    if (items.size() < size_t(BulkThreshold)) {
-        // Few rows: one insert notification each keeps the view's scroll
-        // position and selection. Earlier positions shift as later items land.
+    const auto less = [this](const CenterItem &a, const CenterItem &b) { return lessThan(a, b); };
+    if (items.size() < 64) {
+        // Few rows: one insert notification each. Earlier positions shift as
+        // later items land.
         for (size_t i = 0; i < items.size(); ++i) {
-            const int row = insertSorted(std::move(items[i]));
+            const auto pos = std::upper_bound(m_items.begin(), m_items.end(), items[i], less);
+            const int row = int(pos - m_items.begin());
+            beginInsertRows(QModelIndex(), row, row);
+            m_items.insert(pos, std::move(items[i]));
+            endInsertRows();
             for (size_t j = 0; j < i; ++j) {
                 if (rows[j] >= row)
                     ++rows[j];
@@ -143,49 +163,49 @@ std::vector<int> CenterListModel::insertSorted(std::vector<CenterItem> items)
         return rows;
     }
 
-    // Many rows: sort the newcomers (remembering where each came from) and
-    // merge them behind equal existing rows, then reset once.
-    std::vector<int> order(items.size());
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(),
-                     [&](int a, int b) { return lessThan(items[size_t(a)], items[size_t(b)]); });
+    // Many rows: append them in one block, then merge them behind equal
+    // existing rows in one layout change.
+    const int existing = count();
+    const int added = int(items.size());
+    beginInsertRows(QModelIndex(), existing, existing + added - 1);
+    std::move(items.begin(), items.end(), std::back_inserter(m_items));
+    endInsertRows();
 
-    std::vector<CenterItem> merged;
-    merged.reserve(m_items.size() + items.size());
-    size_t i = 0;
-    size_t j = 0;
-    while (i < m_items.size() || j < order.size()) {
-        const bool takeNew = j < order.size()
-            && (i == m_items.size() || lessThan(items[size_t(order[j])], m_items[i]));
+    std::vector<int> newcomers(static_cast<size_t>(added));
+    std::iota(newcomers.begin(), newcomers.end(), existing);
+    std::stable_sort(newcomers.begin(), newcomers.end(),
+                     [&](int a, int b) { return lessThan(m_items[size_t(a)], m_items[size_t(b)]); });
+    std::vector<int> permutation;
+    permutation.reserve(m_items.size());
+    int old = 0;
+    size_t next = 0;
+    while (old < existing || next < newcomers.size()) {
+        const bool takeNew = next < newcomers.size()
+            && (old == existing || lessThan(m_items[size_t(newcomers[next])], m_items[size_t(old)]));
         if (takeNew) {
-            rows[size_t(order[j])] = int(merged.size());
-            merged.push_back(std::move(items[size_t(order[j])]));
-            ++j;
+            rows[size_t(newcomers[next] - existing)] = int(permutation.size());
+            permutation.push_back(newcomers[next++]);
         } else {
-            merged.push_back(std::move(m_items[i]));
-            ++i;
+            permutation.push_back(old++);
         }
     }
-    beginResetModel();
-    m_items = std::move(merged);
-    endResetModel();
+    applyPermutation(permutation);
     return rows;
 }
 
-bool CenterListModel::removeRowsAt(const std::vector<int> &ascendingRows)
+void CenterListModel::removeRowsAt(const std::vector<int> &ascendingRows)
 {
     if (ascendingRows.empty())
-        return false;
-
-    // Count the contiguous blocks: a few get one notification each (the view
-    // keeps its scroll position), many get a single reset.
+        return;
     size_t blocks = 1;
     for (size_t k = 1; k < ascendingRows.size(); ++k) {
         if (ascendingRows[k] != ascendingRows[k - 1] + 1)
             ++blocks;
     }
 
-    if (blocks < size_t(BulkThreshold)) {
+    if (blocks < 64) {
+        // A few blocks: one notification each, from the end so that earlier
+        // positions stay valid.
         size_t end = ascendingRows.size();
         while (end > 0) {
             size_t begin = end - 1;
@@ -198,26 +218,29 @@ bool CenterListModel::removeRowsAt(const std::vector<int> &ascendingRows)
             endRemoveRows();
             end = begin;
         }
-        return false;
+        return;
     }
 
-    std::vector<CenterItem> kept;
-    kept.reserve(m_items.size() - ascendingRows.size());
+    // Many blocks: gather the doomed rows at the end in one layout change,
+    // then remove them as one block.
+    std::vector<int> permutation;
+    permutation.reserve(m_items.size());
     size_t k = 0;
-    for (size_t row = 0; row < m_items.size(); ++row) {
-        if (k < ascendingRows.size() && size_t(ascendingRows[k]) == row) {
+    for (int row = 0; row < count(); ++row) {
+        if (k < ascendingRows.size() && ascendingRows[k] == row)
             ++k;
-            continue;
-        }
-        kept.push_back(std::move(m_items[row]));
+        else
+            permutation.push_back(row);
     }
-    beginResetModel();
-    m_items = std::move(kept);
-    endResetModel();
-    return true;
+    const int kept = int(permutation.size());
+    permutation.insert(permutation.end(), ascendingRows.begin(), ascendingRows.end());
+    applyPermutation(permutation);
+    beginRemoveRows(QModelIndex(), kept, count() - 1);
+    m_items.resize(size_t(kept));
+    endRemoveRows();
 }
 
-std::vector<int> CenterListModel::sortBy(int column, Qt::SortOrder order)
+void CenterListModel::sortBy(int column, Qt::SortOrder order)
 {
     m_sortColumn = column;
     m_sortOrder = order;
@@ -225,20 +248,12 @@ std::vector<int> CenterListModel::sortBy(int column, Qt::SortOrder order)
     std::iota(permutation.begin(), permutation.end(), 0);
     std::stable_sort(permutation.begin(), permutation.end(),
                      [this](int a, int b) { return lessThan(m_items[size_t(a)], m_items[size_t(b)]); });
-    bool moved = false;
-    for (size_t i = 0; i < permutation.size() && !moved; ++i)
-        moved = permutation[i] != int(i);
-    if (!moved)
-        return {};
-
-    std::vector<CenterItem> sorted;
-    sorted.reserve(m_items.size());
-    for (int old : permutation)
-        sorted.push_back(std::move(m_items[size_t(old)]));
-    beginResetModel();
-    m_items = std::move(sorted);
-    endResetModel();
-    return permutation;
+    for (size_t i = 0; i < permutation.size(); ++i) {
+        if (permutation[i] != int(i)) {
+            applyPermutation(permutation);
+            return;
+        }
+    }
 }
 
 int CenterListModel::findId(QStringView text, Qt::CaseSensitivity cs) const

@@ -1,7 +1,9 @@
 // The rows of one center list, in display order, kept sorted by one column.
 // Column 0 is the center ID, 1 its name, 2 the hidden key (the ID padded to
-// six digits plus an optional change marker). Every bulk operation is linear
-// or n log n in the number of rows: a list may hold 32,767 centers.
+// six digits plus an optional change marker). Sorting and large removals are
+// layout changes, so views and selection models keep their selection, their
+// current row and their scroll position. Every bulk operation is linear or
+// n log n in the number of rows: a list may hold 32,767 centers.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -24,9 +26,11 @@ class CenterListModel : public QAbstractTableModel
 
 public:
     enum Column { IdColumn = 0, NameColumn = 1, KeyColumn = 2, ColumnCount = 3 };
-    // True for rows whose key carries a change marker (the view shows them
-    // differently, since the key column is hidden).
+    // True for rows whose key carries a change marker; the key column is
+    // hidden, so the view shows these rows differently.
     static constexpr int PendingRole = Qt::UserRole + 1;
+    // A list holds at most this many centers (signed 16-bit positions).
+    static constexpr int MaxRows = 32767;
 
     explicit CenterListModel(QObject *parent = nullptr);
 
@@ -51,31 +55,29 @@ public:
     void reset(std::vector<CenterItem> items);
     void clear();
 
-    // Inserts one row where the sort puts it, after rows that compare equal,
-    // and returns its position.
-    int insertSorted(CenterItem item);
-    // Inserts many rows; returns the positions of the new rows in the order
-    // the items were given. Emits a model reset when that is cheaper than
-    // single inserts.
+    // Inserts the items where the sort puts them, each after the rows that
+    // compare equal to it. Returns the new rows' positions in the order the
+    // items were given.
     std::vector<int> insertSorted(std::vector<CenterItem> items);
-    // Removes the rows at the given ascending positions. Returns true when
-    // that took a model reset (views lose their selection then).
-    bool removeRowsAt(const std::vector<int> &ascendingRows);
+    // Removes the rows at the given ascending positions.
+    void removeRowsAt(const std::vector<int> &ascendingRows);
 
-    // Re-sorts by column and order (stable). Returns the permutation: for
-    // each new position the old position, so that views can carry their
-    // selection along; empty when nothing moved.
-    std::vector<int> sortBy(int column, Qt::SortOrder order);
+    // Re-sorts (stable) by column and order.
+    void sortBy(int column, Qt::SortOrder order);
 
     // First row in display order whose ID equals text, or -1.
     int findId(QStringView text, Qt::CaseSensitivity cs) const;
 
-    // True when a sits before b in the current sort.
-    bool lessThan(const CenterItem &a, const CenterItem &b) const;
-
-    static constexpr int BulkThreshold = 64;
+    // The MIME type of a drag out of a list; its data is the list's object name.
+    static QString mimeType();
 
 private:
+    bool lessThan(const CenterItem &a, const CenterItem &b) const;
+    // Moves the rows into the order of permutation (new position -> old
+    // position) as one layout change; persistent indexes of rows mapped to
+    // -1 in newPosition become invalid.
+    void applyPermutation(const std::vector<int> &permutation);
+
     std::vector<CenterItem> m_items;
     int m_sortColumn = KeyColumn;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;

@@ -1,21 +1,21 @@
-// The control's insides: its child widgets, the stored properties and the
-// handlers, spread over the area folders (shell, loading, lists, find,
-// saving) but all members of this one class.
+// The control's insides: the child widgets, the window-free rules and the
+// session they are shown over, and the handlers that connect them. The
+// handlers forward input to the rules and apply the state the rules decide.
 #pragma once
 
 #include <velmora/velmora.h>
 
-#include "core/centerdocument.h"
-#include "platform/centerlistview.h"
-#include "platform/httptransfer.h"
+#include "core/crossreference.h"
+#include "core/session.h"
 
-#include <QPointer>
+#include <QList>
+#include <QMessageBox>
 
+#include <functional>
 #include <memory>
-#include <vector>
 
 class QAction;
-class QButtonGroup;
+class QEventLoop;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -24,90 +24,82 @@ class QProgressBar;
 class QPushButton;
 class QRadioButton;
 
+namespace VelmoraInternal {
+class CenterListView;
+}
+
 class Velmora::Private
 {
 public:
-    explicit Private(Velmora *q);
+    explicit Private(Velmora *control);
+    ~Private();
 
-    // shell
     void setupUi();
-    void startUp();
-    void applyLayout(const QSize &size);
-    void fitCaption(QWidget *child, const QSize &controlSize);
-    void fitCaptions(); // after the count captions change
-    void setSearchBoxActive(QLineEdit *box, bool active);
+    void connectUi();
+    void fitToFont();
+    void applyState();
+    VelmoraInternal::CenterListView *view(VelmoraInternal::Side side) const;
 
-    // loading
-    void LoadCrossReference(qint32 employeeId, const QString &serverName);
-    void ReadCenterCounts(const VelmoraInternal::CenterDocument &document);
-    void FillNonSelectedCenters(const VelmoraInternal::CenterDocument &document);
-    void FillSelectedCenters(const VelmoraInternal::CenterDocument &document);
-    void fillList(VelmoraInternal::CenterListView *target, QRadioButton *option,
-                  const std::vector<VelmoraInternal::CenterRecord> &records);
-    void failLoad(const QString &reason);
+    // Exchanges with the server. Each start returns a ticket that wait()
+    // can wait for.
+    quint64 startLoad();
+    enum class CommitStart { Sent, NothingToSend, Refused, AlreadyRunning };
+    CommitStart startCommit(bool reloadAfter);
+    void commitFromButton();
+    void loadEnded();
+    void onLoaded(const VelmoraInternal::CenterDocument &document);
+    void onLoadFailed(const QString &reason);
+    void onCommitted(const QString &answer);
+    void onCommitFailed(const QString &reason, const QString &details);
+    void refreshBusy();
 
-    // lists
-    enum class Move { Add, Delete, AddAll, RemoveAll };
-    void RefreshListState(Move move);           // both steps
-    void RefreshListCaptions();                 // step A
-    void RefreshListButtons(Move move);         // step B
-    void cmdAdd_Click();
-    void cmdDelete_Click();
-    void cmdAddAll_Click();
-    void cmdRemoveAll_Click();
-    void MoveOneCenter(bool toSelected);
-    void MoveSelectedCenters(bool toSelected);
-    void moveRows(bool toSelected, const std::vector<int> &rows, bool single);
-    void listClick(bool selectedList);
-    void listColumnClick(VelmoraInternal::CenterListView *list, int headerIndex);
-    void lstSelectedCenters_MouseUp(Qt::MouseButton button);
-    void mnuRemoveItems_Click();
-    void connectLists();
+    // Runs the event loop until done() holds. Returns false when the control
+    // was deleted meanwhile: then the caller must not touch it any more.
+    bool wait(const std::function<bool()> &done);
+    // After each exchange: ends the waits whose condition now holds.
+    void wakeWaits();
 
-    // find
-    void optFind_Click(int index);
-    void txtVendorName_Change();
-    void txtVendorID_Change();
-    void cmdFind_Click();
-    void connectFind();
-
-    // saving
-    enum class SaveOutcome { NothingToSend, Saved, Failed, AlreadyRunning };
-    SaveOutcome saveToDatabase();
-    void cmdCommit_Click();
-    void showServerAnswer(const VelmoraInternal::HttpResult &result);
-
-    bool isBusy() const { return transfer && transfer->isBusy(); }
+    void find();
+    void showMessage(const QString &text, QMessageBox::Icon icon, const QString &title = QString(),
+                     const QString &informativeText = QString(), const std::function<void()> &closed = {});
 
     Velmora *q;
+    VelmoraInternal::CrossReference rules;
+    std::unique_ptr<VelmoraInternal::Session> session;
 
-    qint32 storedEmployeeId = 0;
-    QString storedServerName;
+    qint32 employeeId = 0;
+    QString serverName;
+    quint64 loadsStarted = 0;
+    quint64 loadsEnded = 0;
+    quint64 commitsStarted = 0;
+    quint64 commitsEnded = 0;
+    bool reloadAfterCommit = false;
+    bool awaitingReload = false; // the commit's answer is shown, its reload not started
+    bool busy = false;
+    struct Wait
+    {
+        QEventLoop *loop;
+        const std::function<bool()> *done;
+    };
+    QList<Wait> waits;
+    QObject *inputGuard = nullptr;
 
-    QGroupBox *fraMain = nullptr;
+    QWidget *fraMain = nullptr;
     QGroupBox *fraFind = nullptr;
     QGroupBox *Frame1 = nullptr;
-    QLineEdit *txtVendorName = nullptr;
-    QLineEdit *txtVendorID = nullptr;
-    QRadioButton *optFind[2] = {nullptr, nullptr};
-    QRadioButton *optList[2] = {nullptr, nullptr};
-    QButtonGroup *optFindGroup = nullptr;
-    QButtonGroup *optListGroup = nullptr;
-    QPushButton *cmdFind = nullptr;
-    QLabel *lblVersionNumber = nullptr;
-    QPushButton *cmdDelete = nullptr;
-    QPushButton *cmdAdd = nullptr;
-    QPushButton *cmdAddAll = nullptr;
-    QPushButton *cmdRemoveAll = nullptr;
-    QPushButton *cmdCommit = nullptr;
-    QProgressBar *prbLoad = nullptr;
-    VelmoraInternal::CenterListView *lstCenters = nullptr;
-    VelmoraInternal::CenterListView *lstSelectedCenters = nullptr;
-    QLabel *lblAllVendors = nullptr;
-    QLabel *lblSelVendors = nullptr;
-    QMenu *mnuRemove = nullptr;
-    QAction *mnuRemoveItems = nullptr;
-
-    std::unique_ptr<VelmoraInternal::HttpTransfer> transfer;
-    bool saving = false;
+    QLineEdit *searchBox[2] = {nullptr, nullptr}; // by FindMode: txtVendorName, txtVendorID
+    QRadioButton *findOption[2] = {nullptr, nullptr};
+    QRadioButton *listOption[2] = {nullptr, nullptr};
+    QPushButton *findButton = nullptr;
+    QLabel *versionLabel = nullptr;
+    QPushButton *removeButton = nullptr;
+    QPushButton *addButton = nullptr;
+    QPushButton *addAllButton = nullptr;
+    QPushButton *removeAllButton = nullptr;
+    QPushButton *commitButton = nullptr;
+    QProgressBar *progress = nullptr;
+    VelmoraInternal::CenterListView *lists[2] = {nullptr, nullptr};
+    QLabel *captions[2] = {nullptr, nullptr};
+    QMenu *removeMenu = nullptr;
+    QAction *removeAction = nullptr;
 };

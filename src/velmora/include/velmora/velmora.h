@@ -2,10 +2,11 @@
 // track of which work centers are assigned to one employee.
 //
 // A host creates the control, assigns the employee number with
-// setEmployeeID() and then the base address of the web server with
-// setServerName(), which loads the employee's centers from the server page
-// Velmora.asp. The operator moves centers between the two lists and commits;
-// the control posts the pending changes to the same page and reloads.
+// setEmployeeID() and then the base address of the web server with load()
+// (or the waiting setServerName()), which loads the employee's centers from
+// the server page Velmora.asp. The operator moves centers between the two
+// lists and commits; the control posts the pending changes to the same page
+// and reloads.
 #pragma once
 
 #include <velmora/velmora_export.h>
@@ -20,6 +21,7 @@ class VELMORA_EXPORT Velmora : public QWidget
 {
     Q_OBJECT
     Q_PROPERTY(int timeout READ timeoutMs WRITE setTimeoutMs)
+    Q_PROPERTY(bool busy READ isBusy NOTIFY busyChanged)
 
 public:
     explicit Velmora(QWidget *parent = nullptr);
@@ -29,34 +31,58 @@ public:
     // keeping the stored value, when the text is not a signed 32-bit number.
     // Nothing is loaded.
     bool setEmployeeID(const QString &ptEmployeeID);
+    qint32 employeeID() const;
 
-    // Stores the base address of the server (used unchanged: no slash is added
-    // or removed) and loads both lists from it. A load that fails leaves both
-    // lists empty and emits loadFailed(); it never raises to the host.
+    // Stores the base address of the server (used unchanged: no slash is
+    // added or removed), loads both lists from it and returns when that load
+    // has ended: filled, failed (loadFailed()), or replaced by a newer load.
+    // While it waits, the host's event loop runs on; the control takes no
+    // input. If the control is deleted meanwhile, it returns at once.
     void setServerName(const QString &PtServerName);
+    QString serverName() const;
 
-    // Posts the pending changes to the server page and waits for its answer,
-    // keeping the user interface painted. Does nothing when nothing is pending.
+    // Posts the pending changes to the server page and returns when the
+    // answer is in (or at once when nothing is pending, a commit is already
+    // running, or the control is deleted meanwhile). Does not reload. Waits
+    // as setServerName() does.
     void SaveToDatabase();
 
     // Form URL encoding of theData on Windows-1252 bytes, as the commit body
     // uses it.
     QString urlEncode(const QString &theData) const;
 
-    // How long a load or a save waits for the server before it fails
+    // How long a load or a save waits for a silent server before it fails
     // (30 seconds unless the host changes it).
     void setTimeout(std::chrono::milliseconds timeout);
     std::chrono::milliseconds timeout() const;
 
+    // A load or a commit is running; the control takes no input meanwhile.
+    bool isBusy() const;
+
     QSize sizeHint() const override;
 
-protected:
-    void resizeEvent(QResizeEvent *event) override;
-    void changeEvent(QEvent *event) override;
+public Q_SLOTS:
+    // Stores the server and starts a load; returns at once. loaded() or
+    // loadFailed() follows, unless a newer load replaces this one.
+    void load(const QString &serverName);
+    // What "Commit to Database" does: posts the pending changes, shows the
+    // server's answer, then reloads. Returns at once; committed() or
+    // commitFailed() follows (neither when nothing is pending).
+    void commit();
 
 Q_SIGNALS:
+    // Both lists are filled.
+    void loaded();
     // A load did not complete; reason is meant for the operator.
     void loadFailed(const QString &reason);
+    // The server took the commit and answered with answer; the reload follows.
+    void committed(const QString &answer);
+    // The commit did not go through; every pending change is kept.
+    void commitFailed(const QString &reason);
+    void busyChanged(bool busy);
+
+protected:
+    void changeEvent(QEvent *event) override;
 
 private:
     int timeoutMs() const;

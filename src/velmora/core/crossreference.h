@@ -1,0 +1,125 @@
+// The cross-reference being edited: the two center lists with their
+// selections, and the rules that decide what each load, move, click, header
+// click, find and commit leaves enabled, checked, selected and current.
+// Window-free: a view shows the two models through the two selection models
+// and applies state() whenever stateChanged() is emitted.
+#pragma once
+
+#include "core/centerlistmodel.h"
+
+#include <QItemSelectionModel>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+namespace VelmoraInternal {
+
+struct CenterDocument;
+
+// The two lists: the centers not assigned to the employee, and the assigned ones.
+enum class Side { NonSelected = 0, Selected = 1 };
+
+inline constexpr Side otherSide(Side side)
+{
+    return side == Side::NonSelected ? Side::Selected : Side::NonSelected;
+}
+
+// The search modes of the find panel, by the index of their option.
+enum class FindMode { Name = 0, Id = 1 };
+
+// Everything about the control's children that the rules decide, as plain
+// values. Indexes by Side or FindMode.
+struct ControlState
+{
+    bool addEnabled = false;       // ">"
+    bool addAllEnabled = false;    // ">>"
+    bool removeEnabled = false;    // "<"
+    bool removeAllEnabled = false; // "<<"
+    bool commitEnabled = false;
+    bool findEnabled = false;
+
+    Side searchList = Side::NonSelected;      // the list the find searches
+    bool searchListEnabled[2] = {false, false};
+    FindMode findMode = FindMode::Id;
+    bool findModesEnabled = false;
+
+    QString searchText[2];                  // name box, ID box
+    bool searchEditable[2] = {false, false}; // read-only boxes are locked
+    bool idBoxEnabled = false;
+
+    bool multiSelect[2] = {false, false};
+    QString caption[2] = {QStringLiteral("Non Selected Active Centers:"), QStringLiteral("Selected Centers:")};
+    int progressMaximum = 1;
+
+    bool operator==(const ControlState &) const = default;
+};
+
+class CrossReference : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit CrossReference(QObject *parent = nullptr);
+    ~CrossReference() override;
+
+    CenterListModel *list(Side side) { return &m_lists[int(side)]; }
+    const CenterListModel *list(Side side) const { return &m_lists[int(side)]; }
+    QItemSelectionModel *selection(Side side) { return &m_selections[int(side)]; }
+    const ControlState &state() const { return m_state; }
+
+    // Loading. A load starts by disabling the commit and clearing both lists;
+    // it ends with fill() or fail().
+    void beginLoad();
+    void fill(const CenterDocument &document);
+    void fail();
+
+    // ">" (from NonSelected) and "<" (from Selected): the current center, or
+    // every selected center when the current one is among several selected.
+    void moveOne(Side from);
+    // ">>" and "<<": every selected center.
+    void moveSelected(Side from);
+
+    // A click (or a keyboard change of the selection) in a list: makes it the
+    // multi-select list, clears the other list's selection and enables the
+    // moves that fit the selection.
+    void click(Side side);
+    // A click on header 1, 2 or 3 (counted from 1): sorts by that column, or
+    // reverses the order when the list already sorts by it.
+    void headerClicked(Side side, int headerIndex);
+    // Whether the "Remove" pop-up may open over the assigned list.
+    bool canOpenRemoveMenu() const;
+
+    void chooseFindMode(FindMode mode);
+    void chooseSearchList(Side side);
+    void setSearchText(FindMode box, const QString &text);
+    // Searches the chosen list; selects and returns the hit's row, or -1.
+    int find();
+
+    // The commit starts: every move and the commit itself are disabled.
+    void beginCommit();
+    // The commit failed: nothing is reloaded, the changes stay for a retry.
+    void commitFailed();
+
+    // The statements that commit the pending changes; false when there are
+    // more than one save may send.
+    bool buildStatements(qint32 employeeId, QStringList *statements) const;
+
+Q_SIGNALS:
+    void stateChanged();
+    // The view should give this list the focus and scroll the row into view.
+    void focusRequested(VelmoraInternal::Side side, int row);
+
+private:
+    void moveRows(Side from, const std::vector<int> &rows, bool single);
+    void refreshCaptions(ControlState &state) const;
+    void setState(const ControlState &state);
+    std::vector<int> selectedRows(Side side) const;
+    int currentRow(Side side) const;
+    void selectOnly(Side side, const std::vector<int> &rows, int current);
+
+    CenterListModel m_lists[2];
+    QItemSelectionModel m_selections[2];
+    ControlState m_state;
+};
+
+} // namespace VelmoraInternal

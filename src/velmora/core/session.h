@@ -1,0 +1,76 @@
+// The control's exchanges with the server page, asynchronous: a GET of the
+// center document and a POST of the commit body over QNetworkAccessManager.
+// One exchange runs at a time. A new load replaces a running load (the old
+// one never reports); a load asked for during a commit starts when the commit
+// has reported. Every exchange ends within its time-out, and destroying the
+// session aborts a running exchange without a signal.
+#pragma once
+
+#include "core/centerdocument.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <chrono>
+#include <optional>
+
+#include <QNetworkReply>
+
+class QNetworkAccessManager;
+
+namespace VelmoraInternal {
+
+// The address as an operator may see it: user name and password removed.
+QString displayAddress(const QString &url);
+
+class Session : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The largest answer read at all; anything larger fails the exchange.
+    static constexpr qint64 MaxAnswerBytes = 64 * 1024 * 1024;
+
+    explicit Session(QObject *parent = nullptr);
+    ~Session() override;
+
+    void setTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
+    std::chrono::milliseconds timeout() const { return m_timeout; }
+
+    // A load or a commit is running, or a load waits for a commit.
+    bool isBusy() const { return m_reply || m_queuedLoad; }
+    bool isCommitting() const { return m_reply && m_committing; }
+
+    // GET url and read the center document.
+    void load(const QString &url);
+    // POST body as a form; false (and nothing sent) while a commit runs.
+    bool commit(const QString &url, const QByteArray &body);
+
+Q_SIGNALS:
+    void loaded(const VelmoraInternal::CenterDocument &document);
+    void loadFailed(const QString &reason);
+    // The server accepted the commit; answer is its text for the operator.
+    void committed(const QString &answer);
+    // reason says what went wrong; details carry the server's own words.
+    void commitFailed(const QString &reason, const QString &details);
+    void busyChanged(bool busy);
+
+private:
+    void start(const QString &url, const QByteArray *body);
+    void finish();
+    void drop();
+    void updateBusy();
+
+    QNetworkAccessManager *m_manager;
+    QPointer<QNetworkReply> m_reply;
+    QString m_url;
+    bool m_committing = false;
+    bool m_tooLarge = false;
+    bool m_busy = false;
+    std::optional<QString> m_queuedLoad;
+    std::chrono::milliseconds m_timeout{30000};
+};
+
+} // namespace VelmoraInternal

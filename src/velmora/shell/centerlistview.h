@@ -1,0 +1,63 @@
+// One center list on screen: a tree view over a list model and a selection
+// model that the window-free rules own. It only reports what the operator
+// does (clicks, double-clicks, header clicks, the pop-up, Enter and Delete,
+// drops from the other list) and shows a placeholder text when it is empty.
+#pragma once
+
+#include <QTreeView>
+
+namespace VelmoraInternal {
+
+class CenterListView : public QTreeView
+{
+    Q_OBJECT
+    Q_PROPERTY(QString placeholderText READ placeholderText WRITE setPlaceholderText)
+
+public:
+    explicit CenterListView(QWidget *parent = nullptr);
+
+    // Several selected rows allowed (extended selection) or one.
+    void setMultiSelect(bool on);
+
+    // The design's size of a list; layouts give it more when there is room.
+    QSize sizeHint() const override { return {265, 185}; }
+
+    // Shown in the empty list, for example why a load failed.
+    void setPlaceholderText(const QString &text);
+    QString placeholderText() const { return m_placeholder; }
+
+Q_SIGNALS:
+    // A mouse button was released in the viewport (not the release that ends
+    // a double-click), or the keyboard changed the selection.
+    void listClicked();
+    void listDoubleClicked();
+    // A header was clicked; index counts from 1.
+    void headerClicked(int headerIndex);
+    // The right button was released, or the Menu key or Shift+F10 pressed;
+    // globalPos is where a pop-up belongs.
+    void popupRequested(const QPoint &globalPos);
+    // Enter or Return, and Delete.
+    void activateKeyPressed();
+    void deleteKeyPressed();
+    // Centers dragged in from the other list.
+    void centersDropped(QObject *source);
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    bool acceptsDrop(QDropEvent *event) const;
+
+    QString m_placeholder;
+    bool m_releaseEndsDoubleClick = false;
+};
+
+} // namespace VelmoraInternal

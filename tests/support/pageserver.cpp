@@ -1,0 +1,75 @@
+#include "pageserver.h"
+
+#include <httplib.h>
+
+#include <chrono>
+
+PageServer::PageServer()
+    : m_server(std::make_unique<httplib::Server>())
+{
+    const auto serve = [this](bool post) {
+        return [this, post](const httplib::Request &request, httplib::Response &response) {
+            Answer answer;
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                QString line = QString::fromStdString(request.method + ' ' + request.path);
+                if (!request.params.empty() && !post)
+                    line += QStringLiteral("?EmployeeID=") + QString::fromStdString(request.get_param_value("EmployeeID"));
+                if (post)
+                    line += u' ' + QString::fromLatin1(request.body.data(), qsizetype(request.body.size()));
+                m_requests.append(line);
+                answer = post ? m_post : m_get;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(answer.delayMs));
+            response.status = answer.status;
+            response.set_content(answer.body.toStdString(), answer.contentType.toStdString());
+        };
+    };
+    m_server->Get("/Velmora.asp", serve(false));
+    m_server->Post("/Velmora.asp", serve(true));
+    m_port = m_server->bind_to_any_port("127.0.0.1");
+    m_thread = std::thread([this] { m_server->listen_after_bind(); });
+}
+
+PageServer::~PageServer()
+{
+    m_server->stop();
+    m_thread.join();
+}
+
+QString PageServer::address() const
+{
+    return QStringLiteral("http://127.0.0.1:%1").arg(m_port);
+}
+
+void PageServer::answerGet(const Answer &answer)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_get = answer;
+}
+
+void PageServer::answerPost(const Answer &answer)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_post = answer;
+}
+
+QStringList PageServer::requests() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_requests;
+}
+
+QByteArray centerDocument(const Centers &nonSelected, const Centers &selected)
+{
+    QByteArray xml = "<?xml version=\"1.0\"?><Centers><Counts><Count><NonSelected>"
+        + QByteArray::number(qsizetype(nonSelected.size())) + "</NonSelected><Selected>"
+        + QByteArray::number(qsizetype(selected.size())) + "</Selected></Count></Counts>";
+    for (const Centers *list : {&nonSelected, &selected}) {
+        xml += "<List>";
+        for (const auto &[id, name] : *list)
+            xml += "<Center><ID>" + id.toUtf8() + "</ID><Name>" + name.toHtmlEscaped().toUtf8() + "</Name></Center>";
+        xml += "</List>";
+    }
+    return xml + "</Centers>";
+}

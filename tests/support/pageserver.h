@@ -1,0 +1,62 @@
+// Servers for the suites that talk to the control over HTTP, all on
+// 127.0.0.1: a page server that answers /Velmora.asp with what the test
+// sets and records what it received (cpp-httplib), a silent server that
+// accepts connections and never answers, and the center document builder.
+#pragma once
+
+#include <QByteArray>
+#include <QStringList>
+#include <QTcpServer>
+
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace httplib {
+class Server;
+}
+
+class PageServer
+{
+public:
+    struct Answer
+    {
+        int status = 200;
+        QByteArray body;
+        QByteArray contentType = "text/xml";
+        int delayMs = 0; // before answering (bounded by the test)
+    };
+
+    PageServer();
+    ~PageServer();
+
+    QString address() const; // "http://127.0.0.1:PORT"
+    void answerGet(const Answer &answer);
+    void answerPost(const Answer &answer);
+    // "GET /Velmora.asp?EmployeeID=12" or "POST /Velmora.asp <body>", in order.
+    QStringList requests() const;
+
+private:
+    std::unique_ptr<httplib::Server> m_server;
+    std::thread m_thread;
+    int m_port = 0;
+    mutable std::mutex m_mutex;
+    Answer m_get;
+    Answer m_post;
+    QStringList m_requests;
+};
+
+// Takes connections and never says a word.
+class SilentServer : public QTcpServer
+{
+public:
+    SilentServer() { listen(QHostAddress::LocalHost); }
+    QString address() const { return QStringLiteral("http://127.0.0.1:%1").arg(serverPort()); }
+};
+
+using Centers = std::vector<std::pair<QString, QString>>; // ID, name
+
+// A center document in the shape the server page writes.
+QByteArray centerDocument(const Centers &nonSelected, const Centers &selected);

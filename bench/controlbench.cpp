@@ -5,16 +5,18 @@
 
 #include <velmora/velmora.h>
 
+#include "core/centerlistmodel.h"
 #include "core/centersearch.h"
-#include "platform/centerlistview.h"
 #include "core/changeset.h"
 #include "core/urlencoder.h"
+#include "shell/centerlistview.h"
 
 #include <QApplication>
 #include <QDomDocument>
 #include <QEventLoop>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
@@ -26,6 +28,7 @@
 #include <httplib.h>
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <numeric>
@@ -118,10 +121,72 @@ void clickHeader(QTreeView *view, int section)
     QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, at);
 }
 
-ChangeSet::ItemAt itemsOf(const CenterListView *list)
+// One list of the control as the benchmark drives and checks it: the view
+// the operator clicks in, the model it shows and the selection model it
+// selects through. Selecting here is what a click or a find leaves behind;
+// the timed operations still go through the widgets.
+class ListAdapter
 {
-    return [list](int i) { return std::make_pair(list->item(i).id, list->item(i).key); };
-}
+public:
+    explicit ListAdapter(CenterListView *view)
+        : m_view(view)
+    {
+    }
+
+    CenterListView *view() const { return m_view; }
+    const CenterListModel &model() const { return *static_cast<CenterListModel *>(m_view->model()); }
+    int count() const { return model().count(); }
+    int sortKey() const { return model().sortColumn(); }
+    Qt::SortOrder sortOrder() const { return model().sortOrder(); }
+
+    // Selects exactly these rows (ascending) and nothing else: one range per
+    // run of neighbouring rows, handed over in a single call.
+    void selectOnly(const std::vector<int> &ascendingRows) const
+    {
+        const CenterListModel &list = model();
+        QItemSelection selection;
+        for (size_t i = 0; i < ascendingRows.size(); ++i) {
+            size_t end = i;
+            while (end + 1 < ascendingRows.size() && ascendingRows[end + 1] == ascendingRows[end] + 1)
+                ++end;
+            selection.append(QItemSelectionRange(list.index(ascendingRows[i], 0), list.index(ascendingRows[end], 0)));
+            i = end;
+        }
+        m_view->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+    void clearSelection() const { m_view->selectionModel()->clearSelection(); }
+
+    // -1 leaves no row current.
+    void setCurrentRow(int row) const
+    {
+        const QModelIndex index = row >= 0 && row < count() ? model().index(row, 0) : QModelIndex();
+        m_view->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    }
+
+    // The number of selected rows (ranges may overlap), at most limit.
+    int selectedCount(int limit) const
+    {
+        const int rows = count();
+        std::vector<char> marked(size_t(rows), 0);
+        for (const QItemSelectionRange &range : m_view->selectionModel()->selection()) {
+            for (int row = std::max(0, range.top()); row <= range.bottom() && row < rows; ++row)
+                marked[size_t(row)] = 1;
+        }
+        return std::min(limit, int(std::count(marked.begin(), marked.end(), char(1))));
+    }
+
+    // Emits what a mouse release in the list emits: the click rule runs.
+    void click() const { Q_EMIT m_view->listClicked(); }
+
+    ChangeSet::ItemAt itemsOf() const
+    {
+        const CenterListModel *list = &model();
+        return [list](int i) { return std::make_pair(list->at(i).id, list->at(i).key); };
+    }
+
+private:
+    CenterListView *m_view;
+};
 
 // ---------------------------------------------------------------------------
 // Ours: the real control, driven through its widgets.
@@ -135,8 +200,8 @@ void benchOurs(Report &report, const QString &baseUrl, const QString &staticUrl,
     settle();
     *controlSize = control.size();
 
-    auto *left = child<CenterListView>(control, "lstCenters");
-    auto *right = child<CenterListView>(control, "lstSelectedCenters");
+    const ListAdapter left(child<CenterListView>(control, "lstCenters"));
+    const ListAdapter right(child<CenterListView>(control, "lstSelectedCenters"));
     auto *add = child<QPushButton>(control, "cmdAdd");
     auto *remove = child<QPushButton>(control, "cmdDelete");
     auto *addAll = child<QPushButton>(control, "cmdAddAll");
@@ -154,28 +219,28 @@ void benchOurs(Report &report, const QString &baseUrl, const QString &staticUrl,
                 control.setServerName(url);
                 settle();
             });
-            check(left->count() == size && right->count() == 0, "both lists filled after the load");
+            check(left.count() == size && right.count() == 0, "both lists filled after the load");
             return t;
         });
         record(report, key, size, times, check.failed());
     }
-    if (left->count() != size)
+    if (left.count() != size)
         return;
 
     // Select all with Ctrl+A (the list's click rule runs with it).
     {
         Checks check(where + QStringLiteral(", select all"));
         const auto times = repeat(runsFor(size, options), [&] {
-            left->selectOnly({0});
-            Q_EMIT left->listClicked(); // the first click makes the list multi-select
-            left->setFocus();
+            left.selectOnly({0});
+            left.click(); // the first click makes the list multi-select
+            left.view()->setFocus();
             settle();
         }, [&] {
             const double t = timeMs([&] {
-                QTest::keyClick(left, Qt::Key_A, Qt::ControlModifier);
+                QTest::keyClick(left.view(), Qt::Key_A, Qt::ControlModifier);
                 settle();
             });
-            check(left->selectedCount(size + 1) == size, "every row selected");
+            check(left.selectedCount(size + 1) == size, "every row selected");
             return t;
         });
         record(report, QStringLiteral("selectall"), size, times, check.failed());
@@ -183,10 +248,10 @@ void benchOurs(Report &report, const QString &baseUrl, const QString &staticUrl,
 
     // The click rule on a fully selected list.
     {
-        left->selectOnly(allRows(size));
+        left.selectOnly(allRows(size));
         Checks check(where + QStringLiteral(", click rule"));
         const auto times = repeat(quickOpRuns(options), nullptr, [&] {
-            const double t = timeMs([&] { Q_EMIT left->listClicked(); });
+            const double t = timeMs([&] { left.click(); });
             check(addAll->isEnabled() && !add->isEnabled(), "\">>\" enabled for a multiple selection");
             return t;
         });
@@ -196,7 +261,7 @@ void benchOurs(Report &report, const QString &baseUrl, const QString &staticUrl,
     // Finds that miss, over the whole list.
     {
         Checks check(where + QStringLiteral(", find"));
-        const CenterListModel &model = *left->centers();
+        const CenterListModel &model = left.model();
         const QString missingName = QStringLiteral("no such work center");
         const QString missingId = QStringLiteral("99999999");
         const auto byName = repeat(quickOpRuns(options), nullptr, [&] {
@@ -220,20 +285,20 @@ void benchOurs(Report &report, const QString &baseUrl, const QString &staticUrl,
         Checks check(where + QStringLiteral(", \">\""));
         const int row = size / 2;
         const auto times = repeat(quickOpRuns(options), [&] {
-            left->selectOnly({row});
-            left->setCurrentRow(row);
-            Q_EMIT left->listClicked();
+            left.selectOnly({row});
+            left.setCurrentRow(row);
+            left.click();
             settle();
         }, [&] {
             const double t = timeMs([&] {
                 QTest::mouseClick(add, Qt::LeftButton);
                 settle();
             });
-            check(right->count() == 1 && left->count() == size - 1, "one center moved");
-            Q_EMIT right->listClicked();
+            check(right.count() == 1 && left.count() == size - 1, "one center moved");
+            right.click();
             QTest::mouseClick(remove, Qt::LeftButton);
             settle();
-            check(left->count() == size && right->count() == 0, "the center moved back");
+            check(left.count() == size && right.count() == 0, "the center moved back");
             return t;
         });
         record(report, QStringLiteral("addone"), size, times, check.failed());
@@ -244,21 +309,21 @@ void benchOurs(Report &report, const QString &baseUrl, const QString &staticUrl,
         Checks check(where + QStringLiteral(", \">>\" and \"<<\""));
         std::vector<double> back;
         const auto times = repeat(runsFor(size, options), [&] {
-            left->selectOnly(allRows(left->count()));
-            Q_EMIT left->listClicked();
+            left.selectOnly(allRows(left.count()));
+            left.click();
             settle();
         }, [&] {
             const double t = timeMs([&] {
                 QTest::mouseClick(addAll, Qt::LeftButton);
                 settle();
             });
-            check(right->count() == size && left->count() == 0, "every center moved right");
-            Q_EMIT right->listClicked();
+            check(right.count() == size && left.count() == 0, "every center moved right");
+            right.click();
             back.push_back(timeMs([&] {
                 QTest::mouseClick(removeAll, Qt::LeftButton);
                 settle();
             }));
-            check(left->count() == size && right->count() == 0, "every center moved back");
+            check(left.count() == size && right.count() == 0, "every center moved back");
             return t;
         });
         record(report, QStringLiteral("addall"), size, times, check.failed());
@@ -268,19 +333,19 @@ void benchOurs(Report &report, const QString &baseUrl, const QString &staticUrl,
     // The commit body with every center marked, and urlEncode on its text.
     {
         Checks check(where + QStringLiteral(", commit body"));
-        left->selectOnly(allRows(left->count()));
-        Q_EMIT left->listClicked();
+        left.selectOnly(allRows(left.count()));
+        left.click();
         QTest::mouseClick(addAll, Qt::LeftButton);
         settle();
-        check(right->count() == size, "every center marked for insertion");
+        check(right.count() == size, "every center marked for insertion");
         QStringList statements;
         QByteArray body;
         const auto times = repeat(runsFor(size, options, 15, 21), nullptr, [&] {
             statements.clear();
             body.clear();
             const double t = timeMs([&] {
-                ChangeSet::buildStatements(LoadEmployee, right->count(), itemsOf(right), left->count(),
-                                           itemsOf(left), &statements);
+                ChangeSet::buildStatements(LoadEmployee, right.count(), right.itemsOf(), left.count(),
+                                           left.itemsOf(), &statements);
                 body = ChangeSet::formBody(statements);
             });
             check(statements.size() == size && body.size() > size * 100, "one INSERT per center");
@@ -313,7 +378,7 @@ void benchOurs(Report &report, const QString &baseUrl, const QString &staticUrl,
         record(report, QStringLiteral("urlencode"), size, throughput(publicTimes), encodeCheck.failed());
         record(report, QStringLiteral("urlencode.append"), size, throughput(appendTimes), encodeCheck.failed());
 
-        Q_EMIT right->listClicked();
+        right.click();
         QTest::mouseClick(removeAll, Qt::LeftButton);
         settle();
     }
@@ -322,28 +387,28 @@ void benchOurs(Report &report, const QString &baseUrl, const QString &staticUrl,
     // selected, then the name sort with every row selected.
     {
         Checks check(where + QStringLiteral(", sorts"));
-        left->selectionModel()->clearSelection();
-        left->setCurrentRow(-1);
+        left.clearSelection();
+        left.setCurrentRow(-1);
         settle();
         std::vector<double> name, nameAgain, id;
         repeat(runsFor(size, options), nullptr, [&] {
             name.push_back(timeMs([&] {
-                clickHeader(left, CenterListModel::NameColumn);
+                clickHeader(left.view(), CenterListModel::NameColumn);
                 settle();
             }));
-            check(left->sortKey() == CenterListModel::NameColumn, "sorted by name");
-            const Qt::SortOrder first = left->sortOrder();
+            check(left.sortKey() == CenterListModel::NameColumn, "sorted by name");
+            const Qt::SortOrder first = left.sortOrder();
             nameAgain.push_back(timeMs([&] {
-                clickHeader(left, CenterListModel::NameColumn);
+                clickHeader(left.view(), CenterListModel::NameColumn);
                 settle();
             }));
-            check(left->sortKey() == CenterListModel::NameColumn && left->sortOrder() != first,
+            check(left.sortKey() == CenterListModel::NameColumn && left.sortOrder() != first,
                   "sorted by name the other way");
             id.push_back(timeMs([&] {
-                clickHeader(left, CenterListModel::IdColumn);
+                clickHeader(left.view(), CenterListModel::IdColumn);
                 settle();
             }));
-            check(left->sortKey() == CenterListModel::KeyColumn, "sorted by ID");
+            check(left.sortKey() == CenterListModel::KeyColumn, "sorted by ID");
             return 0.0;
         });
         record(report, QStringLiteral("sort.name"), size, name, check.failed());
@@ -351,17 +416,17 @@ void benchOurs(Report &report, const QString &baseUrl, const QString &staticUrl,
         record(report, QStringLiteral("sort.id"), size, id, check.failed());
 
         Checks selectedCheck(where + QStringLiteral(", sort with all selected"));
-        left->selectOnly(allRows(size));
-        Q_EMIT left->listClicked();
+        left.selectOnly(allRows(size));
+        left.click();
         std::vector<double> selectedName;
         repeat(runsFor(size, options), nullptr, [&] {
             selectedName.push_back(timeMs([&] {
-                clickHeader(left, CenterListModel::NameColumn);
+                clickHeader(left.view(), CenterListModel::NameColumn);
                 settle();
             }));
-            selectedCheck(left->sortKey() == CenterListModel::NameColumn && left->selectedCount(size + 1) == size,
+            selectedCheck(left.sortKey() == CenterListModel::NameColumn && left.selectedCount(size + 1) == size,
                           "sorted by name, selection kept");
-            clickHeader(left, CenterListModel::IdColumn);
+            clickHeader(left.view(), CenterListModel::IdColumn);
             settle();
             return 0.0;
         });
@@ -674,7 +739,7 @@ int memoryChildMain(const QString &baseUrl, int size)
     const long warm = statusKb("VmRSS:");
     control.setServerName(baseUrl);
     settle();
-    const int loaded = child<CenterListView>(control, "lstCenters")->count();
+    const int loaded = ListAdapter(child<CenterListView>(control, "lstCenters")).count();
     if (loaded != size) {
         std::fprintf(stderr, "bench: the memory child loaded %d of %d centers\n", loaded, size);
         return 1;

@@ -19,3 +19,6 @@ cmake --build build-test -j"$jobs"
 if [ "${VELMORA_SKIP_RELIABILITY:-0}" != 1 ]; then
     bash scripts/reliability.sh
 fi
+
+# The size of the tests against the code; printed, never a failure.
+bash scripts/test-ratio.sh

@@ -31,7 +31,6 @@ private Q_SLOTS:
     void mouseAndKeyboardDriveTheLists();
     void findPanelAnswersItsKeys();
     void commitFromTheButtonLeavesTheHostResponsive();
-    void failedCommitKeepsTheChanges();
     void credentialsNeverShown();
     void waitsEndWhenTheControlGoes_data();
     void waitsEndWhenTheControlGoes();
@@ -229,28 +228,6 @@ void TestControl::commitFromTheButtonLeavesTheHostResponsive()
         "POST /Velmora.asp SQL=INSERT+INTO+CenterEmployeeCrossReference+%28EmployeeID%2CCenterID%2CRecordLastUpdated%29+"
         "VALUES+%2812%2C34%2CGETDATE%28%29+%29+&", "GET /Velmora.asp?EmployeeID=12"}));
     QCOMPARE(busy.size(), 2);
-}
-
-void TestControl::failedCommitKeepsTheChanges()
-{
-    PageServer page;
-    Velmora control;
-    control.show();
-    QVERIFY(loadInto(control, page, {}, {{"5", "A"}}));
-    QTest::mouseDClick(list(control, 1)->viewport(), Qt::LeftButton, {}, rowPoint(list(control, 1), 0));
-    page.answerPost({409, "center 5 is not active", "text/plain"});
-    QSignalSpy failed(&control, &Velmora::commitFailed);
-    control.commit();
-    QVERIFY(failed.wait(10000));
-    QMessageBox *box = messageBox(control);
-    QVERIFY(box);
-    QCOMPARE(box->text(), QStringLiteral("Error During saving to Database"));
-    QVERIFY(box->informativeText().contains(u"409") && box->informativeText().contains(u"center 5 is not active"));
-    box->accept();
-    QTRY_VERIFY(!control.isBusy());
-    QCOMPARE(list(control, 0)->model()->index(0, 2).data().toString(), QStringLiteral("000005D"));
-    QCOMPARE(enabled(control), QStringLiteral("000010"));
-    QCOMPARE(page.requests().size(), 2); // no reload
 }
 
 void TestControl::credentialsNeverShown()

@@ -1,7 +1,7 @@
 // The list rules without a window: moves and their markers, the click rule,
 // header sorting, find, and what each leaves enabled, chosen and selected.
-// Each row loads two lists, runs a script of operator actions and compares a
-// snapshot of everything the rules decide.
+// Each row of operator-actions.txt loads two lists, runs a script of
+// operator actions and compares a snapshot of everything the rules decide.
 #include "core/centerdocument.h"
 #include "core/centerkey.h"
 #include "core/crossreference.h"
@@ -23,9 +23,7 @@ std::vector<CenterRecord> records(const QString &spec)
     return list;
 }
 
-// Both lists as "ID+marker" with * for selected and ^ for current, then
-// b=<> > < << commit find, s=searched list and its options' enabled states,
-// m=multi-select of each list, c=the two captions' numbers, f=last focus.
+// The snapshot described in operator-actions.txt.
 QString snapshot(CrossReference &rules, const QString &focus)
 {
     QStringList parts;
@@ -72,73 +70,18 @@ void TestCrossReference::operatorActions_data()
 {
     QTest::addColumn<QString>("nonSelected");
     QTest::addColumn<QString>("selected");
-    // Actions separated by ";": "sel L r r..." selects rows of list L (0 or
-    // 1) as a click does and makes the first current, "cur L r" moves only
-    // the current row, "click L", "> < >> <<", "header L n", "list L",
-    // "mode name|id", "text name|id TEXT", "find" (adds "hit=ROW").
     QTest::addColumn<QString>("actions");
     QTest::addColumn<QString>("expected");
 
-    const QString loaded = QStringLiteral("b=000000 s=0:11 m=00");
-    QTest::newRow("a load selects nothing and enables the options")
-        << "30 4 200" << "12" << "" << "4 30 200 | 12 | " + loaded + " c=3/1 f=-";
-    QTest::newRow("> marks N and hands the selection over")
-        << "1 2 3" << "9" << "sel 0 1; >" << "1^ 3 | 2N*^ 9 | b=001010 s=1:11 m=00 c=2/2 f=1:0";
-    QTest::newRow("moving back cancels the pending change")
-        << "1 2 3" << "9" << "sel 0 1; >; <" << "1 2*^ 3 | 9^ | b=100010 s=0:11 m=00 c=3/1 f=0:1";
-    QTest::newRow("< of an assigned center marks D, > again unmarks it")
-        << "1" << "5 9" << "sel 1 0; <; >" << "1^ | 5*^ 9 | b=001010 s=1:11 m=00 c=1/2 f=1:0";
-    QTest::newRow("> refuses a center already assigned")
-        << "5 6" << "5" << "sel 0 0; >" << "5*^ 6 | 5 | " + loaded + " c=2/1 f=-";
-    QTest::newRow("< adds a second copy and selects the first")
-        << "5 6" << "5" << "sel 1 0; <" << "5*^ 5D 6 | - | b=100010 s=0:10 m=00 c=3/0 f=0:0";
-    QTest::newRow("> with the current among several selected moves them all")
-        << "1 2 3 4" << "" << "click 0; sel 0 0 2 3; >" << "2^ | 1N*^ 3N* 4N* | b=100110 s=1:11 m=11 c=1/3 f=1:0";
-    QTest::newRow("> of several skips those already assigned")
-        << "1 2 3" << "2" << "sel 0 0 1; >" << "2*^ 3 | 1N*^ 2 | b=001010 s=1:11 m=00 c=2/2 f=1:0";
-    QTest::newRow("> of a current row outside the selection moves it alone")
-        << "1 2 3" << "" << "sel 0 0 1; cur 0 2; >" << "1* 2*^ | 3N*^ | b=001010 s=1:11 m=00 c=2/1 f=1:0";
-    QTest::newRow("> with no current row does nothing")
-        << "1 2" << "" << ">; <" << "1 2 | - | b=000000 s=0:11 m=00 c=2/0 f=-";
-    QTest::newRow("> of the last center disables its option")
-        << "1" << "" << "sel 0 0; >" << "- | 1N*^ | b=001010 s=1:01 m=00 c=0/1 f=1:0";
-    QTest::newRow(">> moves the selection in source order and selects it")
-        << "1 2 3 4 5" << "9" << "click 0; sel 0 0 2 4; >>"
-        << "2^ 4 | 1N*^ 3N* 5N* 9 | b=100110 s=1:11 m=11 c=2/4 f=1:0";
-    QTest::newRow("<< back leaves no pending change")
-        << "1 2 3" << "" << "sel 0 0 1; >>; <<" << "1*^ 2* 3 | - | b=010010 s=0:10 m=11 c=3/0 f=0:0";
-    QTest::newRow(">> of everything swaps the options")
-        << "1 2" << "" << "sel 0 0 1; >>" << "- | 1N*^ 2N* | b=000110 s=1:01 m=01 c=0/2 f=1:0";
-    QTest::newRow(">> with nothing selected changes nothing")
-        << "1 2" << "3" << ">>; <<" << "1 2 | 3 | " + loaded + " c=2/1 f=-";
-    QTest::newRow(">> sorts a name-sorted target by key again")
-        << "3:A" << "1:Z 2:Y" << "header 1 2; sel 0 0; >>" << "- | 1 2 3N*^ | b=000110 s=1:01 m=01 c=0/3 f=1:2";
-    QTest::newRow("click with one selected offers the single move")
-        << "1 2" << "3" << "sel 1 0; click 1; sel 0 1; click 0" << "1 2*^ | 3^ | b=100000 s=0:11 m=10 c=2/1 f=-";
-    QTest::newRow("click with two selected offers the multiple move")
-        << "1 2" << "3 4" << "sel 1 0 1; click 1" << "1 2 | 3*^ 4* | b=000100 s=0:11 m=01 c=2/2 f=-";
-    QTest::newRow("click in an empty list disables every move")
-        << "1" << "" << "sel 0 0; click 0; click 1" << "1*^ | - | b=000000 s=0:11 m=10 c=1/0 f=-";
-    QTest::newRow("click with nothing selected offers the single move")
-        << "1" << "2" << "click 1" << "1 | 2 | b=001000 s=0:11 m=01 c=1/1 f=-";
-    QTest::newRow("header ID first reverses the key order")
-        << "5 40 300" << "" << "header 0 1" << "300 40 5 | - | b=000000 s=0:11 m=00 c=3/0 f=-";
-    QTest::newRow("header Name sorts by name, again reverses")
-        << "1:b 2:C 3:a" << "" << "header 0 2; header 0 2; header 0 3"
-        << "3 2 1 | - | b=000000 s=0:11 m=00 c=3/0 f=-";
-    QTest::newRow("sorting keeps the selection with its rows")
-        << "1:z 2:y 3:x" << "" << "sel 0 0; header 0 2" << "3 2 1*^ | - | b=000000 s=0:11 m=00 c=3/0 f=-";
-    QTest::newRow("find by name: first in display order, case folded")
-        << "1:Accent 2:Central 3:Office" << "" << "mode name; text name CENT; find; find"
-        << "1*^ 2 3 | - | b=000001 s=0:11 m=00 c=3/0 f=0:0 hit=0 hit=0";
-    QTest::newRow("find by ID is a whole match")
-        << "142 42 420" << "" << "text id 42; find" << "42*^ 142 420 | - | b=000001 s=0:11 m=00 c=3/0 f=0:0 hit=0";
-    QTest::newRow("find searches the chosen list only")
-        << "42" << "7" << "list 1; text id 42; find" << "42 | 7 | b=000001 s=1:11 m=00 c=1/1 f=- hit=-1";
-    QTest::newRow("find disables the moves, hit or miss")
-        << "1 2" << "" << "sel 0 0; click 0; text id 9; find" << "1*^ 2 | - | b=000001 s=0:11 m=00 c=2/0 f=- hit=-1";
-    QTest::newRow("choosing a mode empties the other box and disables Find")
-        << "1" << "" << "text id 1; mode name" << "1 | - | b=000000 s=0:11 m=00 c=1/0 f=-";
+    // One row a line, tab-separated; see the file's head for the columns.
+    QFile table(QStringLiteral(VELMORA_OPERATOR_ACTIONS));
+    QVERIFY(table.open(QIODevice::ReadOnly | QIODevice::Text));
+    while (!table.atEnd()) {
+        const QString line = QString::fromUtf8(table.readLine()).chopped(1);
+        const QStringList f = line.split(u'\t');
+        if (!line.startsWith(u'#'))
+            QTest::newRow(qPrintable(f.at(0))) << f.at(1) << f.at(2) << f.at(3) << f.at(4);
+    }
 }
 
 void TestCrossReference::operatorActions()

@@ -1,6 +1,7 @@
 // The control's exchanges with the server page, without a window: what a
-// load or a commit reports for each kind of answer, replaced and queued
-// loads, and a session that goes away during an exchange.
+// load or a commit reports for each kind of answer, and a load asked for
+// during a commit. Replaced loads and deletion during an exchange are
+// tested through the control.
 #include "core/session.h"
 #include "pageserver.h"
 
@@ -44,9 +45,7 @@ private Q_SLOTS:
     void loadReportsDocumentOrReason();
     void commitReportsAnswerOrFailure_data();
     void commitReportsAnswerOrFailure();
-    void newLoadReplacesTheRunningOne();
     void loadAskedForDuringCommitFollowsIt();
-    void destroyedSessionDropsItsExchange();
 };
 
 void TestSession::loadReportsDocumentOrReason_data()
@@ -143,21 +142,6 @@ void TestSession::commitReportsAnswerOrFailure()
     QCOMPARE(page.requests(), QStringList{"POST /Velmora.asp SQL=x+y&"});
 }
 
-void TestSession::newLoadReplacesTheRunningOne()
-{
-    PageServer page;
-    page.answerGet({200, centerDocument({}, {{"9", "N"}})});
-    SilentServer silent;
-    Session session;
-    Reports reports(session);
-    session.load(silent.address() + QStringLiteral("/Velmora.asp?EmployeeID=1"));
-    QVERIFY(QTest::qWaitFor([&] { return silent.hasPendingConnections(); }, 5000));
-    session.load(page.address() + QStringLiteral("/Velmora.asp?EmployeeID=2"));
-    QVERIFY(waitIdle(session));
-    QTest::qWait(50);
-    QCOMPARE(reports.log, QStringList{"loaded 0/1"});
-}
-
 void TestSession::loadAskedForDuringCommitFollowsIt()
 {
     PageServer page;
@@ -172,19 +156,6 @@ void TestSession::loadAskedForDuringCommitFollowsIt()
     QCOMPARE(reports.log, (QStringList{"committed: ok", "loaded 1/0"}));
     QCOMPARE(page.requests(), (QStringList{"POST /Velmora.asp SQL=1&", "GET /Velmora.asp?EmployeeID=3"}));
     QCOMPARE(busy.size(), 2); // busy from the commit until the load has reported
-}
-
-void TestSession::destroyedSessionDropsItsExchange()
-{
-    SilentServer silent;
-    auto session = std::make_unique<Session>();
-    bool reported = false;
-    connect(session.get(), &Session::loadFailed, this, [&] { reported = true; });
-    session->load(silent.address() + QStringLiteral("/Velmora.asp?EmployeeID=1"));
-    QVERIFY(QTest::qWaitFor([&] { return silent.hasPendingConnections(); }, 5000));
-    session.reset();
-    QTest::qWait(100);
-    QVERIFY(!reported);
 }
 
 QTEST_GUILESS_MAIN(TestSession)

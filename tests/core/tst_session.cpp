@@ -89,7 +89,7 @@ void TestSession::loadReportsDocumentOrReason()
     page.answerGet({status, body, contentType});
     Session session;
     Reports reports(session);
-    session.setTimeout(std::chrono::milliseconds(400));
+    session.setTimeout(std::chrono::milliseconds(address == u"silent" ? 400 : 30000));
     const QString base = address.isEmpty() ? page.address() : address == u"silent" ? silent.address() : address;
     QSignalSpy busy(&session, &Session::busyChanged);
     session.load(base + QStringLiteral("/Velmora.asp?EmployeeID=7"));

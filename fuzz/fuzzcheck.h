@@ -1,7 +1,7 @@
-// Checks inside the fuzz harnesses. A failed check is a finding: under
-// libFuzzer it aborts (fuzzabort.cpp) so that the input is saved as a crash;
-// in the regression suite it throws, so that the test names the broken
-// property and the input that broke it.
+// The fuzz harnesses, shared by the libFuzzer targets and the regression
+// suite. A broken property is a finding: under libFuzzer it aborts, so that
+// the input is saved as a crash; in the regression suite it throws, so that
+// the test names the property and the input.
 #pragma once
 
 #include <cstddef>
@@ -10,31 +10,18 @@
 
 namespace VelmoraFuzz {
 
-[[noreturn]] void failure(const std::string &what, const char *file, int line);
+[[noreturn]] void failure(const std::string &what);
 
-// The harnesses, one per fuzz target. Each returns 0 (libFuzzer's "keep
-// going"); a property that does not hold calls failure().
-int formBody(const std::uint8_t *data, std::size_t size);
-int statementText(const std::uint8_t *data, std::size_t size);
-int centerDocument(const std::uint8_t *data, std::size_t size);
-int roundTrip(const std::uint8_t *data, std::size_t size);
+// One per fuzz target; each returns 0 (libFuzzer's "keep going").
+int formBody(const std::uint8_t *data, std::size_t size);      // fuzz_form
+int statementText(const std::uint8_t *data, std::size_t size); // fuzz_statement
+int centerDocument(const std::uint8_t *data, std::size_t size); // fuzz_document
+int roundTrip(const std::uint8_t *data, std::size_t size);     // fuzz_roundtrip
 
 } // namespace VelmoraFuzz
 
-#define VELMORA_FUZZ_CHECK(condition, what)                                  \
-    do {                                                                     \
-        if (!(condition))                                                    \
-            ::VelmoraFuzz::failure(std::string(what), __FILE__, __LINE__);   \
+#define VELMORA_FUZZ_CHECK(condition, what)           \
+    do {                                              \
+        if (!(condition))                             \
+            ::VelmoraFuzz::failure(std::string(what)); \
     } while (false)
-
-// The libFuzzer entry point of one harness; left out when the harnesses are
-// linked together into the regression suite.
-#ifdef VELMORA_FUZZ_REPLAY
-#define VELMORA_FUZZ_ENTRY(harness)
-#else
-#define VELMORA_FUZZ_ENTRY(harness)                                                  \
-    extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) \
-    {                                                                                \
-        return ::VelmoraFuzz::harness(data, size);                                   \
-    }
-#endif

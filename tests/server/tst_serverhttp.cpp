@@ -57,11 +57,170 @@ class TestServerHttp : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void page_data();
-    void page();
-    void startRefused_data();
-    void startRefused();
+    void initTestCase()
+    {
+        for (const Center &c : SampleData::centers()) {
+            if (!c.active && m_inactive == 0)
+                m_inactive = c.id;
+        }
+        CenterStore store({m_databases.create(QStringLiteral("sqlite"))});
+        CenterStore::Error error;
+        CenterLists lists;
+        QVERIFY2(store.ensureSchema(&error) && store.seedSample(&error) && store.centerLists(1, &lists, &error),
+                 qPrintable(error.message));
+        m_free = lists.nonSelected.first().id;
+        m_mine = lists.selected.first().id;
+        QString reason;
+        QVERIFY2(Credentials::addUser(m_dir.filePath(QStringLiteral("users")), QStringLiteral("operator"), "pa55word",
+                                      &reason, 1000), qPrintable(reason));
+    }
+
+    void page_data()
+    {
+        QTest::addColumn<QByteArray>("head");       // request line and headers, without the length
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("declared");          // Content-Length; -1: the body's, -2: none
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("answerPart");
+        QTest::addColumn<QByteArray>("headerPart"); // a header line the answer must carry
+
+        using namespace ServerTexts;
+        const QByteArray post = "POST /Velmora.asp HTTP/1.1\r\n" + Form + Operator;
+        const QByteArray get = "GET /Velmora.asp?EmployeeID=";
+        const QByteArray valid = QByteArray::fromStdString(body({insert(1, m_free), remove(1, {m_mine})}));
+        auto row = [](const char *name) -> QTestData & { return QTest::newRow(name); };
+
+        row("document") << get + "1 HTTP/1.1\r\n" + Operator << QByteArray() << -2 << 200 << "<CenterDocument>" << QByteArray("Content-Type: text/xml; charset=utf-8");
+        row("document for a ServerName ending in /") << "GET //Velmora.asp?EmployeeID=1 HTTP/1.1\r\n" + Operator << QByteArray() << -2 << 200 << "<CenterDocument>" << QByteArray("Cache-Control: no-store");
+        row("commit") << post << valid << -1 << 200 << "Saved for employee 1: 1 center added, 1 removed." << QByteArray("Connection: close");
+        row("commit of exactly the body limit") << post << valid + QByteArray(4096 - valid.size(), '&') << -1 << 200 << "1 center added" << QByteArray();
+        // Refused before the page.
+        row("other path") << "GET /Velmora.aspx?EmployeeID=1 HTTP/1.1\r\n" + Operator << QByteArray() << -2 << 404 << "serves /Velmora.asp only" << QByteArray();
+        row("other method") << "PUT /Velmora.asp HTTP/1.1\r\n" + Operator << valid << -1 << 405 << "method PUT is not allowed" << QByteArray("Allow: GET, HEAD, POST");
+        row("no credentials") << QByteArray("GET /Velmora.asp?EmployeeID=1 HTTP/1.1\r\n") << QByteArray() << -2 << 401 << "authentication required" << QByteArray("WWW-Authenticate: Basic realm=\"Velmora\"");
+        row("wrong password on a commit") << "POST /Velmora.asp HTTP/1.1\r\n" + Form + "Authorization: Basic " + QByteArray("operator:wrong").toBase64() + "\r\n" << valid << -1 << 401 << "wrong user name or password" << QByteArray("WWW-Authenticate: Basic");
+        row("declared length over the limit") << post << valid << 4097 << 413 << "larger than the limit of 4096 bytes" << QByteArray();
+        row("over the limit, no 100 Continue first") << post + "Expect: 100-continue\r\n" << QByteArray() << 5000 << 413 << "limit of 4096 bytes" << QByteArray();
+        row("chunked body over the limit, a commit after it") << "POST /Velmora.asp HTTP/1.1\r\nTransfer-Encoding: chunked\r\n" + Form + Operator << "1388\r\n" + QByteArray(5000, '&') + "\r\n0\r\n\r\n" + post + "Content-Length: " + QByteArray::number(valid.size()) + "\r\n\r\n" + valid << -2 << 413 << "limit of 4096 bytes" << QByteArray();
+        row("body stalled past the read time-out") << post << valid.left(5) << int(valid.size()) << 408 << "did not arrive within 1 seconds" << QByteArray("Connection: close");
+        row("JSON") << "POST /Velmora.asp HTTP/1.1\r\nContent-Type: application/json\r\n" + Operator << valid << -1 << 415 << "not \"application/json\"" << QByteArray();
+        row("multipart") << "POST /Velmora.asp HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=x\r\n" + Operator << QByteArray("--x--\r\n") << -1 << 415 << "must be application/x-www-form-urlencoded" << QByteArray();
+        row("form type in mixed case with a charset") << "POST /Velmora.asp HTTP/1.1\r\nContent-Type: Application/X-WWW-Form-URLEncoded; charset=windows-1252\r\n" + Operator << valid << -1 << 200 << "Saved" << QByteArray();
+        // Refused by the page.
+        row("no EmployeeID") << "GET /Velmora.asp?Employee=1 HTTP/1.1\r\n" + Operator << QByteArray() << -2 << 400 << "EmployeeID is missing" << QByteArray();
+        row("EmployeeID with a leading zero") << get + "01 HTTP/1.1\r\n" + Operator << QByteArray() << -2 << 400 << "\"01\" is not a whole number as the control writes one: expected" << QByteArray();
+        row("EmployeeID twice") << get + "1&EmployeeID=2 HTTP/1.1\r\n" + Operator << QByteArray() << -2 << 400 << "more than once" << QByteArray();
+        row("malformed escape in the query") << get + "%G1 HTTP/1.1\r\n" + Operator << QByteArray() << -2 << 400 << "malformed percent escape in the query" << QByteArray();
+        row("too many fields") << post << valid + QByteArray("SQL=&").repeated(40000) << -1 << 413 << "too many fields" << QByteArray();
+        row("malformed escape in field 3") << post << valid + "SQL=INSERT%2&" << -1 << 400 << "field 3" << QByteArray();
+        row("statement refused in field 3") << post << valid + "SQL=DROP+TABLE+Center&" << -1 << 400 << "SQL field 3: not one of the two" << QByteArray();
+        row("empty body") << post << QByteArray() << -1 << 400 << "no SQL field" << QByteArray();
+        row("employee 0") << post << QByteArray::fromStdString(body({insert(0, m_free)})) << -1 << 403 << "employee 0 cannot be changed" << QByteArray();
+        row("inactive center in field 3") << post << valid + QByteArray::fromStdString(body({insert(1, m_inactive)})) << -1 << 409 << QStringLiteral("SQL field 3: center %1 is not an active center").arg(m_inactive) << QByteArray();
+    }
+
+    void page()
+    {
+        QFETCH(QByteArray, head);
+        QFETCH(QByteArray, body);
+        QFETCH(int, declared);
+        QFETCH(int, status);
+        QFETCH(QString, answerPart);
+        QFETCH(QByteArray, headerPart);
+
+        const QString address = m_databases.create(QStringLiteral("sqlite"));
+        CenterStore store({address});
+        CenterStore::Error error;
+        CenterLists before;
+        QVERIFY2(store.ensureSchema(&error) && store.seedSample(&error) && store.centerLists(1, &before, &error),
+                 qPrintable(error.message));
+        QMutex mutex;
+        QStringList log;
+        VelmoraServer::Options options;
+        options.port = 0;
+        options.database = address;
+        options.credentialsFile = m_dir.filePath(QStringLiteral("users"));
+        // Small, except for the row that sends more fields than any commit has.
+        options.bodyLimit = body.size() > 100000 ? 1 << 20 : 4096;
+        options.readTimeoutSeconds = 1;
+        options.log = [&](const QString &line) { QMutexLocker lock(&mutex); log << line; };
+        VelmoraServer server(options);
+        QString reason;
+        QVERIFY2(server.start(&reason), qPrintable(reason));
+
+        const QByteArray length = declared == -2 ? QByteArray()
+            : "Content-Length: " + QByteArray::number(declared == -1 ? body.size() : declared) + "\r\n";
+        const Answer answer = exchange(server.port(), head + "Host: 127.0.0.1\r\n" + length + "\r\n" + body);
+        server.stop(); // every log line is written once the server has stopped
+        QCOMPARE(answer.status, status);
+        QVERIFY2(QString::fromUtf8(answer.body).contains(answerPart), answer.body.left(300).constData());
+        QVERIFY2(answer.head.contains(headerPart), answer.head.constData());
+        QCOMPARE(answer.head.count("Connection: close"), 1);
+        QVERIFY(!answer.body.contains("HTTP/1.1"));
+
+        // The database changed exactly when a commit was accepted.
+        CenterLists after;
+        QVERIFY2(store.centerLists(1, &after, &error), qPrintable(error.message));
+        const bool commit = status == 200 && head.startsWith("POST");
+        QCOMPARE(after.selected.size(), before.selected.size());
+        QCOMPARE(after.selected.first().id == before.selected.first().id, !commit || m_mine != before.selected.first().id);
+        QCOMPARE(std::any_of(after.selected.cbegin(), after.selected.cend(), [&](const Center &c) { return c.id == m_free; }), commit);
+
+        // A document is the control's, with every active center of employee 1.
+        if (status == 200 && !commit) {
+            VelmoraInternal::CenterDocument document;
+            QVERIFY2(VelmoraInternal::CenterDocumentReader::read(answer.body, &document, &reason), qPrintable(reason));
+            QCOMPARE(qsizetype(document.selected.size()), before.selected.size());
+            QCOMPARE(qsizetype(document.nonSelected.size()), before.nonSelected.size());
+            QCOMPARE(document.selected.back().id, QString::number(before.selected.last().id));
+            QCOMPARE(document.nonSelected.front().name, before.nonSelected.first().name);
+        }
+
+        // One log line: the target with its query, the status, the body bytes
+        // sent and, for a refusal, the reason.
+        QCOMPARE(log.size(), 1);
+        const QByteArray target = head.left(head.indexOf(" HTTP/1.1"));
+        const QString expected = QStringLiteral("\"%1\" %2 %3").arg(QString::fromLatin1(target)).arg(status).arg(answer.body.size());
+        QVERIFY2(log.first().contains(expected), qPrintable(log.first() + QStringLiteral(" lacks ") + expected));
+        QVERIFY2(status == 200 || log.first().contains(answerPart), qPrintable(log.first()));
+        if (status == 200 || status == 401)
+            QVERIFY2(log.first().contains(status == 200 ? u" operator \"" : u" - \""), qPrintable(log.first()));
+    }
+
+    void startRefused_data()
+    {
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<QString>("credentials");
+        QTest::addColumn<bool>("portInUse");
+        QTest::addColumn<QString>("reasonPart");
+        const QString db = m_databases.create(QStringLiteral("sqlite"));
+        QTest::newRow("port in use") << db << QString() << true << "cannot listen on 127.0.0.1:%1: the port is in use";
+        QTest::newRow("database directory missing") << m_dir.filePath(QStringLiteral("no/such.sqlite")) << QString() << false << "the directory " + m_dir.filePath(QStringLiteral("no")) + " does not exist";
+        QTest::newRow("credentials file missing") << db << m_dir.filePath(QStringLiteral("none")) << false << "cannot read the credentials file";
+        QTest::newRow("credentials file without users") << db << m_dir.filePath(QStringLiteral("empty")) << false << "names no user";
+    }
+
+    void startRefused()
+    {
+        QFETCH(QString, database);
+        QFETCH(QString, credentials);
+        QFETCH(bool, portInUse);
+        QFETCH(QString, reasonPart);
+        QFile(m_dir.filePath(QStringLiteral("empty"))).open(QIODevice::WriteOnly);
+        VelmoraServer::Options options;
+        options.port = 0;
+        options.database = m_databases.create(QStringLiteral("sqlite"));
+        VelmoraServer first(options);
+        QString reason;
+        QVERIFY2(first.start(&reason), qPrintable(reason));
+        options.port = portInUse ? first.port() : 0;
+        options.database = database;
+        options.credentialsFile = credentials;
+        VelmoraServer server(options);
+        QVERIFY(!server.start(&reason));
+        QVERIFY(!server.isRunning());
+        QVERIFY2(reason.contains(portInUse ? reasonPart.arg(first.port()) : reasonPart), qPrintable(reason));
+    }
 
 private:
     TestDatabases m_databases;
@@ -70,171 +229,6 @@ private:
     qint32 m_mine = 0;     // assigned to employee 1
     qint32 m_inactive = 0;
 };
-
-void TestServerHttp::initTestCase()
-{
-    for (const Center &c : SampleData::centers()) {
-        if (!c.active && m_inactive == 0)
-            m_inactive = c.id;
-    }
-    CenterStore store({m_databases.create(QStringLiteral("sqlite"))});
-    CenterStore::Error error;
-    CenterLists lists;
-    QVERIFY2(store.ensureSchema(&error) && store.seedSample(&error) && store.centerLists(1, &lists, &error),
-             qPrintable(error.message));
-    m_free = lists.nonSelected.first().id;
-    m_mine = lists.selected.first().id;
-    QString reason;
-    QVERIFY2(Credentials::addUser(m_dir.filePath(QStringLiteral("users")), QStringLiteral("operator"), "pa55word",
-                                  &reason, 1000), qPrintable(reason));
-}
-
-void TestServerHttp::page_data()
-{
-    QTest::addColumn<QByteArray>("head");       // request line and headers, without the length
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<int>("declared");          // Content-Length; -1: the body's, -2: none
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("answerPart");
-    QTest::addColumn<QByteArray>("headerPart"); // a header line the answer must carry
-
-    using namespace ServerTexts;
-    const QByteArray post = "POST /Velmora.asp HTTP/1.1\r\n" + Form + Operator;
-    const QByteArray get = "GET /Velmora.asp?EmployeeID=";
-    const QByteArray valid = QByteArray::fromStdString(body({insert(1, m_free), remove(1, {m_mine})}));
-    auto row = [](const char *name) -> QTestData & { return QTest::newRow(name); };
-
-    row("document") << get + "1 HTTP/1.1\r\n" + Operator << QByteArray() << -2 << 200 << "<CenterDocument>" << QByteArray("Content-Type: text/xml; charset=utf-8");
-    row("document for a ServerName ending in /") << "GET //Velmora.asp?EmployeeID=1 HTTP/1.1\r\n" + Operator << QByteArray() << -2 << 200 << "<CenterDocument>" << QByteArray("Cache-Control: no-store");
-    row("commit") << post << valid << -1 << 200 << "Saved for employee 1: 1 center added, 1 removed." << QByteArray("Connection: close");
-    row("commit of exactly the body limit") << post << valid + QByteArray(4096 - valid.size(), '&') << -1 << 200 << "1 center added" << QByteArray();
-    // Refused before the page.
-    row("other path") << "GET /Velmora.aspx?EmployeeID=1 HTTP/1.1\r\n" + Operator << QByteArray() << -2 << 404 << "serves /Velmora.asp only" << QByteArray();
-    row("other method") << "PUT /Velmora.asp HTTP/1.1\r\n" + Operator << valid << -1 << 405 << "method PUT is not allowed" << QByteArray("Allow: GET, HEAD, POST");
-    row("no credentials") << QByteArray("GET /Velmora.asp?EmployeeID=1 HTTP/1.1\r\n") << QByteArray() << -2 << 401 << "authentication required" << QByteArray("WWW-Authenticate: Basic realm=\"Velmora\"");
-    row("wrong password on a commit") << "POST /Velmora.asp HTTP/1.1\r\n" + Form + "Authorization: Basic " + QByteArray("operator:wrong").toBase64() + "\r\n" << valid << -1 << 401 << "wrong user name or password" << QByteArray("WWW-Authenticate: Basic");
-    row("declared length over the limit") << post << valid << 4097 << 413 << "larger than the limit of 4096 bytes" << QByteArray();
-    row("over the limit, no 100 Continue first") << post + "Expect: 100-continue\r\n" << QByteArray() << 5000 << 413 << "limit of 4096 bytes" << QByteArray();
-    row("chunked body over the limit, a commit after it") << "POST /Velmora.asp HTTP/1.1\r\nTransfer-Encoding: chunked\r\n" + Form + Operator << "1388\r\n" + QByteArray(5000, '&') + "\r\n0\r\n\r\n" + post + "Content-Length: " + QByteArray::number(valid.size()) + "\r\n\r\n" + valid << -2 << 413 << "limit of 4096 bytes" << QByteArray();
-    row("body stalled past the read time-out") << post << valid.left(5) << int(valid.size()) << 408 << "did not arrive within 1 seconds" << QByteArray("Connection: close");
-    row("JSON") << "POST /Velmora.asp HTTP/1.1\r\nContent-Type: application/json\r\n" + Operator << valid << -1 << 415 << "not \"application/json\"" << QByteArray();
-    row("multipart") << "POST /Velmora.asp HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=x\r\n" + Operator << QByteArray("--x--\r\n") << -1 << 415 << "must be application/x-www-form-urlencoded" << QByteArray();
-    row("form type in mixed case with a charset") << "POST /Velmora.asp HTTP/1.1\r\nContent-Type: Application/X-WWW-Form-URLEncoded; charset=windows-1252\r\n" + Operator << valid << -1 << 200 << "Saved" << QByteArray();
-    // Refused by the page.
-    row("no EmployeeID") << "GET /Velmora.asp?Employee=1 HTTP/1.1\r\n" + Operator << QByteArray() << -2 << 400 << "EmployeeID is missing" << QByteArray();
-    row("EmployeeID with a leading zero") << get + "01 HTTP/1.1\r\n" + Operator << QByteArray() << -2 << 400 << "\"01\" is not a whole number as the control writes one: expected" << QByteArray();
-    row("EmployeeID twice") << get + "1&EmployeeID=2 HTTP/1.1\r\n" + Operator << QByteArray() << -2 << 400 << "more than once" << QByteArray();
-    row("malformed escape in the query") << get + "%G1 HTTP/1.1\r\n" + Operator << QByteArray() << -2 << 400 << "malformed percent escape in the query" << QByteArray();
-    row("too many fields") << post << valid + QByteArray("SQL=&").repeated(40000) << -1 << 413 << "too many fields" << QByteArray();
-    row("malformed escape in field 3") << post << valid + "SQL=INSERT%2&" << -1 << 400 << "field 3" << QByteArray();
-    row("statement refused in field 3") << post << valid + "SQL=DROP+TABLE+Center&" << -1 << 400 << "SQL field 3: not one of the two" << QByteArray();
-    row("empty body") << post << QByteArray() << -1 << 400 << "no SQL field" << QByteArray();
-    row("employee 0") << post << QByteArray::fromStdString(body({insert(0, m_free)})) << -1 << 403 << "employee 0 cannot be changed" << QByteArray();
-    row("inactive center in field 3") << post << valid + QByteArray::fromStdString(body({insert(1, m_inactive)})) << -1 << 409 << QStringLiteral("SQL field 3: center %1 is not an active center").arg(m_inactive) << QByteArray();
-}
-
-void TestServerHttp::page()
-{
-    QFETCH(QByteArray, head);
-    QFETCH(QByteArray, body);
-    QFETCH(int, declared);
-    QFETCH(int, status);
-    QFETCH(QString, answerPart);
-    QFETCH(QByteArray, headerPart);
-
-    const QString address = m_databases.create(QStringLiteral("sqlite"));
-    CenterStore store({address});
-    CenterStore::Error error;
-    CenterLists before;
-    QVERIFY2(store.ensureSchema(&error) && store.seedSample(&error) && store.centerLists(1, &before, &error),
-             qPrintable(error.message));
-    QMutex mutex;
-    QStringList log;
-    VelmoraServer::Options options;
-    options.port = 0;
-    options.database = address;
-    options.credentialsFile = m_dir.filePath(QStringLiteral("users"));
-    // Small, except for the row that sends more fields than any commit has.
-    options.bodyLimit = body.size() > 100000 ? 1 << 20 : 4096;
-    options.readTimeoutSeconds = 1;
-    options.log = [&](const QString &line) { QMutexLocker lock(&mutex); log << line; };
-    VelmoraServer server(options);
-    QString reason;
-    QVERIFY2(server.start(&reason), qPrintable(reason));
-
-    const QByteArray length = declared == -2 ? QByteArray()
-        : "Content-Length: " + QByteArray::number(declared == -1 ? body.size() : declared) + "\r\n";
-    const Answer answer = exchange(server.port(), head + "Host: 127.0.0.1\r\n" + length + "\r\n" + body);
-    server.stop(); // every log line is written once the server has stopped
-    QCOMPARE(answer.status, status);
-    QVERIFY2(QString::fromUtf8(answer.body).contains(answerPart), answer.body.left(300).constData());
-    QVERIFY2(answer.head.contains(headerPart), answer.head.constData());
-    QCOMPARE(answer.head.count("Connection: close"), 1);
-    QVERIFY(!answer.body.contains("HTTP/1.1"));
-
-    // The database changed exactly when a commit was accepted.
-    CenterLists after;
-    QVERIFY2(store.centerLists(1, &after, &error), qPrintable(error.message));
-    const bool commit = status == 200 && head.startsWith("POST");
-    QCOMPARE(after.selected.size(), before.selected.size());
-    QCOMPARE(after.selected.first().id == before.selected.first().id, !commit || m_mine != before.selected.first().id);
-    QCOMPARE(std::any_of(after.selected.cbegin(), after.selected.cend(), [&](const Center &c) { return c.id == m_free; }), commit);
-
-    // A document is the control's, with every active center of employee 1.
-    if (status == 200 && !commit) {
-        VelmoraInternal::CenterDocument document;
-        QVERIFY2(VelmoraInternal::CenterDocumentReader::read(answer.body, &document, &reason), qPrintable(reason));
-        QCOMPARE(qsizetype(document.selected.size()), before.selected.size());
-        QCOMPARE(qsizetype(document.nonSelected.size()), before.nonSelected.size());
-        QCOMPARE(document.selected.back().id, QString::number(before.selected.last().id));
-        QCOMPARE(document.nonSelected.front().name, before.nonSelected.first().name);
-    }
-
-    // One log line: the target with its query, the status, the body bytes
-    // sent and, for a refusal, the reason.
-    QCOMPARE(log.size(), 1);
-    const QByteArray target = head.left(head.indexOf(" HTTP/1.1"));
-    const QString expected = QStringLiteral("\"%1\" %2 %3").arg(QString::fromLatin1(target)).arg(status).arg(answer.body.size());
-    QVERIFY2(log.first().contains(expected), qPrintable(log.first() + QStringLiteral(" lacks ") + expected));
-    QVERIFY2(status == 200 || log.first().contains(answerPart), qPrintable(log.first()));
-    if (status == 200 || status == 401)
-        QVERIFY2(log.first().contains(status == 200 ? u" operator \"" : u" - \""), qPrintable(log.first()));
-}
-
-void TestServerHttp::startRefused_data()
-{
-    QTest::addColumn<QString>("database");
-    QTest::addColumn<QString>("credentials");
-    QTest::addColumn<bool>("portInUse");
-    QTest::addColumn<QString>("reasonPart");
-    const QString db = m_databases.create(QStringLiteral("sqlite"));
-    QTest::newRow("port in use") << db << QString() << true << "cannot listen on 127.0.0.1:%1: the port is in use";
-    QTest::newRow("database directory missing") << m_dir.filePath(QStringLiteral("no/such.sqlite")) << QString() << false << "the directory " + m_dir.filePath(QStringLiteral("no")) + " does not exist";
-    QTest::newRow("credentials file missing") << db << m_dir.filePath(QStringLiteral("none")) << false << "cannot read the credentials file";
-    QTest::newRow("credentials file without users") << db << m_dir.filePath(QStringLiteral("empty")) << false << "names no user";
-}
-
-void TestServerHttp::startRefused()
-{
-    QFETCH(QString, database);
-    QFETCH(QString, credentials);
-    QFETCH(bool, portInUse);
-    QFETCH(QString, reasonPart);
-    QFile(m_dir.filePath(QStringLiteral("empty"))).open(QIODevice::WriteOnly);
-    VelmoraServer::Options options;
-    options.port = 0;
-    options.database = m_databases.create(QStringLiteral("sqlite"));
-    VelmoraServer first(options);
-    QString reason;
-    QVERIFY2(first.start(&reason), qPrintable(reason));
-    options.port = portInUse ? first.port() : 0;
-    options.database = database;
-    options.credentialsFile = credentials;
-    VelmoraServer server(options);
-    QVERIFY(!server.start(&reason));
-    QVERIFY(!server.isRunning());
-    QVERIFY2(reason.contains(portInUse ? reasonPart.arg(first.port()) : reasonPart), qPrintable(reason));
-}
 
 QTEST_GUILESS_MAIN(TestServerHttp)
 #include "tst_serverhttp.moc"

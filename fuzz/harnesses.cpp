@@ -1,0 +1,255 @@
+// The fuzz harnesses and the plain references they compare against. The
+// references are written apart from the product code (regular expressions,
+// a table, splitting by the book), so a finding is a disagreement between
+// two independent readings. Besides the properties below, libFuzzer watches
+// for crashes, hangs and memory (-timeout, -rss_limit_mb, -malloc_limit_mb).
+#include "fuzzcheck.h"
+
+#include <commitrequest.h>
+#include <documentwriter.h>
+#include <formdecoder.h>
+#include <httpserver.h>
+
+#include "core/centerdocument.h"
+#include "core/centerkey.h"
+#include "core/changeset.h"
+
+#include <QRegularExpression>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+
+namespace VelmoraFuzz {
+
+namespace {
+
+using namespace VelmoraServerCore;
+
+// Windows-1252: the five undefined bytes stand for the C1 control of the
+// same value.
+char16_t windows1252Char(unsigned char byte)
+{
+    static constexpr std::array<char16_t, 32> High = {
+        u'\u20AC', u'\u0081', u'\u201A', u'\u0192', u'\u201E', u'\u2026', u'\u2020', u'\u2021',
+        u'\u02C6', u'\u2030', u'\u0160', u'\u2039', u'\u0152', u'\u008D', u'\u017D', u'\u008F',
+        u'\u0090', u'\u2018', u'\u2019', u'\u201C', u'\u201D', u'\u2022', u'\u2013', u'\u2014',
+        u'\u02DC', u'\u2122', u'\u0161', u'\u203A', u'\u0153', u'\u009D', u'\u017E', u'\u0178'};
+    return byte >= 0x80 && byte < 0xA0 ? High[byte - 0x80] : char16_t(byte);
+}
+
+QString fromBytes(const std::uint8_t *data, std::size_t size)
+{
+    QString text;
+    for (std::size_t i = 0; i < size; ++i)
+        text += QChar(windows1252Char(data[i]));
+    return text;
+}
+
+// Form decoding by the book; *failedField is the 1-based non-empty piece
+// that is refused.
+std::optional<QList<FormField>> referenceForm(QByteArrayView body, int maxFields, int *failedField)
+{
+    auto decode = [](const QByteArray &part) -> std::optional<QString> {
+        static const QRegularExpression badEscape(QStringLiteral("%(?![0-9A-Fa-f]{2})"));
+        if (QString::fromLatin1(part).contains(badEscape))
+            return std::nullopt;
+        const QByteArray bytes = QByteArray::fromPercentEncoding(QByteArray(part).replace('+', ' '));
+        return fromBytes(reinterpret_cast<const std::uint8_t *>(bytes.constData()), std::size_t(bytes.size()));
+    };
+    QList<FormField> fields;
+    *failedField = 0;
+    for (const QByteArray &piece : QByteArray(body.data(), body.size()).split('&')) {
+        if (piece.isEmpty())
+            continue;
+        const auto name = decode(piece.left(piece.indexOf('=')));
+        const auto value = decode(piece.mid(piece.indexOf('=') + 1));
+        if (++*failedField > maxFields || !piece.contains('=') || !name || !value)
+            return std::nullopt;
+        fields.append({*name, *value});
+    }
+    *failedField = 0;
+    return fields;
+}
+
+// The statement as the control writes it: the numbers read by regular
+// expression, then the text rebuilt by the control's own change set.
+std::optional<Statement> referenceStatement(const QString &text)
+{
+    static const QString N = QStringLiteral("(0|-?[1-9][0-9]{0,9})");
+    static const QRegularExpression insert(QStringLiteral(R"(\AINSERT INTO CenterEmployeeCrossReference \(EmployeeID,CenterID,RecordLastUpdated\) VALUES \()") + N + u',' + N + QStringLiteral(R"(,GETDATE\(\) \) \z)"));
+    static const QRegularExpression remove(QStringLiteral(R"(\ADELETE FROM CenterEmployeeCrossReference WHERE EmployeeID=)") + N + QStringLiteral(R"( AND CenterID IN\(([0-9,-]+)\)\z)"));
+    auto number = [](QStringView digits, qint64 low, std::optional<qint32> *out) {
+        static const QRegularExpression plain(QStringLiteral("\\A(0|-?[1-9][0-9]{0,9})\\z"));
+        const qint64 value = digits.toLongLong();
+        if (plain.match(digits).hasMatch() && value >= low && value <= 2147483647)
+            *out = qint32(value);
+    };
+    std::optional<qint32> employee;
+    QList<qint32> centers;
+    auto m = insert.match(text);
+    const bool isInsert = m.hasMatch();
+    if (!isInsert && !(m = remove.match(text)).hasMatch())
+        return std::nullopt;
+    number(m.capturedView(1), -2147483648LL, &employee);
+    const QStringList ids = isInsert ? QStringList{m.captured(2)} : m.captured(2).split(u',');
+    for (const QString &id : ids) {
+        std::optional<qint32> center;
+        number(id, 1, &center);
+        if (!center)
+            return std::nullopt;
+        centers << *center;
+    }
+    if (!employee || centers.size() > StatementParser::MaxDeleteCenters)
+        return std::nullopt;
+    if (isInsert)
+        return InsertStatement{*employee, centers.first()};
+    return DeleteStatement{*employee, centers};
+}
+
+QString rendered(const Statement &statement)
+{
+    if (const auto *insert = std::get_if<InsertStatement>(&statement))
+        return VelmoraInternal::ChangeSet::insertStatement(insert->employee, QString::number(insert->center));
+    QStringList ids;
+    for (qint32 c : std::get<DeleteStatement>(statement).centers)
+        ids << QString::number(c);
+    return VelmoraInternal::ChangeSet::deleteStatement(StatementParser::employeeOf(statement), ids);
+}
+
+void checkText(const QString &text)
+{
+    Statement statement;
+    QString reason;
+    const bool accepted = StatementParser::parse(text, &statement, &reason);
+    const auto reference = referenceStatement(text);
+    VELMORA_FUZZ_CHECK(accepted == reference.has_value(), accepted ? "the parser accepts a text the reference refuses" : "the parser refuses a text the reference accepts");
+    VELMORA_FUZZ_CHECK(accepted || !reason.isEmpty(), "a refusal without a reason");
+    VELMORA_FUZZ_CHECK(!accepted || (rendered(statement) == text && rendered(*reference) == text), "an accepted text is not what the control writes for its numbers");
+}
+
+} // namespace
+
+int formBody(const std::uint8_t *data, std::size_t size)
+{
+    const QByteArrayView body(reinterpret_cast<const char *>(data), qsizetype(size));
+    // A small limit (1 to 8 fields) reaches "too many fields" with short
+    // inputs; the server's own limit is what a request meets.
+    QList<FormField> fields;
+    for (const int maxFields : {1 + (size > 0 ? data[0] % 8 : 0), VelmoraServer::MaxFields}) {
+        FormDecoder::Error error;
+        int referenceField = 0;
+        const bool decoded = FormDecoder::decode(body, maxFields, &fields, &error);
+        const auto reference = referenceForm(body, maxFields, &referenceField);
+        VELMORA_FUZZ_CHECK(decoded == reference.has_value(), "the decoder and the reference disagree on refusing");
+        VELMORA_FUZZ_CHECK(decoded || (error.field == referenceField && !error.reason.isEmpty()), "the decoder blames another field than the reference");
+        for (qsizetype i = 0; decoded && i < fields.size(); ++i)
+            VELMORA_FUZZ_CHECK(reference->size() == fields.size() && fields[i].name == reference->at(i).name && fields[i].value == reference->at(i).value, "a field decodes differently");
+        if (!decoded)
+            return 0;
+    }
+    // A commit is accepted exactly when every field is an accepted SQL
+    // statement, all for one employee from 1 up.
+    bool referenceAccepts = !fields.isEmpty();
+    for (const FormField &field : std::as_const(fields)) {
+        const auto statement = field.name == u"SQL" ? referenceStatement(field.value) : std::nullopt;
+        referenceAccepts = referenceAccepts && statement
+            && StatementParser::employeeOf(*statement) == StatementParser::employeeOf(*referenceStatement(fields.first().value))
+            && StatementParser::employeeOf(*statement) >= CommitRequest::FirstChangeableEmployee;
+    }
+    CommitRequest request;
+    CommitRequest::Refusal refusal;
+    const bool accepted = CommitRequest::fromFields(fields, &request, &refusal);
+    VELMORA_FUZZ_CHECK(accepted == referenceAccepts, accepted ? "a commit was accepted that the reference refuses" : "a commit was refused that the reference accepts");
+    VELMORA_FUZZ_CHECK(accepted || ((refusal.httpStatus == 400 || refusal.httpStatus == 403) && !refusal.reason.isEmpty()), "a refusal with an odd status or no reason");
+    for (qsizetype i = 0; accepted && i < fields.size(); ++i)
+        VELMORA_FUZZ_CHECK(request.entries()[i].field == i + 1 && rendered(request.entries()[i].statement) == fields[i].value, "an accepted field is not the statement it holds");
+    return 0;
+}
+
+int statementText(const std::uint8_t *data, std::size_t size)
+{
+    // The bytes read as Windows-1252, and as UTF-16 units.
+    checkText(fromBytes(data, size));
+    QString units;
+    for (std::size_t i = 0; i + 1 < size; i += 2)
+        units += QChar(char16_t(data[i] | data[i + 1] << 8));
+    checkText(units);
+    return 0;
+}
+
+int centerDocument(const std::uint8_t *data, std::size_t size)
+{
+    // A successful read has plain whole-number IDs (they go into SQL later)
+    // and at most 32,767 records; a failed one says why.
+    using namespace VelmoraInternal;
+    CenterDocument document;
+    QString error;
+    const bool read = CenterDocumentReader::read(QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size)), &document, &error);
+    const std::size_t records = document.nonSelected.size() + document.selected.size();
+    VELMORA_FUZZ_CHECK(records <= std::size_t(CenterDocumentReader::MaxRecords) + (read ? 0 : 1), "more records kept than the record counter allows");
+    for (const auto *list : {&document.nonSelected, &document.selected}) {
+        for (const CenterRecord &record : *list)
+            VELMORA_FUZZ_CHECK(isDecimalWholeNumber(record.id), "a record with an ID that is not a whole number");
+    }
+    VELMORA_FUZZ_CHECK(read == error.isEmpty(), "a read that succeeds with a reason, or fails without one");
+    return 0;
+}
+
+int roundTrip(const std::uint8_t *data, std::size_t size)
+{
+    // Centers with any names through the server's document writer and the
+    // control's reader: every name arrives, characters XML cannot hold as
+    // U+FFFD.
+    CenterLists lists;
+    // (The first byte chose between two checks once; it is kept so that the
+    // kept inputs still mean what they meant.)
+    qint32 id = size >= 5 ? 1 + qint32((data[1] | data[2] << 8 | data[3] << 16) & 0x3FFFFFFF) : 1;
+    for (std::size_t at = size >= 5 ? 4 : 1; at < size;) {
+        const bool assigned = data[at] & 0x80;
+        const std::size_t units = data[at++] & 0x7F;
+        QString name;
+        for (std::size_t u = 0; u < units && at + 1 < size; ++u, at += 2)
+            name += QChar(char16_t(data[at] | data[at + 1] << 8));
+        if (!name.isEmpty()) // the database refuses an empty name
+            (assigned ? lists.selected : lists.nonSelected).append(Center{id++, name, true});
+    }
+    VelmoraInternal::CenterDocument document;
+    QString error;
+    VELMORA_FUZZ_CHECK(VelmoraInternal::CenterDocumentReader::read(DocumentWriter::write(lists), &document, &error), "the control cannot read the server's document: " + error.toStdString());
+    auto same = [](const QList<Center> &sent, const std::vector<VelmoraInternal::CenterRecord> &read, quint16 count) {
+        VELMORA_FUZZ_CHECK(qsizetype(read.size()) == sent.size() && count == sent.size(), "a list arrives with another number of centers");
+        for (qsizetype i = 0; i < sent.size(); ++i) {
+            QString safe;
+            const QString &name = sent[i].name;
+            for (qsizetype k = 0; k < name.size(); ++k) {
+                const char16_t c = name[k].unicode();
+                const bool pair = QChar::isHighSurrogate(c) && k + 1 < name.size() && QChar::isLowSurrogate(name[k + 1].unicode());
+                const bool forbidden = (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || c >= 0xFFFE || (QChar::isSurrogate(c) && !pair);
+                safe += pair ? name.mid(k++, 2) : QString(forbidden ? QChar(QChar::ReplacementCharacter) : QChar(c));
+            }
+            VELMORA_FUZZ_CHECK(read[size_t(i)].id == QString::number(sent[i].id) && read[size_t(i)].name == safe, "a center arrives with another ID or name");
+        }
+    };
+    same(lists.nonSelected, document.nonSelected, document.nonSelectedCount);
+    same(lists.selected, document.selected, document.selectedCount);
+    return 0;
+}
+
+#ifndef VELMORA_FUZZ_REPLAY
+void failure(const std::string &what)
+{
+    std::fprintf(stderr, "\n*** property broken: %s\n", what.c_str());
+    std::abort();
+}
+#endif
+
+} // namespace VelmoraFuzz
+
+#ifdef VELMORA_FUZZ_TARGET
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    return VelmoraFuzz::VELMORA_FUZZ_TARGET(data, size);
+}
+#endif

@@ -1,7 +1,7 @@
 // The fuzz harnesses and the plain references they compare against. The
 // references are written apart from the product code (regular expressions,
-// a table, splitting by the book), so a finding is a disagreement between
-// two independent readings. Besides the properties below, libFuzzer watches
+// splitting by the book), so a finding is a disagreement between two
+// independent readings. Besides the properties below, libFuzzer watches
 // for crashes, hangs and memory (-timeout, -rss_limit_mb, -malloc_limit_mb).
 #include "fuzzcheck.h"
 
@@ -13,10 +13,10 @@
 #include "core/centerdocument.h"
 #include "core/centerkey.h"
 #include "core/changeset.h"
+#include "core/windows1252.h"
 
 #include <QRegularExpression>
 
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -27,23 +27,11 @@ namespace {
 
 using namespace VelmoraServerCore;
 
-// Windows-1252: the five undefined bytes stand for the C1 control of the
-// same value.
-char16_t windows1252Char(unsigned char byte)
-{
-    static constexpr std::array<char16_t, 32> High = {
-        u'\u20AC', u'\u0081', u'\u201A', u'\u0192', u'\u201E', u'\u2026', u'\u2020', u'\u2021',
-        u'\u02C6', u'\u2030', u'\u0160', u'\u2039', u'\u0152', u'\u008D', u'\u017D', u'\u008F',
-        u'\u0090', u'\u2018', u'\u2019', u'\u201C', u'\u201D', u'\u2022', u'\u2013', u'\u2014',
-        u'\u02DC', u'\u2122', u'\u0161', u'\u203A', u'\u0153', u'\u009D', u'\u017E', u'\u0178'};
-    return byte >= 0x80 && byte < 0xA0 ? High[byte - 0x80] : char16_t(byte);
-}
-
 QString fromBytes(const std::uint8_t *data, std::size_t size)
 {
     QString text;
     for (std::size_t i = 0; i < size; ++i)
-        text += QChar(windows1252Char(data[i]));
+        text += QChar(VelmoraInternal::Windows1252::toUnicode(data[i]));
     return text;
 }
 

@@ -8,12 +8,10 @@
 
 #include <stdexcept>
 
-namespace VelmoraFuzz {
-void failure(const std::string &what)
+void VelmoraFuzz::failure(const std::string &what)
 {
     throw std::runtime_error(what);
 }
-} // namespace VelmoraFuzz
 
 using Harness = int (*)(const std::uint8_t *, std::size_t);
 Q_DECLARE_METATYPE(Harness)
@@ -35,7 +33,6 @@ private slots:
                 for (const QString &file : dir.entryList(QDir::Files, QDir::Name))
                     QTest::addRow("%s/%s/%s", kind, name, qPrintable(file)) << harness << dir.filePath(file);
             }
-            QVERIFY2(QDir(QStringLiteral(VELMORA_FUZZ_DIR "/corpus/%1").arg(QLatin1String(name))).count() > 2, name);
         }
     }
 
@@ -44,7 +41,7 @@ private slots:
         QFETCH(Harness, harness);
         QFETCH(QString, path);
         QFile file(path);
-        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.errorString()));
+        QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray input = file.readAll();
         try {
             harness(reinterpret_cast<const std::uint8_t *>(input.constData()), std::size_t(input.size()));

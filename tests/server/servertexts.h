@@ -1,12 +1,7 @@
-// Statement texts and commit bodies exactly as the control builds them, for
-// the server suites.
+// Statement texts and commit bodies exactly as the control builds them.
 #pragma once
 
 #include "core/changeset.h"
-
-#include <QStringList>
-
-#include <string>
 
 namespace ServerTexts {
 

@@ -30,14 +30,23 @@ private slots:
         QTest::addColumn<QString>("reasonPart");
 
         const QString ins = ServerTexts::insert(12, 34);
+        auto employee = [&](const char *number) { return QString(ins).replace(QStringLiteral("(12,"), u'(' + QLatin1String(number) + u','); };
         QTest::newRow("insert at the 32-bit limits") << ServerTexts::insert(-2147483647 - 1, 2147483647) << int(-2147483647 - 1) << QList<qint32>{2147483647} << "";
         QTest::newRow("delete keeps order and repeats") << ServerTexts::remove(3, {900, 4, 4}) << 3 << QList<qint32>{900, 4, 4} << "";
         QTest::newRow("delete of one center") << ServerTexts::remove(-1, {1}) << -1 << QList<qint32>{1} << "";
-        // One row per refusal of the parser.
+        QTest::newRow("employee 0") << employee("0") << 0 << QList<qint32>{34} << "";
+        QTest::newRow("largest employee") << employee("2147483647") << 2147483647 << QList<qint32>{34} << "";
+        // One row per refusal of the parser, and of the whole numbers in it.
+        QTest::newRow("employee one past the largest") << employee("2147483648") << 0 << QList<qint32>{} << "the employee number at character 90 is outside the 32-bit range";
+        QTest::newRow("employee one past the smallest") << employee("-2147483649") << 0 << QList<qint32>{} << "outside the 32-bit range";
+        QTest::newRow("employee of eleven digits") << employee("10000000000") << 0 << QList<qint32>{} << "outside the 32-bit range";
+        QTest::newRow("employee minus zero") << employee("-0") << 0 << QList<qint32>{} << "is not a plain decimal number";
+        QTest::newRow("employee with a plus sign") << employee("+7") << 0 << QList<qint32>{} << "expected the employee number at character 90";
+        QTest::newRow("employee with a letter") << employee("7a") << 0 << QList<qint32>{} << "is not a plain decimal number (no leading zeros, no other characters): \"7a,34";
         QTest::newRow("neither statement") << "DROP TABLE Center" << 0 << QList<qint32>{} << "not one of the two accepted statements";
-        QTest::newRow("employee missing") << ServerTexts::insert(12, 34).replace("(12,", "(,") << 0 << QList<qint32>{} << "expected the employee number at character 90";
-        QTest::newRow("employee with a leading zero") << ServerTexts::insert(12, 34).replace("(12,", "(012,") << 0 << QList<qint32>{} << "the employee number at character 90 is not a plain decimal number";
-        QTest::newRow("no comma after the employee") << ServerTexts::insert(12, 34).replace("(12,", "(12;") << 0 << QList<qint32>{} << "expected ',' after the employee number at character 92";
+        QTest::newRow("employee missing") << employee("") << 0 << QList<qint32>{} << "expected the employee number at character 90";
+        QTest::newRow("employee with a leading zero") << employee("012") << 0 << QList<qint32>{} << "the employee number at character 90 is not a plain decimal number";
+        QTest::newRow("no comma after the employee") << employee("12;").replace(";,", ";") << 0 << QList<qint32>{} << "expected ',' after the employee number at character 92";
         QTest::newRow("hexadecimal center") << ServerTexts::insert(12, 34).replace(",34,", ",0x3EC,") << 0 << QList<qint32>{} << "a center ID at character 93 is not a plain decimal number";
         QTest::newRow("center 0") << ServerTexts::insert(12, 0) << 0 << QList<qint32>{} << "center ID 0 at character 93 is not positive; expected a center ID from 1";
         QTest::newRow("negative center in a delete") << ServerTexts::remove(12, {5}).replace("(5", "(5,-3") << 0 << QList<qint32>{} << "center ID -3 at character 80 is not positive";
@@ -71,34 +80,6 @@ private slots:
         QCOMPARE(std::holds_alternative<InsertStatement>(statement), text.startsWith(u"INSERT"));
     }
 
-    void integer_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("valid");
-        QTest::addColumn<int>("value");
-
-        QTest::newRow("zero") << "0" << true << 0;
-        QTest::newRow("largest") << "2147483647" << true << 2147483647;
-        QTest::newRow("one past the largest") << "2147483648" << false << 0;
-        QTest::newRow("plus sign") << "+7" << false << 0;
-        QTest::newRow("one past the smallest") << "-2147483649" << false << 0;
-        QTest::newRow("eleven digits") << "10000000000" << false << 0;
-        QTest::newRow("minus zero") << "-0" << false << 0;
-        QTest::newRow("leading zero") << "07" << false << 0;
-        QTest::newRow("letter after digits") << "7a" << false << 0;
-    }
-
-    void integer()
-    {
-        QFETCH(QString, text);
-        QFETCH(bool, valid);
-        QFETCH(int, value);
-
-        qint32 parsed = 12345;
-        QCOMPARE(StatementParser::parseInteger(text, &parsed), valid);
-        QCOMPARE(parsed, valid ? value : 12345);
-    }
-
     void request_data()
     {
         QTest::addColumn<QStringList>("names");
@@ -107,6 +88,7 @@ private slots:
         QTest::addColumn<QString>("reasonPart");
 
         const QString ins = ServerTexts::insert(12, 34);
+        auto employee = [&](const char *number) { return QString(ins).replace(QStringLiteral("(12,"), u'(' + QLatin1String(number) + u','); };
         const QString del = ServerTexts::remove(12, {5, 7});
         QTest::newRow("inserts and a delete for one employee") << QStringList{"SQL", "SQL", "SQL"} << QStringList{ins, ins, del} << 0 << "";
         QTest::newRow("no field") << QStringList{} << QStringList{} << 400 << "no SQL field";

@@ -1,11 +1,10 @@
 // What the server reads from a request before it touches a database: the
-// two statements (nothing else), the commit as a whole and
-// the Authorization header against the credentials file (whose salts are
-// random at any length). Refusals are one row per reason; the fuzzers check
-// the grammar's variants and the form decoding against references.
+// two statements (nothing else), and the Authorization header against the
+// credentials file (whose salts are random at any length). Refusals are one
+// row per reason; the fuzzers check the grammar's variants, the form
+// decoding and the commit as a whole against references.
 #include "servertexts.h"
 
-#include <commitrequest.h>
 #include <credentials.h>
 #include <statementparser.h>
 
@@ -78,49 +77,6 @@ private slots:
         else
             QCOMPARE(std::get<DeleteStatement>(statement).centers, centers);
         QCOMPARE(std::holds_alternative<InsertStatement>(statement), text.startsWith(u"INSERT"));
-    }
-
-    void request_data()
-    {
-        QTest::addColumn<QStringList>("names");
-        QTest::addColumn<QStringList>("values");
-        QTest::addColumn<int>("status"); // 0: accepted
-        QTest::addColumn<QString>("reasonPart");
-
-        const QString ins = ServerTexts::insert(12, 34);
-        auto employee = [&](const char *number) { return QString(ins).replace(QStringLiteral("(12,"), u'(' + QLatin1String(number) + u','); };
-        const QString del = ServerTexts::remove(12, {5, 7});
-        QTest::newRow("inserts and a delete for one employee") << QStringList{"SQL", "SQL", "SQL"} << QStringList{ins, ins, del} << 0 << "";
-        QTest::newRow("no field") << QStringList{} << QStringList{} << 400 << "no SQL field";
-        QTest::newRow("other field name") << QStringList{"SQL", "sq\x01"} << QStringList{ins, ins} << 400 << "field 2 \"sq?\"";
-        QTest::newRow("statement refused in field 3") << QStringList{"SQL", "SQL", "SQL"} << QStringList{ins, del, "x"} << 400 << "SQL field 3: not one";
-        QTest::newRow("mixed employees") << QStringList{"SQL", "SQL"} << QStringList{ins, ServerTexts::remove(13, {5})} << 400 << "SQL field 2: names employee 13, but field 1 names employee 12";
-        QTest::newRow("employee 0") << QStringList{"SQL"} << QStringList{ServerTexts::insert(0, 34)} << 403 << "employee 0 cannot be changed";
-        QTest::newRow("employee 1 is the first changeable") << QStringList{"SQL"} << QStringList{ServerTexts::insert(1, 34)} << 0 << "";
-    }
-
-    void request()
-    {
-        QFETCH(QStringList, names);
-        QFETCH(QStringList, values);
-        QFETCH(int, status);
-        QFETCH(QString, reasonPart);
-
-        QList<FormField> fields;
-        for (qsizetype i = 0; i < names.size(); ++i)
-            fields.append({names[i], values[i]});
-        CommitRequest request;
-        CommitRequest::Refusal refusal;
-        QCOMPARE(CommitRequest::fromFields(fields, &request, &refusal), status == 0);
-        if (status != 0) {
-            QCOMPARE(refusal.httpStatus, status);
-            QVERIFY2(refusal.reason.contains(reasonPart), qPrintable(refusal.reason));
-            return;
-        }
-        QCOMPARE(request.employee(), StatementParser::employeeOf(request.entries().first().statement));
-        QCOMPARE(request.entries().size(), values.size());
-        for (qsizetype i = 0; i < values.size(); ++i)
-            QCOMPARE(request.entries()[i].field, int(i) + 1);
     }
 
     void initTestCase()

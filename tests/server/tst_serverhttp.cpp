@@ -59,10 +59,7 @@ class TestServerHttp : public QObject
 private slots:
     void initTestCase()
     {
-        for (const Center &c : SampleData::centers()) {
-            if (!c.active && m_inactive == 0)
-                m_inactive = c.id;
-        }
+        m_inactive = std::find_if(SampleData::centers().cbegin(), SampleData::centers().cend(), [](const Center &c) { return !c.active; })->id;
         CenterStore store({m_databases.create(QStringLiteral("sqlite"))});
         CenterStore::Error error;
         CenterLists lists;
@@ -114,6 +111,9 @@ private slots:
         row("malformed escape in field 3") << post << valid + "SQL=INSERT%2&" << -1 << 400 << "field 3 \"SQL\": malformed percent escape at byte " + QByteArray::number(valid.size() + 10) + " of the body";
         row("field 3 without =") << post << valid + "S%51L&" << -1 << 400 << QByteArray("field 3 \"SQL\": no '=' between name and value");
         row("statement refused in field 3") << post << valid + "SQL=DROP+TABLE+Center&" << -1 << 400 << QByteArray("SQL field 3: not one of the two");
+        row("other field after a valid one") << post << valid + "Name\x01=x" << -1 << 400 << QByteArray("field 3 \"Name?\": only \"SQL\" fields are accepted");
+        row("only separators") << post << QByteArray("&&") << -1 << 400 << QByteArray("the request holds no SQL field");
+        row("employees differ between fields") << post << valid + QByteArray::fromStdString(body({insert(2, m_free)})) << -1 << 400 << QByteArray("SQL field 3: names employee 2, but field 1 names employee 1; one request changes one employee");
         row("employee 0") << post << QByteArray::fromStdString(body({insert(0, m_free)})) << -1 << 403 << QByteArray("employee 0 cannot be changed");
         row("inactive center in field 3") << post << valid + QByteArray::fromStdString(body({insert(1, m_inactive)})) << -1 << 409 << QStringLiteral("SQL field 3: center %1 is not an active center").arg(m_inactive).toUtf8();
     }

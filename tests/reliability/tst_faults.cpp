@@ -18,6 +18,7 @@
 
 #include <httplib.h>
 
+#include <numeric>
 #include <thread>
 
 #include <unistd.h>
@@ -63,14 +64,6 @@ int post(int port, qint32 employee, const QList<qint32> &inserts, const QList<qi
     return result ? result->status : -1;
 }
 
-QList<qint32> range(qint32 first, qint32 last)
-{
-    QList<qint32> ids;
-    for (qint32 id = first; id <= last; ++id)
-        ids << id;
-    return ids;
-}
-
 QList<qint32> assigned(const QString &address, qint32 employee)
 {
     QList<qint32> centers;
@@ -87,7 +80,7 @@ bool putCenters(const QString &address, int count, bool lastInactive = false)
         centers.append({id, QStringLiteral("Center %1").arg(id), !lastInactive || id < count});
     CenterStore store({address});
     CenterStore::Error error;
-    return store.ensureSchema(&error) && store.putCenters(centers, &error);
+    return (store.ensureSchema(&error) && store.putCenters(centers, &error)) || (qWarning("%s", qPrintable(error.message)), false);
 }
 
 // Runs a command (as the postgres user when we are root), bounded in time.
@@ -125,8 +118,10 @@ private slots:
         TestDatabases databases;
         const QString address = databases.create(backend, QStringLiteral("velmora_faults"));
         const int inserts = fault == u"lock" ? 10 : backend == u"sqlite" ? 30000 : 2000;
-        const QList<qint32> held = range(1, Held);
-        const QList<qint32> added = range(Held + 1, Held + inserts);
+        QList<qint32> held(Held);
+        QList<qint32> added(inserts);
+        std::iota(held.begin(), held.end(), 1);
+        std::iota(added.begin(), added.end(), Held + 1);
         QVERIFY(putCenters(address, Held + inserts));
         ServerProcess server;
         QVERIFY(server.start(address));

@@ -8,12 +8,10 @@
 
 #include <atomic>
 
-namespace {
-QString postgresBase()
+static QString postgresBase()
 {
     return qEnvironmentVariable("VELMORA_TEST_PG");
 }
-} // namespace
 
 QStringList TestDatabases::backends()
 {
@@ -45,11 +43,8 @@ TestDatabases::TestDatabases() = default;
 
 TestDatabases::~TestDatabases()
 {
-    if (m_schemas.isEmpty())
-        return;
-    {
-        QSqlDatabase db = connect(postgresBase(), QStringLiteral("testdatabases-cleanup"));
-        QSqlQuery query(db);
+    if (!m_schemas.isEmpty()) {
+        QSqlQuery query(connect(postgresBase(), QStringLiteral("testdatabases-cleanup")));
         query.exec(QStringLiteral("SET client_min_messages TO WARNING"));
         for (const QString &schema : std::as_const(m_schemas))
             query.exec(QStringLiteral(R"(DROP SCHEMA IF EXISTS "%1" CASCADE)").arg(schema));

@@ -210,10 +210,7 @@ private slots:
         TestDatabases databases;
         const QString address = databases.create(QStringLiteral("postgresql"));
         QVERIFY(putCenters(address, 3, true));
-        VelmoraServer::Options options;
-        options.port = 0;
-        options.database = address;
-        VelmoraServer server(options);
+        VelmoraServer server({QStringLiteral("127.0.0.1"), 0, address});
         QString reason;
         QVERIFY2(server.start(&reason), qPrintable(reason));
         std::atomic<int> wrong{0};

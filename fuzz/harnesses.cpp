@@ -1,9 +1,22 @@
-// The fuzz harnesses and the plain references they compare against. The
+// The fuzz harnesses and the plain references they compare against, one per
+// libFuzzer target (VELMORA_FUZZ_TARGET names it), and, built as the suite
+// tst_fuzzregressions (VELMORA_FUZZ_REPLAY), the replay of every kept input.
+// A broken property is a finding: under libFuzzer it aborts, so that the
+// input is saved as a crash; in the suite it fails the input's row.
+// The
 // references are written apart from the product code (regular expressions,
 // splitting by the book), so a finding is a disagreement between two
 // independent readings. Besides the properties below, libFuzzer watches
 // for crashes, hangs and memory (-timeout, -rss_limit_mb, -malloc_limit_mb).
-#include "fuzzcheck.h"
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#define VELMORA_FUZZ_CHECK(condition, what)           \
+    do {                                              \
+        if (!(condition))                             \
+            ::VelmoraFuzz::failure(std::string(what)); \
+    } while (false)
 
 #include <commitrequest.h>
 #include <documentwriter.h>
@@ -19,8 +32,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <stdexcept>
 
 namespace VelmoraFuzz {
+
+[[noreturn]] void failure(const std::string &what)
+{
+#ifdef VELMORA_FUZZ_REPLAY
+    throw std::runtime_error(what);
+#else
+    std::fprintf(stderr, "\n*** property broken: %s\n", what.c_str());
+    std::abort();
+#endif
+}
 
 namespace {
 
@@ -216,13 +240,6 @@ int roundTrip(const std::uint8_t *data, std::size_t size)
     return 0;
 }
 
-#ifndef VELMORA_FUZZ_REPLAY
-void failure(const std::string &what)
-{
-    std::fprintf(stderr, "\n*** property broken: %s\n", what.c_str());
-    std::abort();
-}
-#endif
 
 } // namespace VelmoraFuzz
 
@@ -231,4 +248,52 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     return VelmoraFuzz::VELMORA_FUZZ_TARGET(data, size);
 }
+#endif
+
+#ifdef VELMORA_FUZZ_REPLAY
+#include <QDir>
+#include <QTest>
+
+using Harness = int (*)(const std::uint8_t *, std::size_t);
+Q_DECLARE_METATYPE(Harness)
+
+// Every input kept in the seed corpora (fuzz/corpus/<fuzzer>/) and every
+// input that once broke a property (fuzz/regressions/<fuzzer>/), one row each.
+class TestFuzzRegressions : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void keptInput_data()
+    {
+        QTest::addColumn<Harness>("harness");
+        QTest::addColumn<QString>("path");
+        const std::pair<const char *, Harness> fuzzers[] = {{"fuzz_form", VelmoraFuzz::formBody}, {"fuzz_statement", VelmoraFuzz::statementText},
+                                                            {"fuzz_document", VelmoraFuzz::centerDocument}, {"fuzz_roundtrip", VelmoraFuzz::roundTrip}};
+        for (const auto &[name, harness] : fuzzers) {
+            for (const char *kind : {"corpus", "regressions"}) {
+                const QDir dir(QStringLiteral(VELMORA_FUZZ_DIR "/%1/%2").arg(QLatin1String(kind), QLatin1String(name)));
+                for (const QString &file : dir.entryList(QDir::Files, QDir::Name))
+                    QTest::addRow("%s/%s/%s", kind, name, qPrintable(file)) << harness << dir.filePath(file);
+            }
+        }
+    }
+
+    void keptInput()
+    {
+        QFETCH(Harness, harness);
+        QFETCH(QString, path);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray input = file.readAll();
+        try {
+            harness(reinterpret_cast<const std::uint8_t *>(input.constData()), std::size_t(input.size()));
+        } catch (const std::runtime_error &broken) {
+            QFAIL(broken.what());
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFuzzRegressions)
+#include "harnesses.moc"
 #endif

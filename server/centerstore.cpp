@@ -54,7 +54,7 @@ constexpr auto DeleteAssignment = R"(DELETE FROM "CenterEmployeeCrossReference"
 constexpr auto ActiveAmongPg = R"(SELECT "ID" FROM "Center" WHERE "Active" AND "ID" = ANY(?::integer[]) FOR SHARE)";
 
 constexpr auto AssignedAmongPg = R"(SELECT "CenterID" FROM "CenterEmployeeCrossReference"
-    WHERE "EmployeeID" = ? AND "CenterID" = ANY(?::integer[]) FOR UPDATE)";
+    WHERE "EmployeeID" = ? AND "CenterID" = ANY(?::integer[]))";
 
 constexpr auto InsertManyPg = R"(INSERT INTO "CenterEmployeeCrossReference" ("EmployeeID", "CenterID", "RecordLastUpdated")
     SELECT ?, unnest(?::integer[]), ? ON CONFLICT ("EmployeeID", "CenterID") DO NOTHING)";
@@ -632,9 +632,11 @@ bool CenterStore::applyBatched(const CommitRequest &request, Outcome *outcome, E
         }
     }
 
-    // The employee's assignments among the named centers, locked; the
-    // statements are then played over them in order, which gives the same
-    // end state and counts as running them one by one.
+    // The employee's assignments among the named centers; the statements
+    // are then played over them in order, which gives the same end state and
+    // counts as running them one by one. (They are not locked: the INSERT
+    // skips a row another commit added meanwhile and the DELETE one it
+    // removed, so only the counts could be off by such a race.)
     assignedAmong->bindValue(0, request.employee());
     assignedAmong->bindValue(1, arrayLiteral(named));
     if (!assignedAmong->exec())

@@ -17,8 +17,7 @@ fail() { echo "FAIL: $*"; exit 1; }
 # case NAME EXPECTED-EXIT-STATUS PATTERN-THE-OUTPUT-MUST-HOLD COMMAND...
 case_() {
     local name=$1 want=$2 pattern=$3 got=0
-    shift 3
-    "$@" >"$scratch/out" 2>&1 || got=$?
+    "${@:4}" >"$scratch/out" 2>&1 || got=$?
     [ "$got" = "$want" ] || fail "$name: exit status $got, not $want: $(cat "$scratch/out")"
     grep -q -- "$pattern" "$scratch/out" || fail "$name: output lacks \"$pattern\": $(cat "$scratch/out")"
     ! grep -q secret "$scratch/out" || fail "$name: shows the password: $(cat "$scratch/out")"

@@ -89,8 +89,7 @@ private slots:
         QVERIFY2(error.contains(u"already"), qPrintable(error));
         QVERIFY2(Credentials::load(path, &m_credentials, &error), qPrintable(error));
         QFile stored(path);
-        QVERIFY(stored.open(QIODevice::ReadOnly));
-        QVERIFY(!stored.readAll().contains("s3cret"));
+        QVERIFY(stored.open(QIODevice::ReadOnly) && !stored.readAll().contains("s3cret"));
     }
 
     void authorization_data()
@@ -140,9 +139,7 @@ private slots:
         QFETCH(QString, reasonPart);
         const QString path = m_dir.filePath(QStringLiteral("file-%1").arg(QTest::currentDataTag()));
         QFile out(path);
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write(content.toUtf8());
-        out.close();
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(content.toUtf8()) > 0 && out.flush());
         Credentials credentials;
         QString error;
         QCOMPARE(Credentials::load(path, &credentials, &error), reasonPart.isEmpty());

@@ -8,16 +8,6 @@
 // splitting by the book), so a finding is a disagreement between two
 // independent readings. Besides the properties below, libFuzzer watches
 // for crashes, hangs and memory (-timeout, -rss_limit_mb, -malloc_limit_mb).
-#include <cstddef>
-#include <cstdint>
-#include <string>
-
-#define VELMORA_FUZZ_CHECK(condition, what)           \
-    do {                                              \
-        if (!(condition))                             \
-            ::VelmoraFuzz::failure(std::string(what)); \
-    } while (false)
-
 #include <commitrequest.h>
 #include <documentwriter.h>
 #include <formdecoder.h>
@@ -32,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <string>
 #include <stdexcept>
 
 namespace VelmoraFuzz {
@@ -44,6 +35,12 @@ namespace VelmoraFuzz {
     std::fprintf(stderr, "\n*** property broken: %s\n", what.c_str());
     std::abort();
 #endif
+}
+
+void check(bool holds, const std::string &what)
+{
+    if (!holds)
+        failure(what);
 }
 
 namespace {
@@ -135,9 +132,9 @@ void checkText(const QString &text)
     QString reason;
     const bool accepted = StatementParser::parse(text, &statement, &reason);
     const auto reference = referenceStatement(text);
-    VELMORA_FUZZ_CHECK(accepted == reference.has_value(), accepted ? "the parser accepts a text the reference refuses" : "the parser refuses a text the reference accepts");
-    VELMORA_FUZZ_CHECK(accepted || !reason.isEmpty(), "a refusal without a reason");
-    VELMORA_FUZZ_CHECK(!accepted || (rendered(statement) == text && rendered(*reference) == text), "an accepted text is not what the control writes for its numbers");
+    check(accepted == reference.has_value(), accepted ? "the parser accepts a text the reference refuses" : "the parser refuses a text the reference accepts");
+    check(accepted || !reason.isEmpty(), "a refusal without a reason");
+    check(!accepted || (rendered(statement) == text && rendered(*reference) == text), "an accepted text is not what the control writes for its numbers");
 }
 
 } // namespace
@@ -153,10 +150,10 @@ int formBody(const std::uint8_t *data, std::size_t size)
         int referenceField = 0;
         const bool decoded = FormDecoder::decode(body, maxFields, &fields, &error);
         const auto reference = referenceForm(body, maxFields, &referenceField);
-        VELMORA_FUZZ_CHECK(decoded == reference.has_value(), "the decoder and the reference disagree on refusing");
-        VELMORA_FUZZ_CHECK(decoded || (error.field == referenceField && !error.reason.isEmpty()), "the decoder blames another field than the reference");
+        check(decoded == reference.has_value(), "the decoder and the reference disagree on refusing");
+        check(decoded || (error.field == referenceField && !error.reason.isEmpty()), "the decoder blames another field than the reference");
         for (qsizetype i = 0; decoded && i < fields.size(); ++i)
-            VELMORA_FUZZ_CHECK(reference->size() == fields.size() && fields[i].name == reference->at(i).name && fields[i].value == reference->at(i).value, "a field decodes differently");
+            check(reference->size() == fields.size() && fields[i].name == reference->at(i).name && fields[i].value == reference->at(i).value, "a field decodes differently");
         if (!decoded)
             return 0;
     }
@@ -172,10 +169,10 @@ int formBody(const std::uint8_t *data, std::size_t size)
     CommitRequest request;
     CommitRequest::Refusal refusal;
     const bool accepted = CommitRequest::fromFields(fields, &request, &refusal);
-    VELMORA_FUZZ_CHECK(accepted == referenceAccepts, accepted ? "a commit was accepted that the reference refuses" : "a commit was refused that the reference accepts");
-    VELMORA_FUZZ_CHECK(accepted || ((refusal.httpStatus == 400 || refusal.httpStatus == 403) && !refusal.reason.isEmpty()), "a refusal with an odd status or no reason");
+    check(accepted == referenceAccepts, accepted ? "a commit was accepted that the reference refuses" : "a commit was refused that the reference accepts");
+    check(accepted || ((refusal.httpStatus == 400 || refusal.httpStatus == 403) && !refusal.reason.isEmpty()), "a refusal with an odd status or no reason");
     for (qsizetype i = 0; accepted && i < fields.size(); ++i)
-        VELMORA_FUZZ_CHECK(request.entries()[i].field == i + 1 && rendered(request.entries()[i].statement) == fields[i].value, "an accepted field is not the statement it holds");
+        check(request.entries()[i].field == i + 1 && rendered(request.entries()[i].statement) == fields[i].value, "an accepted field is not the statement it holds");
     return 0;
 }
 
@@ -196,7 +193,7 @@ int centerDocument(const std::uint8_t *data, std::size_t size)
     VelmoraInternal::CenterDocument document;
     QString error;
     const bool read = VelmoraInternal::CenterDocumentReader::read(QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size)), &document, &error);
-    VELMORA_FUZZ_CHECK(read == error.isEmpty(), "a read that succeeds with a reason, or fails without one");
+    check(read == error.isEmpty(), "a read that succeeds with a reason, or fails without one");
     return 0;
 }
 
@@ -220,9 +217,9 @@ int roundTrip(const std::uint8_t *data, std::size_t size)
     }
     VelmoraInternal::CenterDocument document;
     QString error;
-    VELMORA_FUZZ_CHECK(VelmoraInternal::CenterDocumentReader::read(DocumentWriter::write(lists), &document, &error), "the control cannot read the server's document: " + error.toStdString());
+    check(VelmoraInternal::CenterDocumentReader::read(DocumentWriter::write(lists), &document, &error), "the control cannot read the server's document: " + error.toStdString());
     auto same = [](const QList<Center> &sent, const std::vector<VelmoraInternal::CenterRecord> &read, quint16 count) {
-        VELMORA_FUZZ_CHECK(qsizetype(read.size()) == sent.size() && count == sent.size(), "a list arrives with another number of centers");
+        check(qsizetype(read.size()) == sent.size() && count == sent.size(), "a list arrives with another number of centers");
         for (qsizetype i = 0; i < sent.size(); ++i) {
             QString safe;
             const QString &name = sent[i].name;
@@ -232,7 +229,7 @@ int roundTrip(const std::uint8_t *data, std::size_t size)
                 const bool forbidden = (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || c >= 0xFFFE || (QChar::isSurrogate(c) && !pair);
                 safe += pair ? name.mid(k++, 2) : QString(forbidden ? QChar(QChar::ReplacementCharacter) : QChar(c));
             }
-            VELMORA_FUZZ_CHECK(read[size_t(i)].id == QString::number(sent[i].id) && read[size_t(i)].name == safe, "a center arrives with another ID or name");
+            check(read[size_t(i)].id == QString::number(sent[i].id) && read[size_t(i)].name == safe, "a center arrives with another ID or name");
         }
     };
     same(lists.nonSelected, document.nonSelected, document.nonSelectedCount);

@@ -9,6 +9,7 @@
 #include <httpserver.h>
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSqlQuery>
@@ -179,7 +180,7 @@ private slots:
         if (!TestDatabases::require(QStringLiteral("postgresql")))
             return;
         QTemporaryDir dir;
-        const QString bin = QStringLiteral("/usr/lib/postgresql/15/bin/");
+        const QString bin = "/usr/lib/postgresql/" + QDir(QStringLiteral("/usr/lib/postgresql")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).last() + "/bin/";
         const QString port = QString::number(20000 + QCoreApplication::applicationPid() % 20000);
         QVERIFY(getuid() != 0 || QProcess::execute(QStringLiteral("chown"), {"postgres", dir.path()}) == 0);
         QVERIFY(run({bin + "initdb", "-D", dir.path() + "/data", "-A", "trust", "-U", "velmora"}));
@@ -192,9 +193,7 @@ private slots:
         const auto away = client.Get("/Velmora.asp?EmployeeID=1");
         const int back = run(ctl + QStringList{"start"}) ? post(server.port, Employee, {3}) : 0;
         run(ctl + QStringList{"stop", "-m", "fast"});
-        QVERIFY(started && away);
-        QCOMPARE(away->status, 503);
-        QCOMPARE(away->get_header_value("Retry-After"), std::string("5"));
+        QVERIFY(started && away && away->status == 503 && away->get_header_value("Retry-After") == "5");
         QCOMPARE(back, 200);
     }
 

@@ -8,7 +8,6 @@
 
 #include <centerstore.h>
 
-#include <QSqlQuery>
 #include <QTest>
 
 using namespace VelmoraServerCore;
@@ -22,9 +21,7 @@ CommitRequest request(const QStringList &statements)
         fields.append({QStringLiteral("SQL"), s});
     CommitRequest result;
     CommitRequest::Refusal refusal;
-    if (!CommitRequest::fromFields(fields, &result, &refusal))
-        qFatal("test request refused: %s", qPrintable(refusal.reason));
-    return result;
+    return CommitRequest::fromFields(fields, &result, &refusal) ? result : (qFatal("refused: %s", qPrintable(refusal.reason)), result);
 }
 
 QList<qint32> ids(const QList<Center> &centers)
@@ -54,13 +51,10 @@ QString prepareFixture(CenterStore &store)
     return ok ? QString() : error.message + u' ';
 }
 
-QList<qint32> assigned(CenterStore &store, qint32 employee)
+QList<qint32> assigned(CenterStore &store, qint32 employee, QList<qint32> centers = {})
 {
-    QList<qint32> centers;
     CenterStore::Error error;
-    if (!store.assignedCenters(employee, &centers, &error))
-        qWarning("assignedCenters failed: %s", qPrintable(error.message));
-    return centers;
+    return store.assignedCenters(employee, &centers, &error) ? centers : QList<qint32>{-1};
 }
 
 } // namespace

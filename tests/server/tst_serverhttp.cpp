@@ -31,15 +31,12 @@ QByteArray exchange(int port, const QByteArray &request)
     QTcpSocket socket;
     socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
     QByteArray all;
-    if (socket.waitForConnected(5000)) {
-        socket.write(request);
-        for (int round = 0; round < 60 && socket.state() == QAbstractSocket::ConnectedState; ++round) {
-            socket.waitForReadyRead(250);
-            all += socket.readAll();
-        }
+    socket.write(socket.waitForConnected(5000) ? request : QByteArray());
+    for (int round = 0; round < 60 && socket.state() == QAbstractSocket::ConnectedState; ++round) {
+        socket.waitForReadyRead(250);
         all += socket.readAll();
     }
-    return all;
+    return all + socket.readAll();
 }
 
 } // namespace
@@ -55,8 +52,7 @@ private slots:
         CenterStore store({m_databases.create(QStringLiteral("sqlite"))});
         CenterStore::Error error;
         CenterLists lists;
-        QVERIFY2(store.ensureSchema(&error) && store.seedSample(&error) && store.centerLists(1, &lists, &error),
-                 qPrintable(error.message));
+        QVERIFY2(store.ensureSchema(&error) && store.seedSample(&error) && store.centerLists(1, &lists, &error), qPrintable(error.message));
         m_free = lists.nonSelected.first().id;
         m_mine = lists.selected.first().id;
         QString reason;
@@ -122,8 +118,7 @@ private slots:
         CenterStore store({address});
         CenterStore::Error error;
         CenterLists before;
-        QVERIFY2(store.ensureSchema(&error) && store.seedSample(&error) && store.centerLists(1, &before, &error),
-                 qPrintable(error.message));
+        QVERIFY2(store.ensureSchema(&error) && store.seedSample(&error) && store.centerLists(1, &before, &error), qPrintable(error.message));
         QMutex mutex;
         QStringList log;
         VelmoraServer::Options options;
@@ -138,8 +133,7 @@ private slots:
         QString reason;
         QVERIFY2(server.start(&reason), qPrintable(reason));
 
-        const QByteArray length = declared == -2 ? QByteArray()
-            : "Content-Length: " + QByteArray::number(declared == -1 ? body.size() : declared) + "\r\n";
+        const QByteArray length = declared == -2 ? QByteArray() : "Content-Length: " + QByteArray::number(declared == -1 ? body.size() : declared) + "\r\n";
         const QByteArray all = exchange(server.port(), head + "Host: 127.0.0.1\r\n" + length + "\r\n" + body);
         server.stop(); // every log line is written once the server has stopped
         const QByteArray answer = all.mid(all.indexOf("\r\n\r\n") + 4);

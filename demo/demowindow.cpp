@@ -107,10 +107,11 @@ QString DemoWindow::withoutPassword(const QString &text, const QString &address)
     if (at < start || colon < 0 || colon > at || colon + 1 == at)
         return text;
     const QString password = address.sliced(colon + 1, at - colon - 1);
+    // Only where it stands as the password of an address (":secret@"), so
+    // that a short password does not blank out other parts of the text.
     QString result = text;
     const QString decoded = QUrl::fromPercentEncoding(password.toUtf8());
-    result.replace(password, QStringLiteral("***"));
-    if (decoded != password)
-        result.replace(decoded, QStringLiteral("***"));
+    for (const QString &shown : {password, decoded})
+        result.replace(u':' + shown + u'@', QStringLiteral(":***@"));
     return result;
 }

@@ -29,6 +29,18 @@ bool withoutDisplay()
     return qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
+// Qt's notes that do not concern the user of the demo: no runtime
+// directory in a bare session, and the offscreen platform's lack of size
+// hints. Everything else goes to the handler Qt had.
+QtMessageHandler g_qtHandler = nullptr;
+void filterQtMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type != QtCriticalMsg && type != QtFatalMsg
+        && (message.contains(u"XDG_RUNTIME_DIR") || message.contains(u"propagateSizeHints")))
+        return;
+    g_qtHandler(type, context, message);
+}
+
 void say(const QString &message)
 {
     std::fprintf(stderr, "velmora-demo: %s\n", qPrintable(message));
@@ -70,6 +82,7 @@ int main(int argc, char *argv[])
     if (headless)
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
+    g_qtHandler = qInstallMessageHandler(filterQtMessages);
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Velmora"));
     QApplication::setApplicationName(QStringLiteral("velmora-demo"));
@@ -86,15 +99,19 @@ int main(int argc, char *argv[])
     const QCommandLineOption employee(QStringLiteral("employee"), QStringLiteral("Employee to load (default 1)."),
                                       QStringLiteral("number"), QStringLiteral("1"));
     const QCommandLineOption screenshot(QStringLiteral("screenshot"),
-                                        QStringLiteral("Load, render the control to this PNG file and exit."),
+                                        QStringLiteral("Load, render the control to this PNG file and exit; the exit "
+                                                       "status is 1 when the load failed, 2 when the file cannot be "
+                                                       "written."),
                                         QStringLiteral("file"));
     parser.addOptions({server, employee, screenshot});
     parser.process(app);
 
     QString screenshotFile = parser.value(screenshot);
     if (headless) {
+        // In the temporary directory, never in the directory the demo was
+        // started from (often the source tree).
         if (screenshotFile.isEmpty())
-            screenshotFile = QStringLiteral("velmora-demo.png");
+            screenshotFile = QDir(QDir::tempPath()).filePath(QStringLiteral("velmora-demo.png"));
         say(QStringLiteral("no display found (neither DISPLAY nor WAYLAND_DISPLAY is set); rendering offscreen "
                            "to %1 instead of opening a window")
                 .arg(screenshotFile));
@@ -132,14 +149,17 @@ int main(int argc, char *argv[])
 
     int status = 0;
     QTimer::singleShot(0, &window, [&] {
-        if (!window.load())
-            say(QStringLiteral("the load failed: %1").arg(window.lastFailure()));
+        if (!window.load()) {
+            say(QStringLiteral("the load of employee %1 from %2 failed: %3")
+                    .arg(parser.value(employee), DemoWindow::shownAddress(serverUrl), window.lastFailure()));
+            status = 1;
+        }
         QApplication::processEvents();
         if (window.control()->grab().save(screenshotFile, "PNG")) {
             say(QStringLiteral("screenshot written to %1").arg(screenshotFile));
         } else {
             say(QStringLiteral("cannot write %1").arg(screenshotFile));
-            status = 1;
+            status = 2;
         }
         QApplication::quit();
     });

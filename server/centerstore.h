@@ -117,6 +117,7 @@ private:
     template<typename Work>
     bool withConnection(Error *error, Work work);
     bool applyOnce(const CommitRequest &request, Outcome *outcome, Error *error);
+    bool applyBatched(const CommitRequest &request, Outcome *outcome, Error *error);
     bool centerListsOnce(qint32 employee, CenterLists *lists, Error *error);
     bool begin(Error *error);
     bool commit(Error *error);

@@ -17,13 +17,6 @@ constexpr int SaltBytes = 16;
 // Remembered verifications; the table is emptied when it grows past this.
 constexpr qsizetype MaxCachedPairs = 1024;
 
-QByteArray randomBytes(int count)
-{
-    QByteArray bytes(count, Qt::Uninitialized);
-    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(bytes.data()), count / 4);
-    return bytes;
-}
-
 QByteArray derive(const QByteArray &password, const QByteArray &salt, int iterations)
 {
     return QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha256, password, salt, iterations, HashBytes);
@@ -42,6 +35,15 @@ bool sameBytes(const QByteArray &a, const QByteArray &b)
 }
 
 } // namespace
+
+QByteArray Credentials::randomBytes(int count)
+{
+    // The generator fills whole 32-bit words: draw enough of them and keep
+    // the bytes asked for, so that no byte is left unset at any length.
+    QList<quint32> words(qMax(0, count + 3) / 4);
+    QRandomGenerator::system()->fillRange(words.data(), words.size());
+    return QByteArray(reinterpret_cast<const char *>(words.constData()), qMax(0, count));
+}
 
 Credentials::Credentials(const Credentials &other)
     : m_users(other.m_users), m_cacheKey(other.m_cacheKey)

@@ -32,6 +32,8 @@ public:
     // One line of the file for name and password, with a fresh random salt.
     static QString hashLine(const QString &name, const QByteArray &password, int iterations = DefaultIterations);
     static bool isValidName(const QString &name);
+    // count bytes from the system's secure generator (salts, keys).
+    static QByteArray randomBytes(int count);
 
     Credentials() = default;
     Credentials(const Credentials &other);

@@ -169,7 +169,9 @@ public:
         const QString text = values.first();
         qint32 employee = 0;
         if (!StatementParser::parseInteger(text, &employee)) {
-            answer(res, 400, QStringLiteral("EmployeeID \"%1\" is not a whole number in the 32-bit range")
+            answer(res, 400, QStringLiteral("EmployeeID \"%1\" is not a whole number as the control writes one: "
+                                            "expected -2147483648 to 2147483647 in plain decimal digits, with an "
+                                            "optional '-' and no leading zeros")
                                  .arg(text.left(32)));
             return;
         }
@@ -230,7 +232,8 @@ public:
         } else {
             answer(res, 400, QStringLiteral("the request body could not be read"));
         }
-        res.set_header("Connection", "close");
+        // No "Connection: close" of our own: with one request per connection
+        // httplib sends it on every answer.
         return false;
     }
 
@@ -254,9 +257,8 @@ public:
                          [](const char *, size_t) { return true; })
                 : readBody(res, reader, &body, false);
             if (drained || res.status != 413) {
-                answer(res, 415, QStringLiteral("the body must be application/x-www-form-urlencoded"));
-                if (!drained)
-                    res.set_header("Connection", "close");
+                answer(res, 415, QStringLiteral("the body must be application/x-www-form-urlencoded, not \"%1\"")
+                                     .arg(QString::fromStdString(req.get_header_value("Content-Type")).left(80)));
             }
             return;
         }
@@ -289,6 +291,15 @@ public:
                              .arg(outcome.removed));
     }
 
+    // The body bytes that went out: a document is sent from a provider, and
+    // a HEAD answer carries no body at all.
+    static size_t bytesSent(const httplib::Request &req, const httplib::Response &res)
+    {
+        if (req.method == "HEAD")
+            return 0;
+        return res.content_provider_ ? res.content_length_ : res.body.size();
+    }
+
     void logRequest(const httplib::Request &req, const httplib::Response &res)
     {
         if (!options.log)
@@ -297,9 +308,9 @@ public:
         QString line = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) + u' '
             + QString::fromStdString(req.remote_addr) + u' ' + (trace.user.isEmpty() ? QStringLiteral("-") : trace.user)
             + QStringLiteral(" \"%1 %2\" %3 %4")
-                  .arg(QString::fromStdString(req.method), QString::fromStdString(req.path).left(200))
+                  .arg(QString::fromStdString(req.method), QString::fromStdString(req.target).left(200))
                   .arg(res.status)
-                  .arg(res.body.size());
+                  .arg(bytesSent(req, res));
         if (trace.started) {
             const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - trace.start);
             line += QStringLiteral(" %1ms").arg(ms.count());
@@ -389,26 +400,51 @@ bool VelmoraServer::start(QString *error)
     // of it must never be read as a request of its own, and httplib keeps a
     // connection open whatever the answer says.
     http->set_keep_alive_max_count(1);
-    http->set_pre_routing_handler([p](const httplib::Request &req, httplib::Response &res) {
+    // A declared length over the limit is refused before any of the body
+    // is read (httplib would otherwise read and drop all of it first), and
+    // before a "100 Continue" that would invite the client to send it.
+    auto refuseDeclaredLength = [p](const httplib::Request &req, httplib::Response &res) {
         t_trace = RequestTrace{true, Clock::now(), {}, {}};
-        // A declared length over the limit is refused before any of the body
-        // is read; httplib would otherwise read and drop all of it first.
-        if (req.has_header("Content-Length")) {
-            const std::string value = req.get_header_value("Content-Length");
-            unsigned long long length = 0;
-            const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), length);
-            if (ec == std::errc::result_out_of_range
-                || (ec == std::errc() && length > static_cast<unsigned long long>(p->options.bodyLimit))) {
-                answer(res, 413, QStringLiteral("the request body is larger than the limit of %1 bytes")
-                                     .arg(p->options.bodyLimit));
-                return httplib::Server::HandlerResponse::Handled;
-            }
-        }
-        return httplib::Server::HandlerResponse::Unhandled;
+        if (!req.has_header("Content-Length"))
+            return false;
+        const std::string value = req.get_header_value("Content-Length");
+        unsigned long long length = 0;
+        const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), length);
+        if (ec != std::errc::result_out_of_range
+            && (ec != std::errc() || length <= static_cast<unsigned long long>(p->options.bodyLimit)))
+            return false;
+        answer(res, 413, QStringLiteral("the request body is larger than the limit of %1 bytes")
+                             .arg(p->options.bodyLimit));
+        return true;
+    };
+    http->set_expect_100_continue_handler([refuseDeclaredLength](const httplib::Request &req, httplib::Response &res) {
+        return refuseDeclaredLength(req, res) ? 413 : 100;
+    });
+    http->set_pre_routing_handler([refuseDeclaredLength](const httplib::Request &req, httplib::Response &res) {
+        return refuseDeclaredLength(req, res) ? httplib::Server::HandlerResponse::Handled
+                                              : httplib::Server::HandlerResponse::Unhandled;
     });
     http->Get(PagePattern, [p](const httplib::Request &req, httplib::Response &res) { p->getDocument(req, res); });
     http->Post(PagePattern, [p](const httplib::Request &req, httplib::Response &res,
                                 const httplib::ContentReader &reader) { p->postCommit(req, res, reader); });
+    // The page takes GET (and HEAD) and POST; any other method is named as
+    // not allowed rather than the page as missing.
+    const httplib::Server::Handler notAllowed = [](const httplib::Request &req, httplib::Response &res) {
+        res.set_header("Allow", "GET, HEAD, POST");
+        answer(res, 405, QStringLiteral("method %1 is not allowed on /Velmora.asp: use GET (the document) or "
+                                        "POST (a commit)")
+                             .arg(QString::fromStdString(req.method).left(20)));
+    };
+    // With a content reader httplib leaves the body unread: a PUT without
+    // a length would otherwise be waited for until the read time-out.
+    const httplib::Server::HandlerWithContentReader notAllowedWithBody =
+        [notAllowed](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &) {
+            notAllowed(req, res);
+        };
+    http->Put(PagePattern, notAllowedWithBody);
+    http->Patch(PagePattern, notAllowedWithBody);
+    http->Delete(PagePattern, notAllowedWithBody);
+    http->Options(PagePattern, notAllowed);
     http->set_error_handler(httplib::Server::HandlerWithResponse(
         [](const httplib::Request &, httplib::Response &res) {
             if (!res.body.empty())
@@ -421,6 +457,14 @@ bool VelmoraServer::start(QString *error)
     http->set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
         answer(res, 500, QStringLiteral("internal error"));
     });
+    // httplib's default also sets SO_REUSEPORT, with which a second server
+    // on the same port listens alongside the first and takes half of its
+    // requests. SO_REUSEADDR alone still allows a restart while old
+    // connections linger.
+    http->set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const void *>(&yes), sizeof(yes));
+    });
     http->set_logger([p](const httplib::Request &req, const httplib::Response &res) { p->logRequest(req, res); });
 
     const std::string host = o.host.toStdString();
@@ -431,7 +475,8 @@ bool VelmoraServer::start(QString *error)
             return false;
         }
     } else if (!http->bind_to_port(host, o.port)) {
-        *error = QStringLiteral("cannot listen on %1:%2 (in use, or not an address of this machine)")
+        *error = QStringLiteral("cannot listen on %1:%2: the port is in use by another program (another "
+                                "velmora-server?) or %1 is not an address of this machine")
                      .arg(o.host).arg(o.port);
         return false;
     } else {
@@ -444,6 +489,11 @@ bool VelmoraServer::start(QString *error)
     // has begun (it does at once; the bound keeps a failure from hanging).
     for (int i = 0; i < 5000 && !server->is_running(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!server->is_running()) {
+        stop();
+        *error = QStringLiteral("cannot listen on %1:%2").arg(o.host).arg(d->port);
+        return false;
+    }
     return true;
 }
 

@@ -98,7 +98,9 @@ int main(int argc, char *argv[])
         "Only the control's two statements are accepted (INSERT of one center, DELETE of listed\n"
         "centers, for one employee numbered 1 or above); they are applied with statements of the\n"
         "server's own, all fields of a request in one transaction. The tables are created on first\n"
-        "start. SIGINT or SIGTERM stop the server after the requests in progress."));
+        "start. SIGINT or SIGTERM stop the server after the requests in progress.\n"
+        "The page's protocol (documents, commit bodies, status codes, curl examples) is described in\n"
+        "docs/protocol.md of the Velmora sources."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption listen({QStringLiteral("l"), QStringLiteral("listen")},

@@ -56,6 +56,10 @@ public:
             ++end;
         if (end == digitsStart)
             return Number::Missing;
+        // "0x3EC", "12e3", "34abc": a number that goes on in letters or
+        // other digits is not a decimal one, whatever its first digits say.
+        if (end < m_text.size() && end - digitsStart < MaxScan && m_text[end].isLetterOrNumber())
+            return Number::Malformed;
         const QStringView run = m_text.sliced(m_pos, end - m_pos);
         if (!StatementParser::parseInteger(run, value)) {
             const bool leadingZero = m_text[digitsStart] == u'0';
@@ -90,7 +94,15 @@ QString expectedAt(const Cursor &cursor, QStringView what)
         .arg(what).arg(cursor.pos() + 1).arg(cursor.excerpt());
 }
 
-QString numberProblem(const Cursor &cursor, Cursor::Number problem, QStringView what)
+// What a number at this place must look like, for the refusal texts.
+QString expectedNumber(bool center)
+{
+    return center ? QStringLiteral("expected a center ID from 1 to 2147483647 in plain decimal digits")
+                  : QStringLiteral("expected an employee number from -2147483648 to 2147483647 in plain decimal "
+                                   "digits");
+}
+
+QString numberProblem(const Cursor &cursor, Cursor::Number problem, QStringView what, bool center)
 {
     switch (problem) {
     case Cursor::Number::Ok:
@@ -98,11 +110,12 @@ QString numberProblem(const Cursor &cursor, Cursor::Number problem, QStringView 
     case Cursor::Number::Missing:
         return expectedAt(cursor, what);
     case Cursor::Number::Malformed:
-        return QStringLiteral("%1 at character %2 is not a plain decimal number: %3")
-            .arg(what).arg(cursor.pos() + 1).arg(cursor.excerpt());
+        return QStringLiteral("%1 at character %2 is not a plain decimal number (no leading zeros, no other "
+                              "characters): %3; %4")
+            .arg(what).arg(cursor.pos() + 1).arg(cursor.excerpt(), expectedNumber(center));
     case Cursor::Number::OutOfRange:
-        return QStringLiteral("%1 at character %2 is outside the 32-bit range: %3")
-            .arg(what).arg(cursor.pos() + 1).arg(cursor.excerpt());
+        return QStringLiteral("%1 at character %2 is outside the 32-bit range: %3; %4")
+            .arg(what).arg(cursor.pos() + 1).arg(cursor.excerpt(), expectedNumber(center));
     }
     return {};
 }
@@ -112,11 +125,12 @@ bool readCenter(Cursor &cursor, qint32 *center, QString *reason)
     const qsizetype at = cursor.pos();
     const auto result = cursor.integer(center);
     if (result != Cursor::Number::Ok) {
-        *reason = numberProblem(cursor, result, u"a center ID");
+        *reason = numberProblem(cursor, result, u"a center ID", true);
         return false;
     }
     if (*center <= 0) {
-        *reason = QStringLiteral("center ID %1 at character %2 is not positive").arg(*center).arg(at + 1);
+        *reason = QStringLiteral("center ID %1 at character %2 is not positive; %3")
+                      .arg(*center).arg(at + 1).arg(expectedNumber(true));
         return false;
     }
     return true;
@@ -126,7 +140,7 @@ bool readEmployee(Cursor &cursor, qint32 *employee, QString *reason)
 {
     const auto result = cursor.integer(employee);
     if (result != Cursor::Number::Ok) {
-        *reason = numberProblem(cursor, result, u"the employee number");
+        *reason = numberProblem(cursor, result, u"the employee number", false);
         return false;
     }
     return true;

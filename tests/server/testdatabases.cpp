@@ -1,7 +1,6 @@
 #include "testdatabases.h"
 
 #include <QCoreApplication>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
 #include <QUrl>
@@ -9,24 +8,10 @@
 
 #include <atomic>
 
-namespace {
-
-QString postgresBase()
+static QString postgresBase()
 {
     return qEnvironmentVariable("VELMORA_TEST_PG");
 }
-
-QString withQuery(const QString &base, const QList<std::pair<QString, QString>> &items)
-{
-    QUrl url(base);
-    QUrlQuery query(url);
-    for (const auto &[key, value] : items)
-        query.addQueryItem(key, value);
-    url.setQuery(query);
-    return url.toString();
-}
-
-} // namespace
 
 QStringList TestDatabases::backends()
 {
@@ -47,13 +32,10 @@ bool TestDatabases::require(const QString &backend)
 {
     if (backend != u"postgresql" || !postgresBase().isEmpty())
         return true;
-    if (qEnvironmentVariable("CI") == u"true") {
-        QTest::qFail("VELMORA_TEST_PG is not set on CI: start PostgreSQL with "
-                     "export VELMORA_TEST_PG=$(bash .ci/postgres.sh)",
-                     __FILE__, __LINE__);
-    } else {
+    if (qEnvironmentVariable("CI") == u"true")
+        QTest::qFail("VELMORA_TEST_PG is not set on CI: export VELMORA_TEST_PG=$(bash .ci/postgres.sh)", __FILE__, __LINE__);
+    else
         QTest::qSkip("PostgreSQL not configured (set VELMORA_TEST_PG=postgresql://...)", __FILE__, __LINE__);
-    }
     return false;
 }
 
@@ -61,15 +43,11 @@ TestDatabases::TestDatabases() = default;
 
 TestDatabases::~TestDatabases()
 {
-    if (m_schemas.isEmpty())
-        return;
-    {
-        QSqlDatabase db = connect(postgresBase(), QStringLiteral("testdatabases-cleanup"));
-        QSqlQuery query(db);
+    if (!m_schemas.isEmpty()) {
+        QSqlQuery query(connect(postgresBase(), QStringLiteral("testdatabases-cleanup")));
         query.exec(QStringLiteral("SET client_min_messages TO WARNING"));
         for (const QString &schema : std::as_const(m_schemas))
             query.exec(QStringLiteral(R"(DROP SCHEMA IF EXISTS "%1" CASCADE)").arg(schema));
-        db.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("testdatabases-cleanup"));
 }
@@ -81,36 +59,29 @@ QString TestDatabases::create(const QString &backend, const QString &appName)
     const int number = ++counter;
     if (backend == u"sqlite")
         return m_dir.filePath(QStringLiteral("db%1.sqlite").arg(number));
-    const QString schema = QStringLiteral("t%1_%2_%3")
-                               .arg(QCoreApplication::applicationPid())
-                               .arg(number)
-                               .arg(QCoreApplication::applicationName().left(20).replace(u'-', u'_'));
-    m_schemas << schema;
-    QList<std::pair<QString, QString>> items{{QStringLiteral("schema"), schema}};
+    m_schemas << QStringLiteral("t%1_%2_%3").arg(QCoreApplication::applicationPid()).arg(number)
+                     .arg(QCoreApplication::applicationName().left(20).replace(u'-', u'_'));
+    QUrl url(postgresBase());
+    QUrlQuery query(url);
+    query.addQueryItem(QStringLiteral("schema"), m_schemas.last());
     if (!appName.isEmpty())
-        items.append({QStringLiteral("application_name"), appName});
-    return withQuery(postgresBase(), items);
+        query.addQueryItem(QStringLiteral("application_name"), appName);
+    url.setQuery(query);
+    return url.toString();
 }
 
 QSqlDatabase TestDatabases::connect(const QString &address, const QString &connectionName)
 {
-    if (!address.startsWith(u"postgres")) {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
-        db.setDatabaseName(address);
-        db.open();
-        return db;
-    }
     const QUrl url(address);
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName);
+    const bool postgres = address.startsWith(u"postgres");
+    QSqlDatabase db = QSqlDatabase::addDatabase(postgres ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), connectionName);
+    db.setDatabaseName(postgres ? url.path().mid(1) : address);
     db.setHostName(url.host());
     db.setPort(url.port(-1));
     db.setUserName(url.userName());
     db.setPassword(url.password());
-    db.setDatabaseName(url.path().mid(1));
-    if (!db.open())
-        return db;
     const QString schema = QUrlQuery(url).queryItemValue(QStringLiteral("schema"));
-    if (!schema.isEmpty())
+    if (db.open() && postgres && !schema.isEmpty())
         QSqlQuery(db).exec(QStringLiteral(R"(SET search_path TO "%1")").arg(schema));
     return db;
 }

@@ -3,7 +3,6 @@
 #include "core/centerkey.h"
 #include "core/changeset.h"
 #include "core/urlencoder.h"
-#include "core/windows1252.h"
 
 #include <QtTest>
 
@@ -18,7 +17,6 @@ private Q_SLOTS:
     void formatsAndMarksKeys();
     void encodesFormFields_data();
     void encodesFormFields();
-    void mapsEveryByteBothWays();
     void buildsStatementsFromMarkedItems_data();
     void buildsStatementsFromMarkedItems();
     void refusesMoreStatementsThanOneSaveSends();
@@ -79,8 +77,7 @@ void TestText::encodesFormFields_data()
     QTest::newRow("controls with two digits") << "\t\r\n" << QByteArray("%09%0D%0A");
     QTest::newRow("nul") << QString(QChar(0)) << QByteArray("%00");
     QTest::newRow("accented letter") << QStringLiteral("caf\u00E9") << QByteArray("caf%E9");
-    QTest::newRow("code page letters above 0x7F")
-        << QStringLiteral("\u20AC\u201C\u0178\u00FF\u00A0") << QByteArray("%80%93%9F%FF%A0");
+    QTest::newRow("code page letters above 0x7F") << QStringLiteral("\u20AC\u201C\u0178\u00FF\u00A0") << QByteArray("%80%93%9F%FF%A0");
     QTest::newRow("outside the code page") << QStringLiteral("\u4E2D\u0080") << QByteArray("%3F%3F");
     QTest::newRow("undefined byte kept as its control") << QStringLiteral("\u0081") << QByteArray("%81");
     QTest::newRow("surrogates one unit each") << QStringLiteral("\U0001F600") << QByteArray("%3F%3F");
@@ -98,23 +95,6 @@ void TestText::encodesFormFields()
     QCOMPARE(appended, "SQL=" + encoded);
 }
 
-void TestText::mapsEveryByteBothWays()
-{
-    // Every byte stands for exactly one character and comes back from it.
-    QByteArray all;
-    for (int byte = 0; byte < 256; ++byte)
-        all.append(char(byte));
-    const QString text = Windows1252::decode(all);
-    QCOMPARE(text.size(), 256);
-    QCOMPARE(Windows1252::encode(text), all);
-    QCOMPARE(text.at(0x80), QChar(0x20AC));
-    QCOMPARE(text.at(0x9F), QChar(0x0178));
-    QCOMPARE(text.at(0x8D), QChar(0x8D));
-    QCOMPARE(text.at(0xE9), QChar(0xE9));
-    QCOMPARE(int(Windows1252::fromUnicode(0x2122)), 0x99);
-    QCOMPARE(int(Windows1252::fromUnicode(0x0100)), int('?'));
-}
-
 void TestText::buildsStatementsFromMarkedItems_data()
 {
     QTest::addColumn<qint32>("employee");
@@ -124,10 +104,8 @@ void TestText::buildsStatementsFromMarkedItems_data()
 
     const QByteArray insert12_34 = "SQL=INSERT+INTO+CenterEmployeeCrossReference+%28EmployeeID%2CCenterID%2C"
                                    "RecordLastUpdated%29+VALUES+%2812%2C34%2CGETDATE%28%29+%29+&";
-    QTest::newRow("nothing marked sends nothing")
-        << 12 << QStringList{"34 000034"} << QStringList{"5 000005"} << QByteArray();
-    QTest::newRow("one insert")
-        << 12 << QStringList{"1 000001", "34 000034N"} << QStringList{} << insert12_34;
+    QTest::newRow("nothing marked sends nothing") << 12 << QStringList{"34 000034"} << QStringList{"5 000005"} << QByteArray();
+    QTest::newRow("one insert") << 12 << QStringList{"1 000001", "34 000034N"} << QStringList{} << insert12_34;
     QTest::newRow("insert then one delete in list order")
         << 12 << QStringList{"34 000034N"} << QStringList{"7 000007D", "6 000006", "5 000005D"}
         << insert12_34 + "SQL=DELETE+FROM+CenterEmployeeCrossReference+WHERE+EmployeeID%3D12+AND+CenterID+IN%287%2C5%29&";

@@ -18,7 +18,7 @@ PageServer::PageServer()
                 if (post)
                     line += u' ' + QString::fromLatin1(request.body.data(), qsizetype(request.body.size()));
                 m_requests.append(line);
-                answer = post ? m_post : m_get;
+                answer = m_answers[post];
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(answer.delayMs));
             response.status = answer.status;
@@ -37,21 +37,10 @@ PageServer::~PageServer()
     m_thread.join();
 }
 
-QString PageServer::address() const
-{
-    return QStringLiteral("http://127.0.0.1:%1").arg(m_port);
-}
-
-void PageServer::answerGet(const Answer &answer)
+void PageServer::answer(bool post, const Answer &answer)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_get = answer;
-}
-
-void PageServer::answerPost(const Answer &answer)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_post = answer;
+    m_answers[post] = answer;
 }
 
 QStringList PageServer::requests() const

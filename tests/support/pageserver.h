@@ -11,7 +11,6 @@
 #include <memory>
 #include <mutex>
 #include <thread>
-#include <utility>
 #include <vector>
 
 namespace httplib {
@@ -31,10 +30,9 @@ public:
 
     PageServer();
     ~PageServer();
-
-    QString address() const; // "http://127.0.0.1:PORT"
-    void answerGet(const Answer &answer);
-    void answerPost(const Answer &answer);
+    QString address() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
+    // The answer to every following GET, or POST.
+    void answer(bool post, const Answer &answer);
     // "GET /Velmora.asp?EmployeeID=12" or "POST /Velmora.asp <body>", in order.
     QStringList requests() const;
 
@@ -43,8 +41,7 @@ private:
     std::thread m_thread;
     int m_port = 0;
     mutable std::mutex m_mutex;
-    Answer m_get;
-    Answer m_post;
+    Answer m_answers[2];
     QStringList m_requests;
 };
 

@@ -379,6 +379,14 @@ bool CenterStore::commit(Error *error)
     return true;
 }
 
+bool CenterStore::abandon(QSqlQuery &query, const QString &what, Error *error)
+{
+    *error = failure(query.lastError(), what);
+    query.finish();
+    rollback();
+    return false;
+}
+
 void CenterStore::rollback()
 {
     QSqlQuery query(m_connection->db);
@@ -599,12 +607,7 @@ bool CenterStore::applyBatched(const CommitRequest &request, Outcome *outcome, E
 
     if (!begin(error))
         return false;
-    auto fail = [&](QSqlQuery &query, const QString &what) {
-        *error = failure(query.lastError(), what);
-        query.finish();
-        rollback();
-        return false;
-    };
+    auto fail = [&](QSqlQuery &query, const QString &what) { return abandon(query, what, error); };
     auto ids = [](QSqlQuery &query) {
         QSet<qint32> result;
         while (query.next())
@@ -702,12 +705,7 @@ bool CenterStore::applyOnce(const CommitRequest &request, Outcome *outcome, Erro
 
     if (!begin(error))
         return false;
-    auto fail = [&](QSqlQuery &query, const QString &what) {
-        *error = failure(query.lastError(), what);
-        query.finish();
-        rollback();
-        return false;
-    };
+    auto fail = [&](QSqlQuery &query, const QString &what) { return abandon(query, what, error); };
 
     // Every center to be inserted must be active, checked in batches.
     QList<qint32> wanted;

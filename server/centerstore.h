@@ -122,6 +122,8 @@ private:
     bool begin(Error *error);
     bool commit(Error *error);
     void rollback();
+    // Records why query failed, ends it and rolls the transaction back; false.
+    bool abandon(QSqlQuery &query, const QString &what, Error *error);
     Error failure(const QSqlError &sqlError, const QString &what) const;
     bool connectionLost();
 

@@ -99,14 +99,8 @@ class TestFaults : public QObject
     Q_OBJECT
 
 private slots:
-    void fault_data()
-    {
-        QTest::addColumn<QString>("backend");
-        QTest::addColumn<QString>("fault");
-        QTest::newRow("sqlite: server killed in the middle of a large commit") << "sqlite" << "kill";
-        QTest::newRow("postgresql: server killed while its commit waits on a row lock") << "postgresql" << "kill";
-        QTest::newRow("sqlite: another writer holds the lock past the busy time-out") << "sqlite" << "lock";
-    }
+    // The rows are in faults.txt.
+    void fault_data() { TestTable::load(VELMORA_TABLES "/faults.txt"); }
 
     void fault()
     {

@@ -65,31 +65,8 @@ class TestCenterStore : public QObject
 
 private slots:
     void largestCommit_data() { TestDatabases::addBackendColumn(); for (const QString &b : TestDatabases::backends()) TestDatabases::addBackendRow(b, QStringLiteral("32,767 centers")); }
-    void apply_data()
-    {
-        QTest::addColumn<QString>("backend");
-        QTest::addColumn<QStringList>("statements");
-        QTest::addColumn<int>("times");
-        QTest::addColumn<QList<qint32>>("after"); // assignments of employee 5 afterwards
-        QTest::addColumn<QString>("outcome"); // of the last application, or the refusal
-
-        using namespace ServerTexts;
-        const QList<qint32> before{2, 3, 200};
-        for (const QString &backend : TestDatabases::backends()) {
-            auto row = [&](const char *name) -> QTestData & { return QTest::addRow("%s: %s", qPrintable(backend), name) << backend; };
-            row("insert a new center") << QStringList{insert(5, 7)} << 1 << QList<qint32>{2, 3, 7, 200} << "1 added, 0 removed";
-            row("insert an existing one") << QStringList{insert(5, 3)} << 1 << before << "0 added, 0 removed";
-            row("delete present and missing, inactive too") << QStringList{remove(5, {3, 10, 2})} << 1 << QList<qint32>{200} << "0 added, 2 removed";
-            row("inserts and a delete") << QStringList{insert(5, 1), insert(5, 10), remove(5, {3, 200})} << 1 << QList<qint32>{1, 2, 10} << "2 added, 2 removed";
-            row("a retry changes nothing") << QStringList{insert(5, 1), insert(5, 10), remove(5, {3, 200})} << 2 << QList<qint32>{1, 2, 10} << "0 added, 0 removed";
-            row("insert then delete the same center") << QStringList{insert(5, 7), remove(5, {7})} << 1 << before << "1 added, 1 removed";
-            row("delete then insert the same center") << QStringList{remove(5, {3}), insert(5, 3)} << 1 << before << "1 added, 1 removed";
-            row("the same center twice in one delete") << QStringList{remove(5, {3, 3})} << 1 << QList<qint32>{2, 200} << "0 added, 1 removed";
-            row("the same new center inserted twice") << QStringList{insert(5, 7), insert(5, 7)} << 1 << QList<qint32>{2, 3, 7, 200} << "1 added, 0 removed";
-            row("inactive center refuses all") << QStringList{insert(5, 7), remove(5, {3}), insert(5, 8)} << 1 << before << "SQL field 3: center 8 is not an active center";
-            row("unknown center refuses all") << QStringList{remove(5, {200}), insert(5, 999)} << 1 << before << "SQL field 2: center 999 is not an active center";
-        }
-    }
+    // The rows are in tables/commits.txt: what each column holds is said at the top.
+    void apply_data() { TestTable::load(VELMORA_TABLES "/commits.txt"); }
 
     void apply()
     {

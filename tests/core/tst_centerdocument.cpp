@@ -3,6 +3,7 @@
 // not XML or are built to hurt the reader. The documents of the table are
 // files in documents/; documents/expected.txt says what each one reads as.
 #include "core/centerdocument.h"
+#include "tablefile.h"
 
 #include <QtTest>
 
@@ -58,13 +59,10 @@ void TestCenterDocument::readsByPositionOrRefuses_data()
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QString>("expected"); // summary() of what is read, or "!" and part of the reason
 
-    QFile table(QStringLiteral(VELMORA_DOCUMENTS "/expected.txt"));
-    QVERIFY(table.open(QIODevice::ReadOnly | QIODevice::Text));
-    while (!table.atEnd()) {
-        const QStringList fields = QString::fromUtf8(table.readLine()).chopped(1).split(u'\t');
-        QFile body(QStringLiteral(VELMORA_DOCUMENTS "/") + fields.at(0) + QStringLiteral(".xml"));
+    for (const auto &row : tableRows(QStringLiteral(VELMORA_DOCUMENTS "/expected.txt"))) {
+        QFile body(QStringLiteral(VELMORA_DOCUMENTS "/") + QString::fromUtf8(row[0]) + QStringLiteral(".xml"));
         QVERIFY(body.open(QIODevice::ReadOnly));
-        QTest::newRow(qPrintable(fields.at(0))) << body.readAll() << fields.at(1);
+        QTest::newRow(row[0]) << body.readAll() << QString::fromUtf8(row[1]);
     }
     // Large documents are made here rather than kept as files.
     QTest::newRow("32,767 records across both lists") << document(centers(1, 20000), centers(20001, 12767))

@@ -5,6 +5,7 @@
 #include "core/centerdocument.h"
 #include "core/centerkey.h"
 #include "core/crossreference.h"
+#include "tablefile.h"
 
 #include <QtTest>
 
@@ -73,15 +74,8 @@ void TestCrossReference::operatorActions_data()
     QTest::addColumn<QString>("actions");
     QTest::addColumn<QString>("expected");
 
-    // One row a line, tab-separated; see the file's head for the columns.
-    QFile table(QStringLiteral(VELMORA_OPERATOR_ACTIONS));
-    QVERIFY(table.open(QIODevice::ReadOnly | QIODevice::Text));
-    while (!table.atEnd()) {
-        const QString line = QString::fromUtf8(table.readLine()).chopped(1);
-        const QStringList f = line.split(u'\t');
-        if (!line.startsWith(u'#'))
-            QTest::newRow(qPrintable(f.at(0))) << f.at(1) << f.at(2) << f.at(3) << f.at(4);
-    }
+    for (const auto &row : tableRows(QStringLiteral(VELMORA_OPERATOR_ACTIONS)))
+        QTest::newRow(row[0]) << QString(row[1]) << QString(row[2]) << QString(row[3]) << QString(row[4]);
 }
 
 void TestCrossReference::operatorActions()

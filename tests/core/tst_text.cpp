@@ -1,8 +1,10 @@
-// The texts a commit is made of: center keys and their markers, the
-// Windows-1252 code page, the form encoding, the statements and the body.
+// The texts a commit is made of: center keys and their markers, the form
+// encoding on the Windows-1252 code page (rows in texts.txt), the statements
+// and the body.
 #include "core/centerkey.h"
 #include "core/changeset.h"
 #include "core/urlencoder.h"
+#include "tablefile.h"
 
 #include <QtTest>
 
@@ -28,20 +30,10 @@ void TestText::formatsAndMarksKeys_data()
     QTest::addColumn<bool>("wholeNumber");
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("movedFromUnmarked"); // key after a move with marker N
-
-    QTest::newRow("padded to six digits") << "7" << true << "000007" << "000007N";
-    QTest::newRow("six digits kept") << "123456" << true << "123456" << "123456N";
-    QTest::newRow("seven digits kept") << "1234567" << true << "1234567" << "1234567N";
-    QTest::newRow("own leading zeros do not count") << "0042" << true << "000042" << "000042N";
-    QTest::newRow("zero") << "0" << true << "000000" << "000000N";
-    QTest::newRow("negative") << "-7" << true << "-000007" << "-000007N";
-    QTest::newRow("minus zero is zero") << "-0" << true << "000000" << "000000N";
-    QTest::newRow("eighteen digits") << "999999999999999999" << true << "999999999999999999" << "999999999999999999N";
-    QTest::newRow("nineteen digits are no ID") << "9999999999999999999" << false << "9999999999999999999" << "9999999999999999999N";
-    QTest::newRow("blank is no ID") << " 7" << false << " 7" << " 7";
-    QTest::newRow("plus sign is no ID") << "+7" << false << "+7" << "+7";
-    QTest::newRow("lone minus is no ID") << "-" << false << "-" << "-";
-    QTest::newRow("empty is no ID") << "" << false << "" << "";
+    for (const auto &row : tableRows(QStringLiteral(VELMORA_TEXTS))) {
+        if (row[0] == "key")
+            QTest::newRow(row[1]) << QString::fromUtf8(row[2]) << (row[3] == "1") << QString::fromUtf8(row[4]) << QString::fromUtf8(row[5]);
+    }
 }
 
 void TestText::formatsAndMarksKeys()
@@ -66,22 +58,10 @@ void TestText::encodesFormFields_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("encoded");
-
-    QTest::newRow("letters and digits kept") << "abcXYZ019" << QByteArray("abcXYZ019");
-    QTest::newRow("blank becomes plus") << "a b" << QByteArray("a+b");
-    QTest::newRow("kept punctuation") << "*-._" << QByteArray("*-._");
-    QTest::newRow("statement punctuation") << "IN(5,7)" << QByteArray("IN%285%2C7%29");
-    QTest::newRow("form syntax escaped") << "x&y=z+%" << QByteArray("x%26y%3Dz%2B%25");
-    QTest::newRow("slash colon tilde apostrophe") << "a/b:c~'" << QByteArray("a%2Fb%3Ac%7E%27");
-    QTest::newRow("boundaries of the kept ranges") << "@[`{/" << QByteArray("%40%5B%60%7B%2F");
-    QTest::newRow("controls with two digits") << "\t\r\n" << QByteArray("%09%0D%0A");
-    QTest::newRow("nul") << QString(QChar(0)) << QByteArray("%00");
-    QTest::newRow("accented letter") << QStringLiteral("caf\u00E9") << QByteArray("caf%E9");
-    QTest::newRow("code page letters above 0x7F") << QStringLiteral("\u20AC\u201C\u0178\u00FF\u00A0") << QByteArray("%80%93%9F%FF%A0");
-    QTest::newRow("outside the code page") << QStringLiteral("\u4E2D\u0080") << QByteArray("%3F%3F");
-    QTest::newRow("undefined byte kept as its control") << QStringLiteral("\u0081") << QByteArray("%81");
-    QTest::newRow("surrogates one unit each") << QStringLiteral("\U0001F600") << QByteArray("%3F%3F");
-    QTest::newRow("empty") << "" << QByteArray();
+    for (const auto &row : tableRows(QStringLiteral(VELMORA_TEXTS))) {
+        if (row[0] == "field")
+            QTest::newRow(row[1]) << QString::fromUtf8(row[2]) << row[3];
+    }
 }
 
 void TestText::encodesFormFields()

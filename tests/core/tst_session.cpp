@@ -13,19 +13,16 @@ using namespace VelmoraInternal;
 
 namespace {
 
-// What a session reported: "loaded N/M", "load failed: ...", "committed: ...",
+// What a session reports: "loaded N/M", "load failed: ...", "committed: ...",
 // "commit failed: ... | details".
 struct Reports
 {
-    explicit Reports(Session &session)
+    explicit Reports(Session &s)
     {
-        QObject::connect(&session, &Session::loaded, &session, [this](const CenterDocument &d) {
-            log.append(QStringLiteral("loaded %1/%2").arg(d.nonSelected.size()).arg(d.selected.size()));
-        });
-        QObject::connect(&session, &Session::loadFailed, &session, [this](const QString &r) { log.append("load failed: " + r); });
-        QObject::connect(&session, &Session::committed, &session, [this](const QString &a) { log.append("committed: " + a); });
-        QObject::connect(&session, &Session::commitFailed, &session,
-                         [this](const QString &r, const QString &d) { log.append("commit failed: " + r + " | " + d); });
+        QObject::connect(&s, &Session::loaded, &s, [this](const CenterDocument &d) { log.append(QStringLiteral("loaded %1/%2").arg(d.nonSelected.size()).arg(d.selected.size())); });
+        QObject::connect(&s, &Session::loadFailed, &s, [this](const QString &r) { log.append("load failed: " + r); });
+        QObject::connect(&s, &Session::committed, &s, [this](const QString &a) { log.append("committed: " + a); });
+        QObject::connect(&s, &Session::commitFailed, &s, [this](const QString &r, const QString &d) { log.append("commit failed: " + r + " | " + d); });
     }
     QStringList log;
 };

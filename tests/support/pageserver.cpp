@@ -9,17 +9,12 @@ PageServer::PageServer()
 {
     const auto serve = [this](bool post) {
         return [this, post](const httplib::Request &request, httplib::Response &response) {
-            Answer answer;
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                QString line = QString::fromStdString(request.method + ' ' + request.path);
-                if (!request.params.empty() && !post)
-                    line += QStringLiteral("?EmployeeID=") + QString::fromStdString(request.get_param_value("EmployeeID"));
-                if (post)
-                    line += u' ' + QString::fromLatin1(request.body.data(), qsizetype(request.body.size()));
-                m_requests.append(line);
-                answer = m_answers[post];
-            }
+            std::unique_lock<std::mutex> lock(m_mutex);
+            const QString query = post ? u' ' + QString::fromStdString(request.body)
+                                       : QStringLiteral("?EmployeeID=") + QString::fromStdString(request.get_param_value("EmployeeID"));
+            m_requests.append(QString::fromStdString(request.method + ' ' + request.path) + query);
+            const Answer answer = m_answers[post];
+            lock.unlock();
             std::this_thread::sleep_for(std::chrono::milliseconds(answer.delayMs));
             response.status = answer.status;
             response.set_content(answer.body.toStdString(), answer.contentType.toStdString());

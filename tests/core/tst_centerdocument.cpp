@@ -3,7 +3,7 @@
 // not XML or are built to hurt the reader. The documents of the table are
 // files in documents/; documents/expected.txt says what each one reads as.
 #include "core/centerdocument.h"
-#include "tablefile.h"
+#include "testtable.h"
 
 #include <QtTest>
 
@@ -56,14 +56,7 @@ private Q_SLOTS:
 
 void TestCenterDocument::readsByPositionOrRefuses_data()
 {
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QString>("expected"); // summary() of what is read, or "!" and part of the reason
-
-    for (const auto &row : tableRows(QStringLiteral(VELMORA_DOCUMENTS "/expected.txt"))) {
-        QFile body(QStringLiteral(VELMORA_DOCUMENTS "/") + QString::fromUtf8(row[0]) + QStringLiteral(".xml"));
-        QVERIFY(body.open(QIODevice::ReadOnly));
-        QTest::newRow(row[0]) << body.readAll() << QString::fromUtf8(row[1]);
-    }
+    TestTable::load(VELMORA_TABLES "/documents/expected.txt");
     // Large documents are made here rather than kept as files.
     QTest::newRow("32,767 records across both lists") << document(centers(1, 20000), centers(20001, 12767))
                                                       << QStringLiteral("!");
@@ -81,6 +74,9 @@ void TestCenterDocument::readsByPositionOrRefuses()
 {
     QFETCH(QByteArray, body);
     QFETCH(QString, expected);
+    QFile file(QStringLiteral(VELMORA_TABLES "/documents/") + QLatin1String(QTest::currentDataTag()) + QStringLiteral(".xml"));
+    if (body.isNull() && file.open(QIODevice::ReadOnly))
+        body = file.readAll();
 
     CenterDocument doc;
     QString error = QStringLiteral("stale");

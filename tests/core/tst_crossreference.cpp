@@ -5,7 +5,7 @@
 #include "core/centerdocument.h"
 #include "core/centerkey.h"
 #include "core/crossreference.h"
-#include "tablefile.h"
+#include "testtable.h"
 
 #include <QtTest>
 
@@ -69,13 +69,7 @@ private Q_SLOTS:
 
 void TestCrossReference::operatorActions_data()
 {
-    QTest::addColumn<QString>("nonSelected");
-    QTest::addColumn<QString>("selected");
-    QTest::addColumn<QString>("actions");
-    QTest::addColumn<QString>("expected");
-
-    for (const auto &row : tableRows(QStringLiteral(VELMORA_OPERATOR_ACTIONS)))
-        QTest::newRow(row[0]) << QString(row[1]) << QString(row[2]) << QString(row[3]) << QString(row[4]);
+    TestTable::load(VELMORA_TABLES "/operator-actions.txt");
 }
 
 void TestCrossReference::operatorActions()

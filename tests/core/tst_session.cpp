@@ -4,7 +4,7 @@
 // tested through the control.
 #include "core/session.h"
 #include "pageserver.h"
-#include "tablefile.h"
+#include "testtable.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -46,16 +46,9 @@ private Q_SLOTS:
 
 void TestSession::reportsAnswerOrReason_data()
 {
-    QTest::addColumn<bool>("commit");     // a POST of "SQL=x+y&", else a GET
-    QTest::addColumn<QString>("address"); // "" for the page server, "silent" for one that never answers
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("contentType");
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QString>("expected"); // part of the report; %1 is the page server's address
-
-    QTest::newRow("document") << false << "" << 200 << QByteArray("text/xml") << centerDocument({{"1", "A"}, {"2", "B"}}, {{"3", "C"}}) << "loaded 2/1";
-    for (const auto &row : tableRows(QStringLiteral(VELMORA_EXCHANGES)))
-        QTest::newRow(row[0]) << (row[1] == "1") << QString::fromUtf8(row[2]) << row[3].toInt() << row[4] << row[5] << QString::fromUtf8(row[6]);
+    TestTable::load(VELMORA_TABLES "/exchanges.txt");
+    QTest::newRow("document") << false << QString() << 200 << QByteArray("text/xml")
+                              << centerDocument({{"1", "A"}, {"2", "B"}}, {{"3", "C"}}) << QStringLiteral("loaded 2/1");
 }
 
 void TestSession::reportsAnswerOrReason()

@@ -1,10 +1,10 @@
 // The texts a commit is made of: center keys and their markers, the form
-// encoding on the Windows-1252 code page (rows in texts.txt), the statements
+// encoding on the Windows-1252 code page (rows in keys.txt and fields.txt), the statements
 // and the body.
 #include "core/centerkey.h"
 #include "core/changeset.h"
 #include "core/urlencoder.h"
-#include "tablefile.h"
+#include "testtable.h"
 
 #include <QtTest>
 
@@ -26,14 +26,7 @@ private Q_SLOTS:
 
 void TestText::formatsAndMarksKeys_data()
 {
-    QTest::addColumn<QString>("id");
-    QTest::addColumn<bool>("wholeNumber");
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QString>("movedFromUnmarked"); // key after a move with marker N
-    for (const auto &row : tableRows(QStringLiteral(VELMORA_TEXTS))) {
-        if (row[0] == "key")
-            QTest::newRow(row[1]) << QString::fromUtf8(row[2]) << (row[3] == "1") << QString::fromUtf8(row[4]) << QString::fromUtf8(row[5]);
-    }
+    TestTable::load(VELMORA_TABLES "/keys.txt");
 }
 
 void TestText::formatsAndMarksKeys()
@@ -56,12 +49,7 @@ void TestText::formatsAndMarksKeys()
 
 void TestText::encodesFormFields_data()
 {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QByteArray>("encoded");
-    for (const auto &row : tableRows(QStringLiteral(VELMORA_TEXTS))) {
-        if (row[0] == "field")
-            QTest::newRow(row[1]) << QString::fromUtf8(row[2]) << row[3];
-    }
+    TestTable::load(VELMORA_TABLES "/fields.txt");
 }
 
 void TestText::encodesFormFields()

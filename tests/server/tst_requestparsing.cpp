@@ -54,6 +54,7 @@ private slots:
         QCOMPARE(QFile(path).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther), QFileDevice::Permissions());
         QVERIFY(!Credentials::addUser(path, QStringLiteral("anna"), "other", &error, FastIterations));
         QVERIFY2(error.contains(u"already"), qPrintable(error));
+        QVERIFY(!Credentials::addUser(path, QStringLiteral("bert"), "", &error, FastIterations) && error.contains(u"empty"));
         QVERIFY2(Credentials::load(path, &m_credentials, &error), qPrintable(error));
         QFile stored(path);
         QVERIFY(stored.open(QIODevice::ReadOnly) && !stored.readAll().contains("s3cret"));

@@ -151,6 +151,9 @@ void Session::finish()
                     .arg(double(m_timeout.count()) / 1000.0);
     } else if (reply->error() != QNetworkReply::NoError && status == 0) {
         error = QStringLiteral("The server at %1 could not be reached: %2").arg(shownUrl, displayAddress(reply->errorString()));
+    } else if (reply->error() != QNetworkReply::NoError && status >= 200 && status <= 299) {
+        // A success status whose body then broke off is no success.
+        error = QStringLiteral("The answer from %1 broke off: %2").arg(shownUrl, displayAddress(reply->errorString()));
     } else if (m_committing ? (status < 200 || status > 299) : status != 200) {
         const QString phrase = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
         error = QStringLiteral("The server at %1 answered HTTP %2%3.")

@@ -234,7 +234,9 @@ void TestControl::commitFromTheButtonLeavesTheHostResponsive()
     layout->addWidget(control);
     host.show();
     QVERIFY(QTest::qWaitForWindowExposed(&host));
-    control->setEmployeeID(QStringLiteral("12"));
+    QVERIFY(control->setEmployeeID(QStringLiteral("12")));
+    // What is not a 32-bit number is refused and keeps the stored employee.
+    QVERIFY(!control->setEmployeeID(QStringLiteral("2147483648")) && !control->setEmployeeID(QStringLiteral("12a")) && control->employeeID() == 12);
     QVERIFY(loadInto(*control, page, {{"34", "A"}}, {}));
     QTest::mouseDClick(list(*control, 0)->viewport(), Qt::LeftButton, {}, rowPoint(list(*control, 0), 0));
 

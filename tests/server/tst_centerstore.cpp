@@ -8,6 +8,7 @@
 
 #include <centerstore.h>
 
+#include <QSqlQuery>
 #include <QTest>
 
 using namespace VelmoraServerCore;
@@ -67,6 +68,19 @@ private slots:
     void largestCommit_data() { TestDatabases::addBackendColumn(); for (const QString &b : TestDatabases::backends()) TestDatabases::addBackendRow(b, QStringLiteral("32,767 centers")); }
     // The rows are in tables/commits.txt: what each column holds is said at the top.
     void apply_data() { TestTable::load(VELMORA_TABLES "/commits.txt"); }
+
+    void refusedStatementRollsBackAll()
+    {
+        // A statement the database itself refuses (here a trigger) fails the commit and undoes the ones before it.
+        const QString address = m_databases.create(QStringLiteral("sqlite"));
+        CenterStore store({address});
+        QCOMPARE(prepareFixture(store), QString());
+        QVERIFY(QSqlQuery(TestDatabases::connect(address, QStringLiteral("trigger"))).exec(QStringLiteral(R"(CREATE TRIGGER no7 BEFORE INSERT ON "CenterEmployeeCrossReference" WHEN NEW."CenterID" = 7 BEGIN SELECT RAISE(ABORT, 'no'); END)")));
+        CenterStore::Outcome done;
+        CenterStore::Error error;
+        QVERIFY(!store.apply(request({ServerTexts::remove(5, {3}), ServerTexts::insert(5, 7)}), &done, &error) && !error.message.isEmpty());
+        QCOMPARE(assigned(store, 5), (QList<qint32>{2, 3, 200}));
+    }
 
     void apply()
     {

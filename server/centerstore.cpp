@@ -379,6 +379,20 @@ bool CenterStore::commit(Error *error)
     return true;
 }
 
+bool CenterStore::allInsertsActive(const CommitRequest &request, const QSet<qint32> &active, Error *error)
+{
+    for (const CommitRequest::Entry &entry : request.entries()) {
+        const auto *ins = std::get_if<InsertStatement>(&entry.statement);
+        if (ins && !active.contains(ins->center)) {
+            rollback();
+            *error = {ErrorKind::Refused,
+                      QStringLiteral("SQL field %1: center %2 is not an active center").arg(entry.field).arg(ins->center)};
+            return false;
+        }
+    }
+    return true;
+}
+
 bool CenterStore::abandon(QSqlQuery &query, const QString &what, Error *error)
 {
     *error = failure(query.lastError(), what);
@@ -625,15 +639,8 @@ bool CenterStore::applyBatched(const CommitRequest &request, Outcome *outcome, E
             return fail(*activeAmong, QStringLiteral("checking the centers"));
         active = ids(*activeAmong);
     }
-    for (const CommitRequest::Entry &entry : request.entries()) {
-        const auto *ins = std::get_if<InsertStatement>(&entry.statement);
-        if (ins && !active.contains(ins->center)) {
-            rollback();
-            *error = {ErrorKind::Refused,
-                      QStringLiteral("SQL field %1: center %2 is not an active center").arg(entry.field).arg(ins->center)};
-            return false;
-        }
-    }
+    if (!allInsertsActive(request, active, error))
+        return false;
 
     // The employee's assignments among the named centers; the statements
     // are then played over them in order, which gives the same end state and
@@ -730,15 +737,8 @@ bool CenterStore::applyOnce(const CommitRequest &request, Outcome *outcome, Erro
             active.insert(activeCheck->value(0).toInt());
         activeCheck->finish();
     }
-    for (const CommitRequest::Entry &entry : request.entries()) {
-        const auto *ins = std::get_if<InsertStatement>(&entry.statement);
-        if (ins && !active.contains(ins->center)) {
-            rollback();
-            *error = {ErrorKind::Refused,
-                      QStringLiteral("SQL field %1: center %2 is not an active center").arg(entry.field).arg(ins->center)};
-            return false;
-        }
-    }
+    if (!allInsertsActive(request, active, error))
+        return false;
 
     Outcome result;
     const QDateTime stamp = QDateTime::currentDateTimeUtc();

@@ -10,6 +10,7 @@
 #include "commitrequest.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
 
 #include <memory>
@@ -124,6 +125,9 @@ private:
     void rollback();
     // Records why query failed, ends it and rolls the transaction back; false.
     bool abandon(QSqlQuery &query, const QString &what, Error *error);
+    // False, with the transaction rolled back and the refusal in *error, when
+    // an insert of the request names a center outside active.
+    bool allInsertsActive(const CommitRequest &request, const QSet<qint32> &active, Error *error);
     Error failure(const QSqlError &sqlError, const QString &what) const;
     bool connectionLost();
 

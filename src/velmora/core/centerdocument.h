@@ -7,6 +7,8 @@
 #pragma once
 
 #include <QByteArray>
+#include "core/centerid.h"
+
 #include <QString>
 
 #include <vector>
@@ -15,7 +17,7 @@ namespace VelmoraInternal {
 
 struct CenterRecord
 {
-    QString id;
+    CenterId id;
     QString name;
 };
 

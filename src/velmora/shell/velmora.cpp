@@ -434,6 +434,8 @@ void Velmora::Private::wakeWaits()
 
 quint64 Velmora::Private::startLoad()
 {
+    if (designMode)
+        return loadsStarted;
     // A load throws away whatever was not committed.
     rules.beginLoad();
     lists[0]->setPlaceholderText(QString());
@@ -474,6 +476,8 @@ void Velmora::Private::onLoadFailed(const QString &reason)
 
 Velmora::Private::CommitStart Velmora::Private::startCommit(bool reloadAfter)
 {
+    if (designMode)
+        return CommitStart::NothingToSend;
     if (session->isCommitting())
         return CommitStart::AlreadyRunning;
     QStringList statements;
@@ -654,6 +658,16 @@ std::chrono::milliseconds Velmora::timeout() const
 bool Velmora::isBusy() const
 {
     return d->busy;
+}
+
+QString Velmora::employeeIDText() const
+{
+    return QString::number(d->employeeId);
+}
+
+void Velmora::enterDesignMode()
+{
+    d->designMode = true;
 }
 
 int Velmora::timeoutMs() const

@@ -7,7 +7,6 @@
 set -euo pipefail
 build_dir=$1
 source_dir=$2
-designer_dir=${3:-}
 scratch=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$scratch"' EXIT
 cmake --install "$build_dir" --prefix "$scratch/prefix" >/dev/null
@@ -38,6 +37,6 @@ case_ "screenshot of a failed load, password not shown" 1 "from http://alice@127
 case_ "second server on the same port" 1 "cannot listen on 127.0.0.1:$port: the port is in use" "$bin/velmora-server" --db "$scratch/second.sqlite" -p "$port"
 case_ "database in a missing directory" 1 "the directory $scratch/none does not exist" "$bin/velmora-server" --db "$scratch/none/x.sqlite" -p 0
 test -s "$scratch/shot.png" -a -s "$scratch/velmora-demo.png" || fail "no screenshot written"
-[ -z "$designer_dir" ] || ldd "$scratch/prefix/$designer_dir/libvelmora_designer.so" | grep -q "libvelmora.so.3 => $scratch/prefix/" \
-    || fail "no Designer plugin in $designer_dir that finds the installed library"
+[ -z "${3:-}" ] || ldd "$scratch/prefix/$3/libvelmora_designer.so" | grep "libvelmora.so.3 => $scratch/prefix/" >/dev/null \
+    || fail "no Designer plugin in $3 that finds the installed library"
 echo "consumer ok"

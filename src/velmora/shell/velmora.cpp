@@ -434,6 +434,7 @@ void Velmora::Private::wakeWaits()
 
 quint64 Velmora::Private::startLoad()
 {
+    // In Designer a server is only stored.
     if (designMode)
         return loadsStarted;
     // A load throws away whatever was not committed.
@@ -477,7 +478,7 @@ void Velmora::Private::onLoadFailed(const QString &reason)
 Velmora::Private::CommitStart Velmora::Private::startCommit(bool reloadAfter)
 {
     if (designMode)
-        return CommitStart::NothingToSend;
+        return CommitStart::NothingToSend; // nor does anything go out
     if (session->isCommitting())
         return CommitStart::AlreadyRunning;
     QStringList statements;
@@ -498,7 +499,7 @@ Velmora::Private::CommitStart Velmora::Private::startCommit(bool reloadAfter)
 
 void Velmora::Private::commitFromButton()
 {
-    if (session->isCommitting() || awaitingReload)
+    if (session->isCommitting() || awaitingReload || designMode)
         return;
     rules.beginCommit();
     switch (startCommit(true)) {

@@ -11,8 +11,10 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QLocale>
 #include <QStandardPaths>
 #include <QTimer>
+#include <QTranslator>
 
 #include <cstdio>
 #include <memory>
@@ -103,8 +105,21 @@ int main(int argc, char *argv[])
                                                        "status is 1 when the load failed, 2 when the file cannot be "
                                                        "written."),
                                         QStringLiteral("file"));
-    parser.addOptions({server, employee, screenshot});
+    const QCommandLineOption language(QStringLiteral("lang"),
+                                      QStringLiteral("Show the texts in this language (e.g. de) instead of the "
+                                                     "system's."),
+                                      QStringLiteral("code"));
+    parser.addOptions({server, employee, screenshot, language});
     parser.process(app);
+
+    // The control picks its language from the default locale as it is
+    // created; the demo's own texts follow the same locale.
+    if (parser.isSet(language))
+        QLocale::setDefault(QLocale(parser.value(language)));
+    QTranslator demoTexts;
+    if (demoTexts.load(QLocale(), QStringLiteral("velmora-demo"), QStringLiteral("_"),
+                       QStringLiteral(":/velmora-demo/translations")))
+        QApplication::installTranslator(&demoTexts);
 
     QString screenshotFile = parser.value(screenshot);
     if (headless) {

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake pkg-config git
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql
+    qt6-tools-dev qt6-l10n-tools
     qt6-qpa-plugins libgl-dev
     libpugixml-dev libcpp-httplib-dev
     postgresql curl

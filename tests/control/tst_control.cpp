@@ -4,7 +4,9 @@
 // synchronous members (deletion, a new server, host input meanwhile); and
 // the whole cycle against a real velmora-server on SQLite and PostgreSQL:
 // load, move with the mouse, commit from the button, the reload showing what
-// the database holds, and a refused commit that keeps the changes.
+// the database holds, and a refused commit that keeps the changes; the
+// texts in the host's language, with the commit body the same in every one;
+// and the Qt Designer plugin, whose control never touches the network.
 #include <velmora/velmora.h>
 
 #include "centerstore.h"
@@ -19,10 +21,15 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
+#ifdef VELMORA_DESIGNER_PLUGIN
+#include <QPluginLoader>
+#include <QtUiPlugin/QDesignerCustomWidgetInterface>
+#endif
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
+#include <QTranslator>
 #include <QTreeView>
 #include <QVBoxLayout>
 #include <QtTest>
@@ -83,6 +90,16 @@ QMessageBox *messageBox(const QWidget &control)
     return QTest::qWaitFor(shown, 5000) ? box : nullptr;
 }
 
+// The body of the commit that assigns center 34 to employee 12.
+const char InsertOf34For12[] = "POST /Velmora.asp SQL=INSERT+INTO+CenterEmployeeCrossReference+%28EmployeeID%2CCenterID%2CRecordLastUpdated%29+VALUES+%2812%2C34%2CGETDATE%28%29+%29+&";
+
+// A host's own translation of the control's texts.
+struct HostTranslator : QTranslator
+{
+    bool isEmpty() const override { return false; }
+    QString translate(const char *, const char *text, const char *, int) const override { return u'\u00bb' + QString::fromUtf8(text); }
+};
+
 } // namespace
 
 
@@ -91,15 +108,20 @@ class TestControl : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void init() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
     void layoutAtTheFont_data();
     void layoutAtTheFont();
     void mouseKeyboardAndFind();
+    void commitFromTheButtonLeavesTheHostResponsive_data();
     void commitFromTheButtonLeavesTheHostResponsive();
     void waitsEndWhenTheControlGoes_data();
     void waitsEndWhenTheControlGoes();
     void newServerDuringAWaitWins();
     void commitCycleAgainstVelmoraServer_data();
     void commitCycleAgainstVelmoraServer();
+#ifdef VELMORA_DESIGNER_PLUGIN
+    void designModeStoresAndNeverLoads();
+#endif
 
 private:
     bool commitFromTheButton(Velmora &control, QMessageBox::Icon icon);
@@ -219,8 +241,28 @@ void TestControl::mouseKeyboardAndFind()
     box->accept();
 }
 
+void TestControl::commitFromTheButtonLeavesTheHostResponsive_data()
+{
+    // In the host's language: the commit button, a caption, a reason from the
+    // document reader, and a failed commit's box with the start of its reason
+    // from the session. The commit bodies are the same in every language.
+    QTest::addColumn<QLocale>("locale");
+    QTest::addColumn<bool>("hostTranslates");
+    QTest::addColumn<QStringList>("texts");
+    QTest::newRow("English") << QLocale(QLocale::English) << false << QStringList{"Commit to Database", "Non Selected Active Centers (0):", "The server's answer is empty", "Error During saving to Database", "The server at http"};
+    // Before "German": the control's own translation is not loaded yet.
+    QTest::newRow("German, the host's own translation wins") << QLocale(QLocale::German) << true << QStringList{"\u00bbCommit to Database", "\u00bbNon Selected Active Centers (0):", "\u00bbThe server's answer is empty", "\u00bbError During saving to Database", "\u00bbThe server at http"};
+    QTest::newRow("German") << QLocale(QLocale::German) << false << QStringList{"In Datenbank speichern", "Nicht ausgew\u00e4hlte aktive Arbeitspl\u00e4tze (0):", "Die Antwort des Servers ist leer", "Fehler beim Speichern in der Datenbank", "Der Server unter http"};
+}
+
 void TestControl::commitFromTheButtonLeavesTheHostResponsive()
 {
+    QFETCH(QLocale, locale);
+    QFETCH(bool, hostTranslates);
+    QFETCH(QStringList, texts);
+    QLocale::setDefault(locale);
+    HostTranslator hostTexts;
+    QVERIFY(!hostTranslates || QCoreApplication::installTranslator(&hostTexts));
     PageServer page;
     QWidget host;
     auto *layout = new QVBoxLayout(&host);
@@ -233,8 +275,17 @@ void TestControl::commitFromTheButtonLeavesTheHostResponsive()
     QVERIFY(control->setEmployeeID(QStringLiteral("12")));
     // What is not a 32-bit number is refused and keeps the stored employee.
     QVERIFY(!control->setEmployeeID(QStringLiteral("2147483648")) && !control->setEmployeeID(QStringLiteral("12a")) && control->employeeID() == 12);
+    page.answer(false, {200, ""});
+    QSignalSpy failed(control, &Velmora::loadFailed);
+    control->setServerName(page.address());
     QVERIFY(loadInto(*control, page, {{"34", "A"}}, {}));
     QTest::mouseDClick(list(*control, 0)->viewport(), Qt::LeftButton, {}, rowPoint(list(*control, 0), 0));
+    page.answer(true, {500, "down", "text/plain"});
+    QTest::mouseClick(child(*control, "cmdCommit"), Qt::LeftButton);
+    QMessageBox *box = messageBox(*control);
+    QVERIFY(box);
+    QCOMPARE((QStringList{child<QPushButton>(*control, "cmdCommit")->text(), child<QLabel>(*control, "lblAllVendors")->text(), failed.value(0).value(0).toString(), box->text(), box->informativeText().left(texts[4].size())}), texts);
+    box->accept();
 
     page.answer(true, {200, "Saved.", "text/plain", 500});
     page.answer(false, {200, centerDocument({}, {{"34", "A"}})});
@@ -252,15 +303,13 @@ void TestControl::commitFromTheButtonLeavesTheHostResponsive()
     // The answer comes first, then the reload.
     QVERIFY(committed.wait(10000));
     QCOMPARE(committed.first().first().toString(), QStringLiteral("Saved."));
-    QMessageBox *box = messageBox(*control);
+    box = messageBox(*control);
     QVERIFY(box && box->windowTitle() == u"Velmora Cross Reference");
     QVERIFY(control->isBusy());
     box->accept();
     QTRY_VERIFY(!control->isBusy());
     QCOMPARE(ids(list(*control, 1)), QStringLiteral("34"));
-    QCOMPARE(page.requests().mid(1), (QStringList{
-        "POST /Velmora.asp SQL=INSERT+INTO+CenterEmployeeCrossReference+%28EmployeeID%2CCenterID%2CRecordLastUpdated%29+"
-        "VALUES+%2812%2C34%2CGETDATE%28%29+%29+&", "GET /Velmora.asp?EmployeeID=12"}));
+    QCOMPARE(page.requests().mid(2), (QStringList{InsertOf34For12, InsertOf34For12, "GET /Velmora.asp?EmployeeID=12"}));
     QCOMPARE(busy.size(), 2);
 }
 
@@ -405,6 +454,35 @@ void TestControl::commitCycleAgainstVelmoraServer()
     QCOMPARE(assigned(), (QList<qint32>{3, 4, 5}));
     QCOMPARE(ids(left).remove(u'*'), QStringLiteral("1 2"));
 }
+
+#ifdef VELMORA_DESIGNER_PLUGIN
+void TestControl::designModeStoresAndNeverLoads()
+{
+    // Loaded from its file as Qt Designer loads it.
+    QPluginLoader loader(QStringLiteral(VELMORA_DESIGNER_PLUGIN));
+    auto *plugin = qobject_cast<QDesignerCustomWidgetInterface *>(loader.instance());
+    QVERIFY2(plugin, qPrintable(loader.errorString()));
+    QVERIFY(plugin->name() == u"Velmora" && plugin->toolTip() == u"Velmora Cross Reference" && !plugin->icon().isNull());
+    QVERIFY(plugin->domXml().contains(u"displayname=\"Velmora Cross Reference\"") && plugin->domXml().contains(u"<width>583</width>"));
+
+    PageServer page;
+    QWidget form;
+    auto *designed = qobject_cast<Velmora *>(plugin->createWidget(&form));
+    QVERIFY(designed);
+    // What the property editor sets, then a host's own calls: all only stored.
+    const std::pair<const char *, QVariant> assigned[] = {{"timeout", 5000}, {"employeeID", "12"}, {"serverName", page.address()}};
+    for (const auto &[name, value] : assigned)
+        QVERIFY(designed->metaObject()->property(designed->metaObject()->indexOfProperty(name)).isDesignable() && designed->setProperty(name, value) && designed->property(name) == value);
+    designed->setServerName(page.address());
+    designed->commit();
+    QVERIFY(!designed->isBusy() && designed->employeeID() == 12);
+
+    // Outside Designer the same assignment loads: its request is the only one.
+    Velmora running;
+    QVERIFY(loadInto(running, page, {{"1", "A"}}, {}));
+    QCOMPARE(page.requests(), QStringList{QStringLiteral("GET /Velmora.asp?EmployeeID=0")});
+}
+#endif
 
 QTEST_MAIN(TestControl)
 #include "tst_control.moc"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix, then: a host built against it
-# with find_package(Velmora 3) runs, and the installed programs start from
-# there without any library path set, one case per line below.
+# with find_package(Velmora 3) runs, the installed programs start from there
+# without any library path set, one case per line below, and the Designer
+# plugin (when built) lies in the plugin directory given as the third
+# argument and finds the installed library.
 set -euo pipefail
 build_dir=$1
 source_dir=$2
@@ -35,4 +37,6 @@ case_ "screenshot of a failed load, password not shown" 1 "from http://alice@127
 case_ "second server on the same port" 1 "cannot listen on 127.0.0.1:$port: the port is in use" "$bin/velmora-server" --db "$scratch/second.sqlite" -p "$port"
 case_ "database in a missing directory" 1 "the directory $scratch/none does not exist" "$bin/velmora-server" --db "$scratch/none/x.sqlite" -p 0
 test -s "$scratch/shot.png" -a -s "$scratch/velmora-demo.png" || fail "no screenshot written"
+[ -z "${3:-}" ] || ldd "$scratch/prefix/$3/libvelmora_designer.so" | grep "libvelmora.so.3 => $scratch/prefix/" >/dev/null \
+    || fail "no Designer plugin in $3 that finds the installed library"
 echo "consumer ok"

@@ -62,8 +62,8 @@ bool isForbiddenControl(char32_t c)
 
 [[noreturn]] void failControl(char32_t c, qsizetype offset)
 {
-    fail(QStringLiteral("The server's answer contains the control character 0x%1 at byte %2, "
-                        "which XML does not allow")
+    fail(CenterDocumentReader::tr("The server's answer contains the control character 0x%1 at byte %2, "
+                                  "which XML does not allow")
              .arg(uint(c), 2, 16, QLatin1Char('0'))
              .arg(offset));
 }
@@ -78,7 +78,7 @@ void checkUtf8(std::string_view bytes, qsizetype reportedStart)
     qsizetype i = 0;
     // Reported at the first byte of the sequence that breaks.
     auto bad = [&](qsizetype at) {
-        fail(QStringLiteral("The server's answer is not valid UTF-8 at byte %1")
+        fail(CenterDocumentReader::tr("The server's answer is not valid UTF-8 at byte %1")
                  .arg(reportedStart + at));
     };
     auto continuation = [&](qsizetype at, unsigned char lo, unsigned char hi) {
@@ -138,7 +138,7 @@ std::string windows1252ToUtf8(std::string_view bytes)
 std::string utf16ToUtf8(std::string_view bytes, bool bigEndian, qsizetype reportedStart)
 {
     if (bytes.size() % 2 != 0)
-        fail(QStringLiteral("The server's answer is UTF-16 but has an odd number of bytes"));
+        fail(CenterDocumentReader::tr("The server's answer is UTF-16 but has an odd number of bytes"));
     const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
     const qsizetype units = qsizetype(bytes.size() / 2);
     auto unitAt = [&](qsizetype i) -> char16_t {
@@ -151,14 +151,14 @@ std::string utf16ToUtf8(std::string_view bytes, bool bigEndian, qsizetype report
         const char16_t u = unitAt(i);
         if (QChar::isHighSurrogate(u)) {
             if (i + 1 >= units || !QChar::isLowSurrogate(unitAt(i + 1)))
-                fail(QStringLiteral("The server's answer is not valid UTF-16 at byte %1")
+                fail(CenterDocumentReader::tr("The server's answer is not valid UTF-16 at byte %1")
                          .arg(reportedStart + 2 * i));
             *out++ = QChar(u);
             *out++ = QChar(unitAt(++i));
             continue;
         }
         if (QChar::isLowSurrogate(u))
-            fail(QStringLiteral("The server's answer is not valid UTF-16 at byte %1")
+            fail(CenterDocumentReader::tr("The server's answer is not valid UTF-16 at byte %1")
                      .arg(reportedStart + 2 * i));
         if (isForbiddenControl(u))
             failControl(u, reportedStart + 2 * i);
@@ -238,7 +238,7 @@ std::string_view toUtf8Document(const QByteArray &body, std::string *converted)
         return rest;
     }
     if (startsWith("\xFF\xFE\0\0"sv) || startsWith("\0\0\xFE\xFF"sv))
-        fail(QStringLiteral("The server's answer is in UTF-32, which the control does not read"));
+        fail(CenterDocumentReader::tr("The server's answer is in UTF-32, which the control does not read"));
     if (startsWith("\xFF\xFE"sv))
         return *converted = utf16ToUtf8(bytes.substr(2), false, 2);
     if (startsWith("\xFE\xFF"sv))
@@ -252,7 +252,8 @@ std::string_view toUtf8Document(const QByteArray &body, std::string *converted)
     if (isWestern8Bit(encoding))
         return *converted = windows1252ToUtf8(bytes);
     if (!isUtf8Compatible(encoding))
-        fail(QStringLiteral("The server's answer declares the encoding \"%1\", which the control does not read")
+        fail(CenterDocumentReader::tr("The server's answer declares the encoding \"%1\", which the control "
+                                      "does not read")
                  .arg(QString::fromLatin1(encoding.data(), qsizetype(encoding.size()))));
     checkUtf8(bytes, 0);
     return bytes;
@@ -287,7 +288,7 @@ LineColumn lineColumnAt(std::string_view text, qsizetype offset)
 QString where(std::string_view text, qsizetype offset)
 {
     const LineColumn at = lineColumnAt(text, offset);
-    return QStringLiteral("line %1, column %2").arg(at.line).arg(at.column);
+    return CenterDocumentReader::tr("line %1, column %2").arg(at.line).arg(at.column);
 }
 
 // ---------------------------------------------------------------------------
@@ -398,16 +399,18 @@ void checkReferences(std::string_view documentText, std::string_view value, ptrd
         const QString at = where(documentText, nodeOffset);
         const std::size_t semicolon = value.find(';', amp);
         if (semicolon == std::string_view::npos || semicolon - amp > 40)
-            fail(QStringLiteral("The server's answer is not XML: a '&' in the text at %1 does not start a reference")
+            fail(CenterDocumentReader::tr("The server's answer is not XML: a '&' in the text at %1 does not start "
+                                          "a reference")
                      .arg(at));
         const std::string_view ref = value.substr(amp, semicolon - amp + 1);
         const QString refText = QString::fromUtf8(ref.data(), qsizetype(ref.size()));
         if (ref.size() > 1 && ref[1] == '#')
-            fail(QStringLiteral("The server's answer is not XML: the character reference %1 in the text at %2 "
-                                "is malformed or names a character XML does not allow")
+            fail(CenterDocumentReader::tr("The server's answer is not XML: the character reference %1 in the text "
+                                          "at %2 is malformed or names a character XML does not allow")
                      .arg(refText, at));
-        fail(QStringLiteral("The server's answer uses the entity %1 in the text at %2, which the control "
-                            "does not expand: it reads only the five predefined entities and character references")
+        fail(CenterDocumentReader::tr("The server's answer uses the entity %1 in the text at %2, which the control "
+                                      "does not expand: it reads only the five predefined entities and character "
+                                      "references")
                  .arg(refText, at));
     }
 }
@@ -509,11 +512,11 @@ pugi::xml_node childAt(pugi::xml_node parent, int position)
 QString kindOf(pugi::xml_node node)
 {
     switch (node.type()) {
-    case pugi::node_comment: return QStringLiteral("a comment");
-    case pugi::node_pi: return QStringLiteral("a processing instruction");
-    case pugi::node_pcdata: return QStringLiteral("text");
-    case pugi::node_cdata: return QStringLiteral("a CDATA section");
-    default: return QStringLiteral("a node of another kind");
+    case pugi::node_comment: return CenterDocumentReader::tr("a comment");
+    case pugi::node_pi: return CenterDocumentReader::tr("a processing instruction");
+    case pugi::node_pcdata: return CenterDocumentReader::tr("text");
+    case pugi::node_cdata: return CenterDocumentReader::tr("a CDATA section");
+    default: return CenterDocumentReader::tr("a node of another kind");
     }
 }
 
@@ -554,7 +557,7 @@ qint16 readCount(pugi::xml_node record, int position, const QString &what)
 {
     const pugi::xml_node field = childAt(record, position);
     if (!field)
-        fail(QStringLiteral("The center document has no count of %1 (root node 1, child 1, child %2)")
+        fail(CenterDocumentReader::tr("The center document has no count of %1 (root node 1, child 1, child %2)")
                  .arg(what).arg(position + 1));
     const QString text = textOf(field);
     qint16 count = 0;
@@ -562,9 +565,9 @@ qint16 readCount(pugi::xml_node record, int position, const QString &what)
     case CountReading::Number:
         break;
     case CountReading::NotANumber:
-        fail(QStringLiteral("The count of %1 %2 is not a number").arg(what, quoted(text)));
+        fail(CenterDocumentReader::tr("The count of %1 %2 is not a number").arg(what, quoted(text)));
     case CountReading::OutOfRange:
-        fail(QStringLiteral("The count of %1 %2 lies outside -32,768 to 32,767").arg(what, quoted(text)));
+        fail(CenterDocumentReader::tr("The count of %1 %2 lies outside -32,768 to 32,767").arg(what, quoted(text)));
     }
     return count;
 }
@@ -589,10 +592,10 @@ struct RecordTexts
 
 void readList(pugi::xml_node root, const ListSource &source, RecordTexts &texts, int &recordCounter)
 {
-    const QString listName = QString::fromLatin1(source.name);
+    const QString listName = CenterDocumentReader::tr(source.name);
     const pugi::xml_node list = childAt(root, source.position);
     if (!list)
-        fail(QStringLiteral("The center document has no list of %1 (root node %2)")
+        fail(CenterDocumentReader::tr("The center document has no list of %1 (root node %2)")
                  .arg(listName).arg(source.position + 1));
 
     auto &ends = texts.ends[source.position - 1];
@@ -602,35 +605,38 @@ void readList(pugi::xml_node root, const ListSource &source, RecordTexts &texts,
         ++index;
         // Built only for a failure: formatting it for every record took a
         // quarter of a load.
-        const auto which = [&] { return QStringLiteral("Center record %1 of the %2").arg(index).arg(listName); };
+        const auto which = [&] {
+            return CenterDocumentReader::tr("Center record %1 of the %2").arg(index).arg(listName);
+        };
         if (record.type() != pugi::node_element)
-            fail(QStringLiteral("%1 is %2, not a center record").arg(which(), kindOf(record)));
+            fail(CenterDocumentReader::tr("%1 is %2, not a center record").arg(which(), kindOf(record)));
 
         const pugi::xml_node idField = record.first_child();
         const pugi::xml_node nameField = idField.next_sibling();
         if (!idField)
-            fail(QStringLiteral("%1 has neither an ID nor a name").arg(which()));
+            fail(CenterDocumentReader::tr("%1 has neither an ID nor a name").arg(which()));
         if (!nameField)
-            fail(QStringLiteral("%1 has an ID field but no name field").arg(which()));
+            fail(CenterDocumentReader::tr("%1 has an ID field but no name field").arg(which()));
         const pugi::xml_node idNode = idField.first_child();
         if (!idNode)
-            fail(QStringLiteral("%1 has no ID").arg(which()));
+            fail(CenterDocumentReader::tr("%1 has no ID").arg(which()));
         const pugi::xml_node nameNode = nameField.first_child();
         if (!nameNode)
-            fail(QStringLiteral("%1 has no name").arg(which()));
+            fail(CenterDocumentReader::tr("%1 has no name").arg(which()));
 
         // The ID goes unquoted into SQL later, so only a plain number passes.
         // A byte above 0x7F is never a digit, so Latin-1 judges UTF-8 alike.
         const std::string_view id = textBytes(idNode, &scratch);
         if (!isDecimalWholeNumber(QLatin1StringView(id.data(), qsizetype(id.size()))))
-            fail(QStringLiteral("%1 has the ID %2, which is not a whole number").arg(which(), quoted(utf8Text(id))));
+            fail(CenterDocumentReader::tr("%1 has the ID %2, which is not a whole number")
+                     .arg(which(), quoted(utf8Text(id))));
         texts.bytes.append(id);
         const std::size_t idEnd = texts.bytes.size();
         texts.bytes.append(textBytes(nameNode, &scratch));
         ends.emplace_back(idEnd, texts.bytes.size());
 
         if (++recordCounter > CenterDocumentReader::MaxRecords)
-            fail(QStringLiteral("The center document lists more than %1 centers")
+            fail(CenterDocumentReader::tr("The center document lists more than %1 centers")
                      .arg(grouped(CenterDocumentReader::MaxRecords)));
     }
 }
@@ -638,11 +644,11 @@ void readList(pugi::xml_node root, const ListSource &source, RecordTexts &texts,
 QString notXml(const pugi::xml_parse_result &result, std::string_view text)
 {
     if (result.status == pugi::status_no_document_element)
-        return QStringLiteral("The server's answer is not XML: it has no document element");
+        return CenterDocumentReader::tr("The server's answer is not XML: it has no document element");
     QString description = QString::fromUtf8(result.description());
     if (!description.isEmpty())
         description[0] = description[0].toLower();
-    return QStringLiteral("The server's answer is not XML: %1 at %2")
+    return CenterDocumentReader::tr("The server's answer is not XML: %1 at %2")
         .arg(description, where(text, result.offset));
 }
 
@@ -650,10 +656,10 @@ QString notXml(const pugi::xml_parse_result &result, std::string_view text)
 void readTree(const QByteArray &body, CenterDocument &document, RecordTexts *texts)
 {
     if (body.size() > CenterDocumentReader::MaxDocumentBytes)
-        fail(QStringLiteral("The server's answer is %1 bytes long, more than the %2 bytes the control reads")
+        fail(CenterDocumentReader::tr("The server's answer is %1 bytes long, more than the %2 bytes the control reads")
                  .arg(grouped(body.size()), grouped(CenterDocumentReader::MaxDocumentBytes)));
     if (body.isEmpty())
-        fail(QStringLiteral("The server's answer is empty"));
+        fail(CenterDocumentReader::tr("The server's answer is empty"));
 
     std::string converted;
     const std::string_view text = toUtf8Document(body, &converted);
@@ -673,7 +679,8 @@ void readTree(const QByteArray &body, CenterDocument &document, RecordTexts *tex
     int elements = 0;
     for (pugi::xml_node top = doc.first_child(); top; top = top.next_sibling()) {
         if (top.type() == pugi::node_element && ++elements > 1)
-            fail(QStringLiteral("The server's answer is not XML: a second document element follows the first at %1")
+            fail(CenterDocumentReader::tr("The server's answer is not XML: a second document element follows the "
+                                          "first at %1")
                      .arg(where(text, top.offset_debug())));
     }
     checkAllReferences(doc, text);
@@ -681,24 +688,26 @@ void readTree(const QByteArray &body, CenterDocument &document, RecordTexts *tex
     const pugi::xml_node root = doc.document_element();
     const pugi::xml_node counts = childAt(root, 0);
     if (!counts)
-        fail(QStringLiteral("The center document has no counts element (root node 1)"));
+        fail(CenterDocumentReader::tr("The center document has no counts element (root node 1)"));
     const pugi::xml_node countsRecord = childAt(counts, 0);
     if (!countsRecord)
-        fail(QStringLiteral("The center document has no counts record (root node 1, child 1)"));
+        fail(CenterDocumentReader::tr("The center document has no counts record (root node 1, child 1)"));
 
-    const qint16 nonSelected = readCount(countsRecord, 0, QStringLiteral("non-selected centers"));
-    const qint16 selected = readCount(countsRecord, 1, QStringLiteral("selected centers"));
+    const qint16 nonSelected = readCount(countsRecord, 0, CenterDocumentReader::tr("non-selected centers"));
+    const qint16 selected = readCount(countsRecord, 1, CenterDocumentReader::tr("selected centers"));
     const int sum = int(nonSelected) + int(selected);
     if (sum > std::numeric_limits<qint16>::max())
-        fail(QStringLiteral("The counts add up to %1, more than 32,767").arg(sum));
+        fail(CenterDocumentReader::tr("The counts add up to %1, more than 32,767").arg(sum));
     if (sum < std::numeric_limits<qint16>::min())
-        fail(QStringLiteral("The counts add up to %1, less than -32,768").arg(sum));
+        fail(CenterDocumentReader::tr("The counts add up to %1, less than -32,768").arg(sum));
     document.nonSelectedCount = nonSelected;
     document.selectedCount = selected;
 
     int recordCounter = 0;
-    readList(root, {1, "non-selected centers", &CenterDocument::nonSelected}, *texts, recordCounter);
-    readList(root, {2, "selected centers", &CenterDocument::selected}, *texts, recordCounter);
+    readList(root, {1, QT_TRANSLATE_NOOP("CenterDocumentReader", "non-selected centers"), &CenterDocument::nonSelected},
+             *texts, recordCounter);
+    readList(root, {2, QT_TRANSLATE_NOOP("CenterDocumentReader", "selected centers"), &CenterDocument::selected},
+             *texts, recordCounter);
 }
 
 void readDocument(const QByteArray &body, CenterDocument &document)
@@ -734,7 +743,7 @@ bool CenterDocumentReader::read(const QByteArray &body, CenterDocument *document
             *error = failure.reason;
     } catch (const std::bad_alloc &) {
         if (error)
-            *error = QStringLiteral("The server's answer is too large to read");
+            *error = tr("The server's answer is too large to read");
     }
     return false;
 }

@@ -6,9 +6,10 @@
 // whitespace-only text between elements does not.
 #pragma once
 
-#include <QByteArray>
 #include "core/centerid.h"
 
+#include <QByteArray>
+#include <QCoreApplication>
 #include <QString>
 
 #include <vector>
@@ -31,6 +32,9 @@ struct CenterDocument
 
 class CenterDocumentReader
 {
+    // Its reasons are meant for the operator, in the operator's language.
+    Q_DECLARE_TR_FUNCTIONS(CenterDocumentReader)
+
 public:
     // The largest answer that is read at all; anything larger fails at once.
     static constexpr qsizetype MaxDocumentBytes = 64 * 1024 * 1024;

@@ -54,9 +54,9 @@ QVariant CenterListModel::headerData(int section, Qt::Orientation orientation, i
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
     switch (section) {
-    case IdColumn: return QStringLiteral("ID");
-    case NameColumn: return QStringLiteral("Name");
-    case KeyColumn: return QStringLiteral("ID");
+    case IdColumn: return tr("ID");
+    case NameColumn: return tr("Name");
+    case KeyColumn: return tr("ID");
     }
     return {};
 }

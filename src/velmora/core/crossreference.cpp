@@ -15,8 +15,8 @@ namespace {
 
 QString caption(Side side, int count)
 {
-    return side == Side::NonSelected ? QStringLiteral("Non Selected Active Centers (%1):").arg(count)
-                                     : QStringLiteral("Selected Centers (%1):").arg(count);
+    return side == Side::NonSelected ? CrossReference::tr("Non Selected Active Centers (%1):").arg(count)
+                                     : CrossReference::tr("Selected Centers (%1):").arg(count);
 }
 
 } // namespace
@@ -28,6 +28,9 @@ CrossReference::CrossReference(QObject *parent)
         m_selections[side].setModel(&m_lists[side]);
     m_lists[0].setObjectName(QStringLiteral("lstCenters"));
     m_lists[1].setObjectName(QStringLiteral("lstSelectedCenters"));
+    // Before the first load the captions carry no count.
+    m_state.caption[0] = tr("Non Selected Active Centers:");
+    m_state.caption[1] = tr("Selected Centers:");
 }
 
 CrossReference::~CrossReference() = default;

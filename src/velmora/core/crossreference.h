@@ -48,7 +48,7 @@ struct ControlState
     bool idBoxEnabled = false;
 
     bool multiSelect[2] = {false, false};
-    QString caption[2] = {QStringLiteral("Non Selected Active Centers:"), QStringLiteral("Selected Centers:")};
+    QString caption[2]; // in the operator's language
     int progressMaximum = 1;
 
     bool operator==(const ControlState &) const = default;

@@ -159,21 +159,21 @@ void Session::finish()
 
     QString error;
     if (!isUsableUrl(m_url)) {
-        error = QStringLiteral("The server address \"%1\" is not a valid URL.").arg(shownUrl);
+        error = tr("The server address \"%1\" is not a valid URL.").arg(shownUrl);
     } else if (m_tooLarge) {
-        error = QStringLiteral("The answer from %1 is larger than %2 MB.").arg(shownUrl).arg(MaxAnswerBytes / (1024 * 1024));
+        error = tr("The answer from %1 is larger than %2 MB.").arg(shownUrl).arg(MaxAnswerBytes / (1024 * 1024));
     } else if (reply->error() == QNetworkReply::OperationCanceledError || reply->error() == QNetworkReply::TimeoutError) {
-        error = QStringLiteral("The server at %1 did not answer within %2 seconds.")
+        error = tr("The server at %1 did not answer within %2 seconds.")
                     .arg(shownUrl)
                     .arg(double(m_timeout.count()) / 1000.0);
     } else if (reply->error() != QNetworkReply::NoError && status == 0) {
-        error = QStringLiteral("The server at %1 could not be reached: %2").arg(shownUrl, displayAddress(reply->errorString()));
+        error = tr("The server at %1 could not be reached: %2").arg(shownUrl, displayAddress(reply->errorString()));
     } else if (reply->error() != QNetworkReply::NoError && status >= 200 && status <= 299) {
         // A success status whose body then broke off is no success.
-        error = QStringLiteral("The answer from %1 broke off: %2").arg(shownUrl, displayAddress(reply->errorString()));
+        error = tr("The answer from %1 broke off: %2").arg(shownUrl, displayAddress(reply->errorString()));
     } else if (m_committing ? (status < 200 || status > 299) : status != 200) {
         const QString phrase = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
-        error = QStringLiteral("The server at %1 answered HTTP %2%3.")
+        error = tr("The server at %1 answered HTTP %2%3.")
                     .arg(shownUrl)
                     .arg(status)
                     .arg(phrase.isEmpty() ? QString() : QLatin1Char(' ') + phrase);

@@ -3,6 +3,7 @@
 #include "core/changeset.h"
 #include "core/urlencoder.h"
 #include "shell/centerlistview.h"
+#include "shell/translationloader.h"
 
 #include <velmora/identity.h>
 
@@ -132,30 +133,30 @@ void Velmora::Private::setupUi()
     outer->addWidget(fraMain);
 
     // Children are made in the design's order.
-    commitButton = makeChild<QPushButton>(fraMain, "cmdCommit", QStringLiteral("Commit to Database"));
+    commitButton = makeChild<QPushButton>(fraMain, "cmdCommit", Velmora::tr("Commit to Database"));
     removeAllButton = makeChild<QPushButton>(fraMain, "cmdRemoveAll", QStringLiteral("<<"));
     addAllButton = makeChild<QPushButton>(fraMain, "cmdAddAll", QStringLiteral(">>"));
     addButton = makeChild<QPushButton>(fraMain, "cmdAdd", QStringLiteral(">"));
     removeButton = makeChild<QPushButton>(fraMain, "cmdDelete", QStringLiteral("<"));
 
-    fraFind = makeChild<QGroupBox>(fraMain, "fraFind", QStringLiteral(" Find Center"));
-    Frame1 = makeChild<QGroupBox>(fraFind, "Frame1", QStringLiteral(" List to search  "));
-    listOption[1] = makeChild<QRadioButton>(Frame1, "optList1", QStringLiteral("Selected Centers"));
-    listOption[0] = makeChild<QRadioButton>(Frame1, "optList0", QStringLiteral("Non Selected Centers"));
-    findButton = makeChild<QPushButton>(fraFind, "cmdFind", QStringLiteral("Find"));
-    findOption[1] = makeChild<QRadioButton>(fraFind, "optFind1", QStringLiteral("ID"));
+    fraFind = makeChild<QGroupBox>(fraMain, "fraFind", Velmora::tr(" Find Center"));
+    Frame1 = makeChild<QGroupBox>(fraFind, "Frame1", Velmora::tr(" List to search  "));
+    listOption[1] = makeChild<QRadioButton>(Frame1, "optList1", Velmora::tr("Selected Centers"));
+    listOption[0] = makeChild<QRadioButton>(Frame1, "optList0", Velmora::tr("Non Selected Centers"));
+    findButton = makeChild<QPushButton>(fraFind, "cmdFind", Velmora::tr("Find"));
+    findOption[1] = makeChild<QRadioButton>(fraFind, "optFind1", Velmora::tr("ID"));
     searchBox[1] = makeChild<QLineEdit>(fraFind, "txtVendorID");
-    findOption[0] = makeChild<QRadioButton>(fraFind, "optFind0", QStringLiteral("Name"));
+    findOption[0] = makeChild<QRadioButton>(fraFind, "optFind0", Velmora::tr("Name"));
     searchBox[0] = makeChild<QLineEdit>(fraFind, "txtVendorName");
     versionLabel = makeChild<QLabel>(fraFind, "lblVersionNumber",
-                                     QStringLiteral("Version Number: %1.%2.%3")
+                                     Velmora::tr("Version Number: %1.%2.%3")
                                          .arg(VelmoraIdentity::VersionMajor)
                                          .arg(VelmoraIdentity::VersionMinor)
                                          .arg(VelmoraIdentity::VersionRevision));
 
     progress = makeChild<QProgressBar>(fraMain, "prbLoad");
     progress->setTextVisible(false);
-    progress->setAccessibleName(QStringLiteral("Loading"));
+    progress->setAccessibleName(Velmora::tr("Loading"));
     // An idle bar would read as an empty text box: it shows only while busy,
     // and keeps its room meanwhile.
     QSizePolicy keepRoom = progress->sizePolicy();
@@ -167,8 +168,8 @@ void Velmora::Private::setupUi()
     lists[1] = makeChild<CenterListView>(fraMain, "lstSelectedCenters");
     captions[1] = makeChild<QLabel>(fraMain, "lblSelVendors");
     captions[0] = makeChild<QLabel>(fraMain, "lblAllVendors");
-    rules.list(Side::NonSelected)->setPendingToolTip(QStringLiteral("Will be unassigned on commit"));
-    rules.list(Side::Selected)->setPendingToolTip(QStringLiteral("Will be assigned on commit"));
+    rules.list(Side::NonSelected)->setPendingToolTip(Velmora::tr("Will be unassigned on commit"));
+    rules.list(Side::Selected)->setPendingToolTip(Velmora::tr("Will be assigned on commit"));
     for (Side side : {Side::NonSelected, Side::Selected}) {
         CenterListView *list = view(side);
         list->setModel(rules.list(side));
@@ -180,16 +181,16 @@ void Velmora::Private::setupUi()
         list->header()->setSortIndicator(CenterListModel::IdColumn, Qt::AscendingOrder);
         captions[int(side)]->setBuddy(list);
     }
-    lists[0]->setAccessibleName(QStringLiteral("Non Selected Active Centers"));
-    lists[1]->setAccessibleName(QStringLiteral("Selected Centers"));
-    searchBox[0]->setAccessibleName(QStringLiteral("Name"));
-    searchBox[1]->setAccessibleName(QStringLiteral("ID"));
+    lists[0]->setAccessibleName(Velmora::tr("Non Selected Active Centers"));
+    lists[1]->setAccessibleName(Velmora::tr("Selected Centers"));
+    searchBox[0]->setAccessibleName(Velmora::tr("Name"));
+    searchBox[1]->setAccessibleName(Velmora::tr("ID"));
 
     // The pop-up is never shown as a menu bar of the control.
     removeMenu = new QMenu(q);
     removeMenu->setObjectName(QStringLiteral("mnuRemove"));
-    removeMenu->setTitle(QStringLiteral("Remove"));
-    removeAction = removeMenu->addAction(QStringLiteral("Remove"));
+    removeMenu->setTitle(Velmora::tr("Remove"));
+    removeAction = removeMenu->addAction(Velmora::tr("Remove"));
     removeAction->setObjectName(QStringLiteral("mnuRemoveItems"));
 
     auto *findGroup = new QButtonGroup(q);
@@ -433,6 +434,9 @@ void Velmora::Private::wakeWaits()
 
 quint64 Velmora::Private::startLoad()
 {
+    // In Designer a server is only stored.
+    if (designMode)
+        return loadsStarted;
     // A load throws away whatever was not committed.
     rules.beginLoad();
     lists[0]->setPlaceholderText(QString());
@@ -473,12 +477,14 @@ void Velmora::Private::onLoadFailed(const QString &reason)
 
 Velmora::Private::CommitStart Velmora::Private::startCommit(bool reloadAfter)
 {
+    if (designMode)
+        return CommitStart::NothingToSend; // nor does anything go out
     if (session->isCommitting())
         return CommitStart::AlreadyRunning;
     QStringList statements;
     if (!rules.buildStatements(employeeId, &statements)) {
-        showMessage(QStringLiteral("Error Occoured"), QMessageBox::Critical, QStringLiteral("Information"),
-                    QStringLiteral("More than %1 changes cannot be saved at once.").arg(ChangeSet::MaxStatements));
+        showMessage(Velmora::tr("Error Occoured"), QMessageBox::Critical, Velmora::tr("Information"),
+                    Velmora::tr("More than %1 changes cannot be saved at once.").arg(ChangeSet::MaxStatements));
         return CommitStart::Refused;
     }
     const QByteArray body = ChangeSet::formBody(statements);
@@ -493,7 +499,7 @@ Velmora::Private::CommitStart Velmora::Private::startCommit(bool reloadAfter)
 
 void Velmora::Private::commitFromButton()
 {
-    if (session->isCommitting() || awaitingReload)
+    if (session->isCommitting() || awaitingReload || designMode)
         return;
     rules.beginCommit();
     switch (startCommit(true)) {
@@ -547,7 +553,7 @@ void Velmora::Private::onCommitFailed(const QString &reason, const QString &deta
     Q_EMIT q->commitFailed(reason);
     if (!alive)
         return;
-    showMessage(QStringLiteral("Error During saving to Database"), QMessageBox::NoIcon, QString(),
+    showMessage(Velmora::tr("Error During saving to Database"), QMessageBox::NoIcon, QString(),
                 details.isEmpty() ? reason : reason + QLatin1Char('\n') + details);
     wakeWaits();
 }
@@ -555,7 +561,7 @@ void Velmora::Private::onCommitFailed(const QString &reason, const QString &deta
 void Velmora::Private::find()
 {
     if (rules.find() < 0)
-        showMessage(QStringLiteral("Not found"), QMessageBox::Information);
+        showMessage(Velmora::tr("Not found"), QMessageBox::Information);
 }
 
 void Velmora::Private::showMessage(const QString &text, QMessageBox::Icon icon, const QString &title,
@@ -577,8 +583,10 @@ void Velmora::Private::showMessage(const QString &text, QMessageBox::Icon icon, 
 
 Velmora::Velmora(QWidget *parent)
     : QWidget(parent)
-    , d(std::make_unique<Private>(this))
 {
+    // Every text the control builds, its rules' included, comes after this.
+    loadTranslation();
+    d = std::make_unique<Private>(this);
     d->setupUi();
     d->connectUi();
     resize(sizeHint());
@@ -651,6 +659,16 @@ std::chrono::milliseconds Velmora::timeout() const
 bool Velmora::isBusy() const
 {
     return d->busy;
+}
+
+QString Velmora::employeeIDText() const
+{
+    return QString::number(d->employeeId);
+}
+
+void Velmora::enterDesignMode()
+{
+    d->designMode = true;
 }
 
 int Velmora::timeoutMs() const

@@ -76,6 +76,7 @@ public:
     bool reloadAfterCommit = false;
     bool awaitingReload = false; // the commit's answer is shown, its reload not started
     bool busy = false;
+    bool designMode = false;
     struct Wait
     {
         QEventLoop *loop;

@@ -20,8 +20,13 @@
 class VELMORA_EXPORT Velmora : public QWidget
 {
     Q_OBJECT
-    Q_PROPERTY(int timeout READ timeoutMs WRITE setTimeoutMs)
-    Q_PROPERTY(bool busy READ isBusy NOTIFY busyChanged)
+    // What a form may set in Qt Designer, in the order a generated form sets
+    // them: the time-out first, the employee before the server. Assigning
+    // serverName is load(), so that a form's setupUi() does not wait.
+    Q_PROPERTY(int timeout READ timeoutMs WRITE setTimeoutMs DESIGNABLE true)
+    Q_PROPERTY(QString employeeID READ employeeIDText WRITE setEmployeeID DESIGNABLE true)
+    Q_PROPERTY(QString serverName READ serverName WRITE load DESIGNABLE true)
+    Q_PROPERTY(bool busy READ isBusy NOTIFY busyChanged DESIGNABLE false)
 
 public:
     explicit Velmora(QWidget *parent = nullptr);
@@ -87,6 +92,13 @@ protected:
 private:
     int timeoutMs() const;
     void setTimeoutMs(int ms);
+    QString employeeIDText() const;
+
+    // In Qt Designer the control only stores what is assigned: it never
+    // loads or commits. Set once, by the Designer plugin, as it creates the
+    // control.
+    friend class VelmoraDesignerPlugin;
+    void enterDesignMode();
 
     class Private;
     std::unique_ptr<Private> d;

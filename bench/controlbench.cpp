@@ -181,7 +181,7 @@ public:
     ChangeSet::ItemAt itemsOf() const
     {
         const CenterListModel *list = &model();
-        return [list](int i) { return std::make_pair(list->at(i).id, list->at(i).key); };
+        return [list](int i) { return std::make_pair(list->at(i).id.text(), list->at(i).key()); };
     }
 
 private:

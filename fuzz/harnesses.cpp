@@ -229,7 +229,7 @@ int roundTrip(const std::uint8_t *data, std::size_t size)
                 const bool forbidden = (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || c >= 0xFFFE || (QChar::isSurrogate(c) && !pair);
                 safe += pair ? name.mid(k++, 2) : QString(forbidden ? QChar(QChar::ReplacementCharacter) : QChar(c));
             }
-            check(read[size_t(i)].id == QString::number(sent[i].id) && read[size_t(i)].name == safe, "a center arrives with another ID or name");
+            check(read[size_t(i)].id.text() == QString::number(sent[i].id) && read[size_t(i)].name == safe, "a center arrives with another ID or name");
         }
     };
     same(lists.nonSelected, document.nonSelected, document.nonSelectedCount);

@@ -19,7 +19,7 @@ std::vector<CenterRecord> records(const QString &spec)
     std::vector<CenterRecord> list;
     for (const QString &token : spec.split(u' ', Qt::SkipEmptyParts)) {
         const QStringList parts = token.split(u':');
-        list.push_back({parts.at(0), parts.size() > 1 ? parts.at(1) : QStringLiteral("C") + parts.at(0)});
+        list.push_back({CenterId::fromText(parts.at(0)), parts.size() > 1 ? parts.at(1) : QStringLiteral("C") + parts.at(0)});
     }
     return list;
 }
@@ -32,8 +32,8 @@ QString snapshot(CrossReference &rules, const QString &focus)
         const CenterListModel *list = rules.list(side);
         QStringList items;
         for (int row = 0; row < list->count(); ++row) {
-            const QString key = list->at(row).key;
-            QString item = list->at(row).id + (isNumericKey(key) ? QString() : key.right(1));
+            const QString key = list->at(row).key();
+            QString item = list->at(row).id.text() + (isNumericKey(key) ? QString() : key.right(1));
             if (rules.selection(side)->isRowSelected(row, {}))
                 item += u'*';
             if (rules.selection(side)->currentIndex().row() == row)
@@ -65,6 +65,7 @@ private Q_SLOTS:
     void operatorActions();
     void movesStopAtTheListLimit();
     void loadFailureAndCommitStates();
+    void sortsAsTheTextsCompare();
 };
 
 void TestCrossReference::operatorActions_data()
@@ -134,7 +135,7 @@ void TestCrossReference::movesStopAtTheListLimit()
     CrossReference rules;
     CenterDocument document;
     for (int id = 1; id <= CenterListModel::MaxRows; ++id)
-        document.selected.push_back({QString::number(id), QStringLiteral("C")});
+        document.selected.push_back({CenterId::fromText(QString::number(id)), QStringLiteral("C")});
     document.nonSelected = records(QStringLiteral("1 40001"));
     rules.fill(document);
     QItemSelectionModel *selection = rules.selection(Side::NonSelected);
@@ -154,10 +155,10 @@ void TestCrossReference::movesStopAtTheListLimit()
     rules.moveSelected(Side::Selected);
     QCOMPARE(rules.list(Side::NonSelected)->count(), 2 + 16384);
     QCOMPARE(rules.list(Side::Selected)->count(), 16383);
-    QCOMPARE(rules.list(Side::Selected)->at(0).id, QStringLiteral("2"));
+    QCOMPARE(rules.list(Side::Selected)->at(0).id.text(), QStringLiteral("2"));
     QCOMPARE(rules.selection(Side::NonSelected)->selectedRows().size(), qsizetype(16384));
     // Newcomers go after the rows that compare equal, so the loaded "1" stays first.
-    QVERIFY(rules.list(Side::NonSelected)->at(0).key == u"000001" && rules.list(Side::NonSelected)->at(16385).key == u"040001");
+    QVERIFY(rules.list(Side::NonSelected)->at(0).key() == u"000001" && rules.list(Side::NonSelected)->at(16385).key() == u"040001");
 }
 
 void TestCrossReference::loadFailureAndCommitStates()
@@ -178,4 +179,61 @@ void TestCrossReference::loadFailureAndCommitStates()
 }
 
 QTEST_GUILESS_MAIN(TestCrossReference)
+void TestCrossReference::sortsAsTheTextsCompare()
+{
+    // Names from units whose folding is special (sharp s, dotted and dotless
+    // i, final sigma, title case, Kelvin sign, a surrogate pair and lone
+    // surrogates) must sort as QString's case-insensitive comparison does,
+    // whether sorted in place, loaded or merged in.
+    const std::u16string units = u"aAbBzZ\u00DF\u1E9E\u0130\u0131iI\u03A3\u03C3\u03C2\u01C4\u01C5\u01C6"
+                                 u"\u212Ak\U00010400\U00010428\xD801\xDC00 0";
+    QRandomGenerator random(7);
+    std::vector<CenterItem> items;
+    for (int i = 0; i < 600; ++i) {
+        QString name;
+        for (int n = random.bounded(6); n > 0; --n)
+            name += QChar(units[size_t(random.bounded(int(units.size())))]);
+        items.emplace_back(CenterId::fromText(QString::number(i + 1)), name);
+    }
+    const std::vector<CenterItem> half(items.begin() + 500, items.end());
+    for (Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
+        std::vector<CenterItem> expected = items;
+        std::stable_sort(expected.begin(), expected.end(), [order](const CenterItem &a, const CenterItem &b) {
+            const int c = QString::compare(a.name, b.name, Qt::CaseInsensitive);
+            return order == Qt::AscendingOrder ? c < 0 : c > 0;
+        });
+        CenterListModel sorted, merged;
+        sorted.reset(items);
+        sorted.sortBy(CenterListModel::NameColumn, order);
+        merged.sortBy(CenterListModel::NameColumn, order);
+        merged.reset({items.begin(), items.begin() + 500});
+        merged.insertSorted(half);
+        for (int row = 0; row < 600; row += 1) {
+            QCOMPARE(sorted.at(row).name, expected[size_t(row)].name);
+            QCOMPARE(merged.at(row).name, expected[size_t(row)].name);
+        }
+    }
+
+    // Loads in the server's order of IDs (a few runs in key order, equal
+    // IDs among them) and in no order: by key text, equal keys as loaded.
+    std::vector<qint64> ids;
+    for (int i = 0; i < 600; ++i)
+        ids.push_back(random.bounded(-50, 3000000) / (i % 7 == 0 ? 1000 : 1));
+    for (bool serverOrder : {true, false}) {
+        if (serverOrder)
+            std::sort(ids.begin(), ids.end());
+        else
+            std::shuffle(ids.begin(), ids.end(), std::mt19937(7));
+        std::vector<CenterItem> loaded;
+        for (qint64 id : ids)
+            loaded.emplace_back(CenterId::fromText(QString::number(id)), QString::number(loaded.size()));
+        CenterListModel list;
+        list.reset(loaded);
+        for (int row = 1; row < 600; ++row) {
+            const CenterItem &a = list.at(row - 1), &b = list.at(row);
+            QVERIFY(a.key() < b.key() || (a.key() == b.key() && a.name.toInt() < b.name.toInt()));
+        }
+    }
+}
+
 #include "tst_crossreference.moc"

@@ -1,6 +1,7 @@
 // The texts a commit is made of: center keys and their markers, the form
 // encoding on the Windows-1252 code page (rows in keys.txt and fields.txt), the statements
 // and the body.
+#include "core/centerid.h"
 #include "core/centerkey.h"
 #include "core/changeset.h"
 #include "core/urlencoder.h"
@@ -9,6 +10,7 @@
 #include <QtTest>
 
 using namespace VelmoraInternal;
+using namespace Qt::Literals::StringLiterals;
 
 class TestText : public QObject
 {
@@ -37,13 +39,35 @@ void TestText::formatsAndMarksKeys()
     QFETCH(QString, movedFromUnmarked);
 
     QCOMPARE(isDecimalWholeNumber(id), wholeNumber);
+    // A row keeps its ID as a number: the text comes back as it was read,
+    // and IDs are equal exactly when their texts are.
+    const CenterId parsed = CenterId::fromText(id);
+    QCOMPARE(parsed.isValid(), wholeNumber);
+    QCOMPARE(parsed.text(), wholeNumber ? id : QString());
+    QCOMPARE(parsed == CenterId::fromText(key), !wholeNumber || id == key);
     QCOMPARE(formatKey(id), key);
-    QCOMPARE(movedKey(id, key, InsertMarker), movedFromUnmarked);
+    QCOMPARE(keyOf(id, movedMarker(QChar(), InsertMarker)), movedFromUnmarked);
+    QCOMPARE(keyOrderOf(id, InsertMarker), orderOf(movedFromUnmarked));
     // A marked key is not numeric, and moving back drops the marker.
+    QCOMPARE(movedMarker(InsertMarker, DeleteMarker), QChar());
     if (wholeNumber) {
         QVERIFY(isNumericKey(key));
         QVERIFY(!isNumericKey(key + DeleteMarker));
-        QCOMPARE(movedKey(id, key + InsertMarker, DeleteMarker), key);
+    }
+    // Where both order numbers exist and differ they order the texts; equal
+    // ones are equal texts, unless both are longer than sixteen units.
+    const QStringList others = {u"000007"_s, u"000007D"_s, u"-000007"_s, u"123456N"_s, u"1234567"_s,
+                                u"999999999999999999"_s, u"9999999999999999999N"_s, u"-"_s, u""_s};
+    for (const QString &a : {key, QString(key + DeleteMarker), movedFromUnmarked}) {
+        for (const QString &b : others) {
+            const quint64 x = orderOf(a), y = orderOf(b);
+            if (x == NoOrder || y == NoOrder)
+                continue;
+            if (x != y)
+                QVERIFY2((x < y) == (a < b), qPrintable(a + u" / "_s + b));
+            else
+                QVERIFY2(a == b || (a.size() > 16 && b.size() > 16), qPrintable(a + u" / "_s + b));
+        }
     }
 }
 

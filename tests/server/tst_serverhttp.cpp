@@ -113,7 +113,7 @@ private slots:
             VelmoraInternal::CenterDocument document;
             QVERIFY2(VelmoraInternal::CenterDocumentReader::read(answer, &document, &reason), qPrintable(reason));
             QCOMPARE(qsizetype(document.selected.size() + document.nonSelected.size()), before.selected.size() + before.nonSelected.size());
-            QCOMPARE(document.selected.back().id + document.nonSelected.front().name, QString::number(before.selected.last().id) + before.nonSelected.first().name);
+            QCOMPARE(document.selected.back().id.text() + document.nonSelected.front().name, QString::number(before.selected.last().id) + before.nonSelected.first().name);
         }
 
         // One log line: the target with its query, the status, the body bytes

@@ -224,8 +224,9 @@ bool isUtf8Compatible(const std::string &encoding)
         || encoding == "us-ascii" || encoding == "ascii";
 }
 
-// The answer as UTF-8 text without byte order mark, whatever it came in.
-std::string toUtf8Document(const QByteArray &body)
+// The answer as UTF-8 text without byte order mark, whatever it came in:
+// a view of body when it is UTF-8 already, else of *converted.
+std::string_view toUtf8Document(const QByteArray &body, std::string *converted)
 {
     const std::string_view bytes(body.constData(), std::size_t(body.size()));
     auto startsWith = [&](std::string_view prefix) { return bytes.substr(0, prefix.size()) == prefix; };
@@ -234,28 +235,28 @@ std::string toUtf8Document(const QByteArray &body)
     if (startsWith("\xEF\xBB\xBF"sv)) {
         const std::string_view rest = bytes.substr(3);
         checkUtf8(rest, 3);
-        return std::string(rest);
+        return rest;
     }
     if (startsWith("\xFF\xFE\0\0"sv) || startsWith("\0\0\xFE\xFF"sv))
         fail(CenterDocumentReader::tr("The server's answer is in UTF-32, which the control does not read"));
     if (startsWith("\xFF\xFE"sv))
-        return utf16ToUtf8(bytes.substr(2), false, 2);
+        return *converted = utf16ToUtf8(bytes.substr(2), false, 2);
     if (startsWith("\xFE\xFF"sv))
-        return utf16ToUtf8(bytes.substr(2), true, 2);
+        return *converted = utf16ToUtf8(bytes.substr(2), true, 2);
     if (startsWith("<\0?\0"sv))
-        return utf16ToUtf8(bytes, false, 0);
+        return *converted = utf16ToUtf8(bytes, false, 0);
     if (startsWith("\0<\0?"sv))
-        return utf16ToUtf8(bytes, true, 0);
+        return *converted = utf16ToUtf8(bytes, true, 0);
 
     const std::string encoding = declaredEncoding(bytes);
     if (isWestern8Bit(encoding))
-        return windows1252ToUtf8(bytes);
+        return *converted = windows1252ToUtf8(bytes);
     if (!isUtf8Compatible(encoding))
         fail(CenterDocumentReader::tr("The server's answer declares the encoding \"%1\", which the control "
                                       "does not read")
                  .arg(QString::fromLatin1(encoding.data(), qsizetype(encoding.size()))));
     checkUtf8(bytes, 0);
-    return std::string(bytes);
+    return bytes;
 }
 
 // ---------------------------------------------------------------------------
@@ -436,6 +437,9 @@ void forEachDescendant(pugi::xml_node top, Visit &&visit)
 
 void checkAllReferences(const pugi::xml_document &doc, std::string_view documentText)
 {
+    // Most documents hold no reference at all: one scan instead of a walk.
+    if (documentText.find('&') == std::string_view::npos)
+        return;
     forEachDescendant(doc, [&](pugi::xml_node node) {
         if (node.type() == pugi::node_pcdata) {
             checkReferences(documentText, node.value(), node.offset_debug());
@@ -453,37 +457,47 @@ void checkAllReferences(const pugi::xml_document &doc, std::string_view document
 // as if it were a byte order mark, and a name may begin with it.
 QString utf8Text(std::string_view bytes)
 {
+    using namespace std::string_view_literals;
+    if (bytes.substr(0, 3) != "\xEF\xBB\xBF"sv)
+        return QString::fromUtf8(bytes.data(), qsizetype(bytes.size()));
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
     return decoder(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
 }
 
-// The text of a node: for an element all the text and CDATA it contains,
-// in document order; for any other node its value.
-QString textOf(pugi::xml_node node)
+// The UTF-8 text of a node: for an element all the text and CDATA it
+// contains, in document order; for any other node its value. A view of the
+// parser's buffer where nothing needs expanding (the usual case), else of
+// *scratch.
+std::string_view textBytes(pugi::xml_node node, std::string *scratch)
 {
-    std::string text;
+    scratch->clear();
     switch (node.type()) {
     case pugi::node_pcdata: {
         const std::string_view value = node.value();
-        // Nothing to expand (the usual case): no copy on the way.
         if (value.find('&') == std::string_view::npos)
-            return utf8Text(value);
-        appendUnescaped(text, value);
+            return value;
+        appendUnescaped(*scratch, value);
         break;
     }
     case pugi::node_element:
         forEachDescendant(node, [&](pugi::xml_node inner) {
             if (inner.type() == pugi::node_pcdata)
-                appendUnescaped(text, inner.value());
+                appendUnescaped(*scratch, inner.value());
             else if (inner.type() == pugi::node_cdata)
-                text += inner.value();
+                *scratch += inner.value();
         });
         break;
     default:
-        text = node.value();
+        *scratch = node.value();
         break;
     }
-    return utf8Text(text);
+    return *scratch;
+}
+
+QString textOf(pugi::xml_node node)
+{
+    std::string scratch;
+    return utf8Text(textBytes(node, &scratch));
 }
 
 // The child at a 0-based position among all kept child nodes, or a null node.
@@ -565,7 +579,18 @@ struct ListSource
     std::vector<CenterRecord> CenterDocument::*records;
 };
 
-void readList(pugi::xml_node root, const ListSource &source, CenterDocument &document, int &recordCounter)
+// The texts of the records, gathered while the parsed tree is alive and
+// turned into strings once it is gone: so the strings, which stay for as
+// long as the lists show them, take the tree's freed memory instead of
+// lying between its pages.
+struct RecordTexts
+{
+    std::string bytes;
+    // Per record: where its ID and its name end in bytes.
+    std::vector<std::pair<std::size_t, std::size_t>> ends[2];
+};
+
+void readList(pugi::xml_node root, const ListSource &source, RecordTexts &texts, int &recordCounter)
 {
     const QString listName = CenterDocumentReader::tr(source.name);
     const pugi::xml_node list = childAt(root, source.position);
@@ -573,7 +598,8 @@ void readList(pugi::xml_node root, const ListSource &source, CenterDocument &doc
         fail(CenterDocumentReader::tr("The center document has no list of %1 (root node %2)")
                  .arg(listName).arg(source.position + 1));
 
-    std::vector<CenterRecord> &records = document.*source.records;
+    auto &ends = texts.ends[source.position - 1];
+    std::string scratch;
     int index = 0;
     for (pugi::xml_node record = list.first_child(); record; record = record.next_sibling()) {
         ++index;
@@ -598,13 +624,17 @@ void readList(pugi::xml_node root, const ListSource &source, CenterDocument &doc
         if (!nameNode)
             fail(CenterDocumentReader::tr("%1 has no name").arg(which()));
 
-        CenterRecord center{textOf(idNode), textOf(nameNode)};
         // The ID goes unquoted into SQL later, so only a plain number passes.
-        if (!isDecimalWholeNumber(center.id))
+        // A byte above 0x7F is never a digit, so Latin-1 judges UTF-8 alike.
+        const std::string_view id = textBytes(idNode, &scratch);
+        if (!isDecimalWholeNumber(QLatin1StringView(id.data(), qsizetype(id.size()))))
             fail(CenterDocumentReader::tr("%1 has the ID %2, which is not a whole number")
-                     .arg(which(), quoted(center.id)));
+                     .arg(which(), quoted(utf8Text(id))));
+        texts.bytes.append(id);
+        const std::size_t idEnd = texts.bytes.size();
+        texts.bytes.append(textBytes(nameNode, &scratch));
+        ends.emplace_back(idEnd, texts.bytes.size());
 
-        records.push_back(std::move(center));
         if (++recordCounter > CenterDocumentReader::MaxRecords)
             fail(CenterDocumentReader::tr("The center document lists more than %1 centers")
                      .arg(grouped(CenterDocumentReader::MaxRecords)));
@@ -622,7 +652,8 @@ QString notXml(const pugi::xml_parse_result &result, std::string_view text)
         .arg(description, where(text, result.offset));
 }
 
-void readDocument(const QByteArray &body, CenterDocument &document)
+// Parses and checks the document; the records' texts go to *texts.
+void readTree(const QByteArray &body, CenterDocument &document, RecordTexts *texts)
 {
     if (body.size() > CenterDocumentReader::MaxDocumentBytes)
         fail(CenterDocumentReader::tr("The server's answer is %1 bytes long, more than the %2 bytes the control reads")
@@ -630,7 +661,8 @@ void readDocument(const QByteArray &body, CenterDocument &document)
     if (body.isEmpty())
         fail(CenterDocumentReader::tr("The server's answer is empty"));
 
-    const std::string text = toUtf8Document(body);
+    std::string converted;
+    const std::string_view text = toUtf8Document(body, &converted);
 
     // Comments and processing instructions are kept because they take a
     // position; whitespace-only text is dropped (no parse_ws_pcdata). The
@@ -673,9 +705,27 @@ void readDocument(const QByteArray &body, CenterDocument &document)
 
     int recordCounter = 0;
     readList(root, {1, QT_TRANSLATE_NOOP("CenterDocumentReader", "non-selected centers"), &CenterDocument::nonSelected},
-             document, recordCounter);
+             *texts, recordCounter);
     readList(root, {2, QT_TRANSLATE_NOOP("CenterDocumentReader", "selected centers"), &CenterDocument::selected},
-             document, recordCounter);
+             *texts, recordCounter);
+}
+
+void readDocument(const QByteArray &body, CenterDocument &document)
+{
+    RecordTexts texts;
+    readTree(body, document, &texts);
+    // The tree and its buffers are gone by now.
+    std::size_t start = 0;
+    for (int list = 0; list < 2; ++list) {
+        std::vector<CenterRecord> &records = list == 0 ? document.nonSelected : document.selected;
+        records.reserve(texts.ends[list].size());
+        for (const auto &[idEnd, nameEnd] : texts.ends[list]) {
+            const std::string_view bytes(texts.bytes);
+            records.push_back({CenterId::fromText(QLatin1StringView(bytes.data() + start, qsizetype(idEnd - start))),
+                               utf8Text(bytes.substr(idEnd, nameEnd - idEnd))});
+            start = nameEnd;
+        }
+    }
 }
 
 } // namespace

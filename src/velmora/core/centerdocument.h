@@ -6,6 +6,8 @@
 // whitespace-only text between elements does not.
 #pragma once
 
+#include "core/centerid.h"
+
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QString>
@@ -16,7 +18,7 @@ namespace VelmoraInternal {
 
 struct CenterRecord
 {
-    QString id;
+    CenterId id;
     QString name;
 };
 

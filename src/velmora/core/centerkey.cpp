@@ -14,7 +14,8 @@ bool isAsciiDigit(QChar c)
     return c.unicode() >= u'0' && c.unicode() <= u'9';
 }
 
-bool allDigits(QStringView text)
+template<typename View>
+bool allDigits(View text)
 {
     for (QChar c : text) {
         if (!isAsciiDigit(c))
@@ -23,21 +24,38 @@ bool allDigits(QStringView text)
     return true;
 }
 
-} // namespace
-
-bool isDecimalWholeNumber(QStringView text)
+template<typename View>
+bool wholeNumber(View text)
 {
     if (text.startsWith(u'-'))
         text = text.mid(1);
     return !text.isEmpty() && text.size() <= MaxIdDigits && allDigits(text);
 }
 
-QString formatKey(QStringView id)
+} // namespace
+
+bool isDecimalWholeNumber(QStringView text)
+{
+    return wholeNumber(text);
+}
+
+bool isDecimalWholeNumber(QLatin1StringView text)
+{
+    return wholeNumber(text);
+}
+
+namespace {
+
+// Writes formatKey(id) into key, which may be a QString or a fixed buffer.
+template<typename Text>
+void appendKey(Text &key, QStringView id)
 {
     // Outside the ID format there is no number to write; the text is kept
     // as it is so that such a key never looks unmarked by accident.
-    if (!isDecimalWholeNumber(id))
-        return id.toString();
+    if (!isDecimalWholeNumber(id)) {
+        key.append(id.data(), id.size());
+        return;
+    }
 
     bool negative = id.startsWith(u'-');
     QStringView digits = negative ? id.mid(1) : id;
@@ -48,13 +66,20 @@ QString formatKey(QStringView id)
     if (digits == u"0")
         negative = false; // "-0" is the number 0
 
-    QString key;
-    key.reserve(1 + std::max<qsizetype>(KeyDigits, digits.size()));
     if (negative)
         key.append(u'-');
     for (qsizetype i = digits.size(); i < KeyDigits; ++i)
         key.append(u'0');
-    key.append(digits);
+    key.append(digits.data(), digits.size());
+}
+
+} // namespace
+
+QString formatKey(QStringView id)
+{
+    QString key;
+    key.reserve(1 + std::max<qsizetype>(KeyDigits, id.size()));
+    appendKey(key, id);
     return key;
 }
 
@@ -67,12 +92,59 @@ bool isNumericKey(QStringView key)
     return !key.isEmpty() && allDigits(key);
 }
 
-QString movedKey(QStringView id, QStringView oldKey, QChar marker)
+QString keyOf(QStringView id, QChar marker)
 {
     QString key = formatKey(id);
-    if (isNumericKey(oldKey))
+    if (!marker.isNull())
         key.append(marker);
     return key;
+}
+
+quint64 orderOf(QStringView text)
+{
+    // Four bits a character, the first in the top bits; 0 is the end of the
+    // text, which sorts before any character. The codes rise with the
+    // characters' UTF-16 values: '-' < '0'..'9' < 'D' < 'N'.
+    quint64 order = 0;
+    const qsizetype n = std::min<qsizetype>(text.size(), 16);
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = text[i].unicode();
+        unsigned code;
+        if (c >= u'0' && c <= u'9')
+            code = 2 + (c - u'0');
+        else if (c == u'-')
+            code = 1;
+        else if (c == DeleteMarker)
+            code = 12;
+        else if (c == InsertMarker)
+            code = 13;
+        else
+            return NoOrder;
+        order |= quint64(code) << (60 - 4 * i);
+    }
+    return order;
+}
+
+quint64 keyOrderOf(QStringView id, QChar marker)
+{
+    // Keys of IDs outside the number format are the IDs themselves: no
+    // buffer bound applies to them.
+    if (!isDecimalWholeNumber(id))
+        return orderOf(keyOf(id, marker));
+    struct Buffer {
+        char16_t units[2 + MaxIdDigits + KeyDigits];
+        qsizetype size = 0;
+        void append(char16_t c) { units[size++] = c; }
+        void append(const QChar *text, qsizetype n)
+        {
+            for (qsizetype i = 0; i < n; ++i)
+                units[size++] = text[i].unicode();
+        }
+    } key;
+    appendKey(key, id);
+    if (!marker.isNull())
+        key.append(marker.unicode());
+    return orderOf(QStringView(key.units, key.size));
 }
 
 } // namespace VelmoraInternal

@@ -12,6 +12,7 @@ namespace VelmoraInternal {
 // followed by one to eighteen ASCII digits, nothing else (no blanks, no '+').
 // IDs must pass this before they may enter a list or a statement.
 bool isDecimalWholeNumber(QStringView text);
+bool isDecimalWholeNumber(QLatin1StringView text);
 
 // The ID written with at least six digits, zero-padded on the left
 // ("7" -> "000007", "1234567" -> "1234567", "-7" -> "-000007"). The ID is
@@ -24,12 +25,29 @@ QString formatKey(QStringView id);
 // optional '-' and one or more ASCII digits. "000042N" and "000042D" are not.
 bool isNumericKey(QStringView key);
 
-// The key a moved center gets in its new list: built afresh from the ID, with
-// marker appended only when the old key was unmarked (so a move back cancels
-// the pending change).
-QString movedKey(QStringView id, QStringView oldKey, QChar marker);
-
 inline constexpr QChar InsertMarker = u'N';
 inline constexpr QChar DeleteMarker = u'D';
+
+// The marker a moved center carries in its new list: marker when it was
+// unmarked, none (a null QChar) when it was marked, so that a move back
+// cancels the pending change.
+constexpr QChar movedMarker(QChar oldMarker, QChar marker)
+{
+    return oldMarker.isNull() ? marker : QChar();
+}
+
+// formatKey(id) followed by the marker, if any.
+QString keyOf(QStringView id, QChar marker);
+
+// An order-preserving number for a text over the characters of IDs and keys
+// ('-', the digits and the two markers), so that sorting compares integers,
+// not strings: when two texts both have one and the numbers differ, they
+// order the texts as a comparison of their UTF-16 units would. Equal numbers
+// only say that the first sixteen characters agree. Texts with other
+// characters get NoOrder and must be compared as text.
+inline constexpr quint64 NoOrder = ~quint64(0);
+quint64 orderOf(QStringView text);
+// orderOf(keyOf(id, marker)), without building the key.
+quint64 keyOrderOf(QStringView id, QChar marker);
 
 } // namespace VelmoraInternal

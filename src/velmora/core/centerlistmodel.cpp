@@ -34,15 +34,15 @@ QVariant CenterListModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
     case Qt::EditRole:
         switch (index.column()) {
-        case IdColumn: return item.id;
+        case IdColumn: return item.id.text();
         case NameColumn: return item.name;
-        case KeyColumn: return item.key;
+        case KeyColumn: return item.key();
         }
         return {};
     case PendingRole:
-        return !isNumericKey(item.key);
+        return item.isPending();
     case Qt::ToolTipRole:
-        if (!isNumericKey(item.key) && !m_pendingToolTip.isEmpty())
+        if (item.isPending() && !m_pendingToolTip.isEmpty())
             return m_pendingToolTip;
         return {};
     }
@@ -88,25 +88,158 @@ QMimeData *CenterListModel::mimeData(const QModelIndexList &indexes) const
     return mime;
 }
 
+namespace {
+
+// The text of an ID in a buffer on the stack.
+struct IdText
+{
+    explicit IdText(const CenterId &id) : size(id.write(units)) { }
+    QStringView view() const { return QStringView(units, size); }
+    char16_t units[CenterId::MaxUnits];
+    qsizetype size;
+};
+
+quint64 idOrder(const CenterId &id)
+{
+    return orderOf(IdText(id).view());
+}
+
+} // namespace
+
+CenterItem::CenterItem(CenterId id, QString name, QChar marker)
+    : id(id), name(std::move(name)), marker(marker), keyOrder(keyOrderOf(IdText(id).view(), marker))
+{
+}
+
+void CenterItem::setMarker(QChar newMarker)
+{
+    marker = newMarker;
+    keyOrder = keyOrderOf(IdText(id).view(), newMarker);
+}
+
+QString CenterItem::key() const
+{
+    return keyOf(IdText(id).view(), marker);
+}
+
+namespace {
+
+// Folds a name the way a case-insensitive QString comparison folds it, unit
+// by unit. The unit after a high surrogate folds as the whole code point,
+// which needs more than sixteen bits: such names are not folded exactly.
+QString foldUnits(const QString &name, bool *exact)
+{
+    QString folded(name.size(), Qt::Uninitialized);
+    char16_t *out = reinterpret_cast<char16_t *>(folded.data());
+    char16_t last = 0;
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char16_t unit = name[i].unicode();
+        if (unit < 0x80) {
+            out[i] = unit >= u'A' && unit <= u'Z' ? char16_t(unit + 32) : unit;
+        } else if (QChar::isLowSurrogate(unit) && QChar::isHighSurrogate(last)) {
+            *exact = false;
+            out[i] = unit;
+        } else {
+            out[i] = char16_t(QChar::toCaseFolded(char32_t(unit)));
+        }
+        last = unit;
+    }
+    return folded;
+}
+
+// Compares two texts by their order numbers where these decide.
+int compareOrdered(quint64 a, quint64 b, QStringView textA, QStringView textB)
+{
+    if (a != b && a != NoOrder && b != NoOrder)
+        return a < b ? -1 : 1;
+    return textA.compare(textB, Qt::CaseSensitive);
+}
+
+} // namespace
+
 bool CenterListModel::lessThan(const CenterItem &a, const CenterItem &b) const
 {
     int c = 0;
     switch (m_sortColumn) {
-    case IdColumn: c = QString::compare(a.id, b.id, Qt::CaseInsensitive); break;
-    case NameColumn: c = QString::compare(a.name, b.name, Qt::CaseInsensitive); break;
-    default: c = QString::compare(a.key, b.key, Qt::CaseSensitive); break;
+    case IdColumn:
+        // IDs are digits and '-': ignoring case changes nothing.
+        c = compareOrdered(idOrder(a.id), idOrder(b.id), IdText(a.id).view(), IdText(b.id).view());
+        break;
+    case NameColumn:
+        c = QString::compare(a.name, b.name, Qt::CaseInsensitive);
+        break;
+    default:
+        c = a.keyOrder != b.keyOrder && a.keyOrder != NoOrder && b.keyOrder != NoOrder
+            ? (a.keyOrder < b.keyOrder ? -1 : 1)
+            : QString::compare(a.key(), b.key(), Qt::CaseSensitive);
+        break;
     }
     return m_sortOrder == Qt::AscendingOrder ? c < 0 : c > 0;
+}
+
+void CenterListModel::sortRows(std::vector<int> &rows) const
+{
+    const bool ascending = m_sortOrder == Qt::AscendingOrder;
+    auto sortWith = [&](auto compare) {
+        std::stable_sort(rows.begin(), rows.end(), [&](int a, int b) {
+            const int c = compare(size_t(a), size_t(b));
+            return ascending ? c < 0 : c > 0;
+        });
+    };
+    // A whole list is sorted on forms made once per row for this sort, so
+    // that no comparison folds or builds text; they go again afterwards.
+    if (m_sortColumn == NameColumn) {
+        std::vector<QString> folded(m_items.size());
+        bool exact = true;
+        for (int row : rows)
+            folded[size_t(row)] = foldUnits(m_items[size_t(row)].name, &exact);
+        if (exact)
+            sortWith([&](size_t a, size_t b) { return QString::compare(folded[a], folded[b], Qt::CaseSensitive); });
+        else
+            sortWith([&](size_t a, size_t b) { return QString::compare(m_items[a].name, m_items[b].name, Qt::CaseInsensitive); });
+    } else if (m_sortColumn == IdColumn) {
+        std::vector<quint64> order(m_items.size());
+        for (int row : rows)
+            order[size_t(row)] = idOrder(m_items[size_t(row)].id);
+        sortWith([&](size_t a, size_t b) {
+            return compareOrdered(order[a], order[b], IdText(m_items[a].id).view(), IdText(m_items[b].id).view());
+        });
+    } else {
+        std::stable_sort(rows.begin(), rows.end(),
+                         [this](int a, int b) { return lessThan(m_items[size_t(a)], m_items[size_t(b)]); });
+    }
 }
 
 void CenterListModel::reset(std::vector<CenterItem> items)
 {
     beginResetModel();
     m_items = std::move(items);
-    // A load usually arrives in key order already: checking is linear.
+    // A load arrives in the server's order of IDs, which in key order is a
+    // few ascending runs (keys of six digits, of seven, negative ones):
+    // merging neighbouring runs is linear per round.
     const auto less = [this](const CenterItem &a, const CenterItem &b) { return lessThan(a, b); };
-    if (!std::is_sorted(m_items.begin(), m_items.end(), less))
+    std::vector<size_t> runs{0};
+    for (size_t i = 1; i < m_items.size() && runs.size() <= 16; ++i) {
+        if (less(m_items[i], m_items[i - 1]))
+            runs.push_back(i);
+    }
+    if (runs.size() > 16) {
         std::stable_sort(m_items.begin(), m_items.end(), less);
+    } else {
+        runs.push_back(m_items.size());
+        while (runs.size() > 2) {
+            std::vector<size_t> merged;
+            for (size_t r = 0; r + 2 < runs.size(); r += 2) {
+                std::inplace_merge(m_items.begin() + qsizetype(runs[r]), m_items.begin() + qsizetype(runs[r + 1]),
+                                   m_items.begin() + qsizetype(runs[r + 2]), less);
+                merged.push_back(runs[r]);
+            }
+            if (runs.size() % 2 == 0)
+                merged.push_back(runs[runs.size() - 2]);
+            merged.push_back(runs.back());
+            runs.swap(merged);
+        }
+    }
     endResetModel();
 }
 
@@ -189,7 +322,10 @@ std::vector<int> CenterListModel::insertSorted(std::vector<CenterItem> items)
             permutation.push_back(old++);
         }
     }
-    applyPermutation(permutation);
+    // Newcomers that all sort behind the existing rows, in the order given,
+    // are already in place.
+    if (!std::is_sorted(permutation.begin(), permutation.end()))
+        applyPermutation(permutation);
     return rows;
 }
 
@@ -240,14 +376,25 @@ void CenterListModel::removeRowsAt(const std::vector<int> &ascendingRows)
     endRemoveRows();
 }
 
+std::vector<CenterItem> CenterListModel::takeRowsAt(const std::vector<int> &ascendingRows)
+{
+    // Moved out before the removal, so that the items change hands without
+    // copying their texts.
+    std::vector<CenterItem> taken;
+    taken.reserve(ascendingRows.size());
+    for (int row : ascendingRows)
+        taken.push_back(std::move(m_items[size_t(row)]));
+    removeRowsAt(ascendingRows);
+    return taken;
+}
+
 void CenterListModel::sortBy(int column, Qt::SortOrder order)
 {
     m_sortColumn = column;
     m_sortOrder = order;
     std::vector<int> permutation(m_items.size());
     std::iota(permutation.begin(), permutation.end(), 0);
-    std::stable_sort(permutation.begin(), permutation.end(),
-                     [this](int a, int b) { return lessThan(m_items[size_t(a)], m_items[size_t(b)]); });
+    sortRows(permutation);
     for (size_t i = 0; i < permutation.size(); ++i) {
         if (permutation[i] != int(i)) {
             applyPermutation(permutation);
@@ -256,10 +403,10 @@ void CenterListModel::sortBy(int column, Qt::SortOrder order)
     }
 }
 
-int CenterListModel::findId(QStringView text, Qt::CaseSensitivity cs) const
+int CenterListModel::findId(const CenterId &id) const
 {
     for (size_t row = 0; row < m_items.size(); ++row) {
-        if (QStringView(m_items[row].id).compare(text, cs) == 0)
+        if (m_items[row].id == id)
             return int(row);
     }
     return -1;

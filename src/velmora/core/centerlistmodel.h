@@ -1,10 +1,15 @@
 // The rows of one center list, in display order, kept sorted by one column.
 // Column 0 is the center ID, 1 its name, 2 the hidden key (the ID padded to
-// six digits plus an optional change marker). Sorting and large removals are
+// six digits plus an optional change marker). Sorting compares forms made
+// once per row and sort (order numbers, folded names), never texts built per
+// comparison. Sorting and large removals are
 // layout changes, so views and selection models keep their selection, their
 // current row and their scroll position. Every bulk operation is linear or
 // n log n in the number of rows: a list may hold 32,767 centers.
 #pragma once
+
+#include "core/centerid.h"
+#include "core/centerkey.h"
 
 #include <QAbstractTableModel>
 #include <QString>
@@ -15,9 +20,20 @@ namespace VelmoraInternal {
 
 struct CenterItem
 {
-    QString id;
+    CenterItem() = default;
+    CenterItem(CenterId id, QString name, QChar marker = QChar());
+
+    void setMarker(QChar newMarker);
+    // The hidden key: the padded ID and the marker.
+    QString key() const;
+    bool isPending() const { return !marker.isNull(); }
+
+    CenterId id;
     QString name;
-    QString key;
+    // InsertMarker, DeleteMarker, or null when the center is unchanged.
+    QChar marker;
+    // orderOf(key()), kept because every load and move sorts by the key.
+    quint64 keyOrder = NoOrder;
 };
 
 class CenterListModel : public QAbstractTableModel
@@ -61,18 +77,23 @@ public:
     std::vector<int> insertSorted(std::vector<CenterItem> items);
     // Removes the rows at the given ascending positions.
     void removeRowsAt(const std::vector<int> &ascendingRows);
+    // Removes them as removeRowsAt() does and hands their items over.
+    std::vector<CenterItem> takeRowsAt(const std::vector<int> &ascendingRows);
 
     // Re-sorts (stable) by column and order.
     void sortBy(int column, Qt::SortOrder order);
 
-    // First row in display order whose ID equals text, or -1.
-    int findId(QStringView text, Qt::CaseSensitivity cs) const;
+    // First row in display order with that ID, or -1.
+    int findId(const CenterId &id) const;
 
     // The MIME type of a drag out of a list; its data is the list's object name.
     static QString mimeType();
 
 private:
     bool lessThan(const CenterItem &a, const CenterItem &b) const;
+    // The positions of the rows in stable sort order; row must be a
+    // permutation of the rows.
+    void sortRows(std::vector<int> &rows) const;
     // Moves the rows into the order of permutation (new position -> old
     // position) as one layout change; persistent indexes of rows mapped to
     // -1 in newPosition become invalid.

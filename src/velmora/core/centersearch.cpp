@@ -17,7 +17,9 @@ int findByName(const CenterListModel &list, QStringView text)
 
 int findById(const CenterListModel &list, QStringView text)
 {
-    return list.findId(text, Qt::CaseInsensitive);
+    // IDs are digits and '-': there is no case to ignore, and text that is
+    // no ID matches no row.
+    return list.findId(CenterId::fromText(text));
 }
 
 } // namespace VelmoraInternal

@@ -5,6 +5,8 @@
 #include "core/centersearch.h"
 #include "core/changeset.h"
 
+#include <QSet>
+
 #include <algorithm>
 
 namespace VelmoraInternal {
@@ -113,7 +115,7 @@ void CrossReference::fill(const CenterDocument &document)
         std::vector<CenterItem> items;
         items.reserve(records.size());
         for (const CenterRecord &record : records)
-            items.push_back({record.id, record.name, formatKey(record.id)});
+            items.emplace_back(record.id, record.name);
         // Sorted by the key column in the list's current direction.
         CenterListModel *model = list(side);
         model->sortBy(CenterListModel::KeyColumn, model->sortOrder());
@@ -146,9 +148,7 @@ void CrossReference::moveOne(Side from)
     const int current = currentRow(from);
     if (source->count() == 0 || current < 0)
         return;
-    const QString id = source->at(current).id;
-    if (id.isEmpty())
-        return;
+    const CenterId id = source->at(current).id;
 
     // Several selected centers with the current one among them all go, as
     // with the multiple move: a single move must not leave the others in
@@ -159,8 +159,12 @@ void CrossReference::moveOne(Side from)
         if (toSelected) {
             // ">" refuses a center whose ID already stands in the target;
             // refused ones stay where they are.
+            QSet<CenterId> present;
+            present.reserve(target->count());
+            for (int row = 0; row < target->count(); ++row)
+                present.insert(target->at(row).id);
             rows.erase(std::remove_if(rows.begin(), rows.end(),
-                                      [&](int row) { return target->findId(source->at(row).id, Qt::CaseSensitive) >= 0; }),
+                                      [&](int row) { return present.contains(source->at(row).id); }),
                        rows.end());
             if (rows.empty())
                 return;
@@ -168,7 +172,7 @@ void CrossReference::moveOne(Side from)
         moveRows(from, rows, rows.size() == 1);
         return;
     }
-    if (toSelected && target->findId(id, Qt::CaseSensitive) >= 0)
+    if (toSelected && target->findId(id) >= 0)
         return;
     moveRows(from, {current}, true);
 }
@@ -195,15 +199,10 @@ void CrossReference::moveRows(Side from, const std::vector<int> &rows, bool sing
     // it only when the center leaves the list it was loaded into, so moving
     // a center back cancels its pending change.
     const QChar marker = toSelected ? InsertMarker : DeleteMarker;
-    std::vector<CenterItem> moved;
-    moved.reserve(rows.size());
-    for (int row : rows) {
-        const CenterItem &item = source->at(row);
-        moved.push_back({item.id, item.name, movedKey(item.id, item.key, marker)});
-    }
-    const QString firstId = moved.front().id;
-
-    source->removeRowsAt(rows);
+    std::vector<CenterItem> moved = source->takeRowsAt(rows);
+    for (CenterItem &item : moved)
+        item.setMarker(movedMarker(item.marker, marker));
+    const CenterId firstId = moved.front().id;
     if (!single && target->sortColumn() != CenterListModel::KeyColumn)
         target->sortBy(CenterListModel::KeyColumn, target->sortOrder());
     const std::vector<int> newRows = target->insertSorted(std::move(moved));
@@ -221,7 +220,7 @@ void CrossReference::moveRows(Side from, const std::vector<int> &rows, bool sing
     if (single) {
         // The first center with that ID takes the selection, which may be an
         // older copy when the list already held the ID.
-        focusRow = target->findId(firstId, Qt::CaseInsensitive);
+        focusRow = target->findId(firstId);
         state.multiSelect[int(to)] = false;
         (toSelected ? state.addEnabled : state.removeEnabled) = false;
         (toSelected ? state.removeEnabled : state.addEnabled) = true;
@@ -283,7 +282,7 @@ void CrossReference::headerClicked(Side side, int headerIndex)
 bool CrossReference::canOpenRemoveMenu() const
 {
     const int current = currentRow(Side::Selected);
-    return current >= 0 && !list(Side::Selected)->at(current).id.isEmpty();
+    return current >= 0 && list(Side::Selected)->at(current).id.isValid();
 }
 
 void CrossReference::chooseFindMode(FindMode mode)
@@ -353,7 +352,7 @@ void CrossReference::commitFailed()
 bool CrossReference::buildStatements(qint32 employeeId, QStringList *statements) const
 {
     auto itemsOf = [](const CenterListModel *model) {
-        return [model](int i) { return std::make_pair(model->at(i).id, model->at(i).key); };
+        return [model](int i) { return std::make_pair(model->at(i).id.text(), model->at(i).key()); };
     };
     const CenterListModel *selected = list(Side::Selected);
     const CenterListModel *nonSelected = list(Side::NonSelected);

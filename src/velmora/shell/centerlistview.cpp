@@ -53,6 +53,9 @@ CenterListView::CenterListView(QWidget *parent)
     header()->setSectionsClickable(true);
     header()->setSortIndicatorShown(true);
     header()->setStretchLastSection(false);
+    // Highlighting asks the selection about every column on each paint,
+    // which walks every selected row.
+    header()->setHighlightSections(false);
     connect(header(), &QHeaderView::sectionClicked, this,
             [this](int logicalIndex) { Q_EMIT headerClicked(logicalIndex + 1); });
 }

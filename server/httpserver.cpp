@@ -89,7 +89,7 @@ bool setUpTls(SSL_CTX &context, const QString &certificateFile, const QString &k
         return false;
     }
     if (SSL_CTX_use_certificate_chain_file(&context, QFile::encodeName(certificateFile).constData()) != 1) {
-        *error = QStringLiteral("the TLS certificate file %1 holds no usable PEM certificate: %2")
+        *error = QStringLiteral("the TLS certificate file %1 is not a usable PEM certificate: %2")
                      .arg(certificateFile, openSslReason());
         return false;
     }

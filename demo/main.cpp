@@ -1,10 +1,12 @@
 // velmora-demo: hosts the Velmora control against the embedded server on a
-// sample database, or against a server of the user's choice.
+// sample database (over HTTP, or HTTPS with a certificate of its own), or
+// against a server of the user's choice.
 
 #include "demowindow.h"
 
 #include <centerstore.h>
 #include <httpserver.h>
+#include <tlscertificate.h>
 
 #include <velmora/velmora.h>
 
@@ -12,7 +14,9 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QLocale>
+#include <QSslConfiguration>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QTranslator>
 
@@ -75,6 +79,25 @@ bool prepareSampleDatabase(QString *path)
     return true;
 }
 
+// A self-signed certificate for 127.0.0.1, made for this run and given to
+// the embedded server, and trusted the way a host trusts its site's CA. The
+// files are needed only until the server has read them.
+bool prepareCertificate(const QTemporaryDir &dir, VelmoraServer::Options *options)
+{
+    const TlsCertificate certificate = TlsCertificate::generate(QStringLiteral("127.0.0.1"));
+    options->tlsCertificateFile = dir.filePath(QStringLiteral("certificate.pem"));
+    options->tlsKeyFile = dir.filePath(QStringLiteral("key.pem"));
+    QString error = QStringLiteral("cannot make a TLS certificate");
+    if (certificate.isNull() || !dir.isValid() || !certificate.save(options->tlsCertificateFile, options->tlsKeyFile, &error)) {
+        say(error);
+        return false;
+    }
+    QSslConfiguration trust = QSslConfiguration::defaultConfiguration();
+    trust.addCaCertificate(QSslCertificate(certificate.certificatePem));
+    QSslConfiguration::setDefaultConfiguration(trust);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -109,8 +132,15 @@ int main(int argc, char *argv[])
                                       QStringLiteral("Show the texts in this language (e.g. de) instead of the "
                                                      "system's."),
                                       QStringLiteral("code"));
-    parser.addOptions({server, employee, screenshot, language});
+    const QCommandLineOption tls(QStringLiteral("tls"),
+                                 QStringLiteral("Serve the embedded server over HTTPS, with a self-signed certificate "
+                                                "made for this run that the demo trusts."));
+    parser.addOptions({server, employee, screenshot, language, tls});
     parser.process(app);
+    if (parser.isSet(tls) && parser.isSet(server)) {
+        say(QStringLiteral("--tls is for the embedded server; give --server an https:// address instead"));
+        return 2;
+    }
 
     // The control picks its language from the default locale as it is
     // created; the demo's own texts follow the same locale.
@@ -139,7 +169,8 @@ int main(int argc, char *argv[])
         options.host = QStringLiteral("127.0.0.1");
         options.port = 0;
         options.threads = 2;
-        if (!prepareSampleDatabase(&options.database))
+        const QTemporaryDir tlsFiles;
+        if (!prepareSampleDatabase(&options.database) || (parser.isSet(tls) && !prepareCertificate(tlsFiles, &options)))
             return 1;
         embedded = std::make_unique<VelmoraServer>(options);
         QString error;
@@ -147,7 +178,7 @@ int main(int argc, char *argv[])
             say(error);
             return 1;
         }
-        serverUrl = QStringLiteral("http://127.0.0.1:%1").arg(embedded->port());
+        serverUrl = QStringLiteral("%1://127.0.0.1:%2").arg(parser.isSet(tls) ? u"https" : u"http").arg(embedded->port());
         say(QStringLiteral("embedded server on %1 with %2").arg(serverUrl, options.database));
     }
 

@@ -25,6 +25,11 @@ public:
         int port = 8080;          // 0: any free port (see port())
         QString database;         // SQLite file path or postgresql:// URL (see CenterStore)
         QString credentialsFile;  // empty: no authentication
+        // PEM files; both set: HTTPS (TLS 1.2 or later) instead of HTTP. The
+        // certificate file may hold the intermediate certificates after the
+        // server's own.
+        QString tlsCertificateFile;
+        QString tlsKeyFile;
         qint64 bodyLimit = 8 * 1024 * 1024; // bytes of a POST body
         int readTimeoutSeconds = 20;        // for each read and for a whole body
         int threads = 8;                    // workers, hence database connections
@@ -42,9 +47,9 @@ public:
     VelmoraServer(const VelmoraServer &) = delete;
     VelmoraServer &operator=(const VelmoraServer &) = delete;
 
-    // Creates the schema if needed, reads the credentials file, binds the
-    // address and starts serving on a thread of its own. Returns once the
-    // port is bound (or false, with a reason).
+    // Creates the schema if needed, reads the credentials file and the TLS
+    // certificate and key, binds the address and starts serving on a thread
+    // of its own. Returns once the port is bound (or false, with a reason).
     bool start(QString *error);
     // Stops accepting, finishes the requests in progress and returns when
     // every worker has ended. Safe to call more than once.

@@ -6,6 +6,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QHostAddress>
 
 #include <csignal>
 #include <cstdio>
@@ -117,6 +118,15 @@ int main(int argc, char *argv[])
                                          QStringLiteral("Require HTTP Basic authentication with the users of this file "
                                                         "(salted PBKDF2 hashes; see --add-user)."),
                                          QStringLiteral("file"));
+    const QCommandLineOption tlsCert(QStringLiteral("tls-cert"),
+                                     QStringLiteral("Serve HTTPS (TLS 1.2 or later) with this PEM certificate, the "
+                                                    "server's own first, then any intermediate ones; needs "
+                                                    "--tls-key."),
+                                     QStringLiteral("file"));
+    const QCommandLineOption tlsKey(QStringLiteral("tls-key"),
+                                    QStringLiteral("The PEM private key of --tls-cert, unencrypted; keep it readable "
+                                                   "by the server's user only."),
+                                    QStringLiteral("file"));
     const QCommandLineOption addUser(QStringLiteral("add-user"),
                                      QStringLiteral("Add a user to the --credentials file, reading the password from "
                                                     "stdin, and exit."),
@@ -145,7 +155,7 @@ int main(int argc, char *argv[])
                                       QStringLiteral("With --seed: exit after seeding instead of serving."));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("No request log (by default one line per request on stderr)."));
-    parser.addOptions({listen, port, db, credentials, addUser, bodyLimit, readTimeout, threads, busyTimeout, seed,
+    parser.addOptions({listen, port, db, credentials, tlsCert, tlsKey, addUser, bodyLimit, readTimeout, threads, busyTimeout, seed,
                        seedOnly, quiet});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
@@ -172,6 +182,12 @@ int main(int argc, char *argv[])
     options.host = parser.value(listen);
     options.database = parser.value(db);
     options.credentialsFile = parser.value(credentials);
+    options.tlsCertificateFile = parser.value(tlsCert);
+    options.tlsKeyFile = parser.value(tlsKey);
+    if (parser.isSet(tlsCert) != parser.isSet(tlsKey)) {
+        fail(QStringLiteral("--tls-cert and --tls-key go together"));
+        return 2;
+    }
     bool ok = false;
     options.port = parser.value(port).toInt(&ok);
     if (!ok || options.port < 0 || options.port > 65535) {
@@ -224,8 +240,16 @@ int main(int argc, char *argv[])
         fail(error);
         return 1;
     }
-    std::fprintf(stderr, "velmora-server: serving http://%s:%d/Velmora.asp on %s%s\n", qPrintable(options.host),
-                 server.port(), qPrintable(CenterStore::displayAddress(options.database)),
+    const bool tls = !options.tlsCertificateFile.isEmpty();
+    if (!tls && !options.credentialsFile.isEmpty() && options.host != u"localhost"
+        && !QHostAddress(options.host).isLoopback()) {
+        std::fprintf(stderr, "velmora-server: warning: plain HTTP on %s with --credentials: user names and "
+                             "passwords travel in clear text; serve HTTPS with --tls-cert and --tls-key, or behind "
+                             "a proxy that terminates TLS on this machine\n",
+                     qPrintable(options.host));
+    }
+    std::fprintf(stderr, "velmora-server: serving %s://%s:%d/Velmora.asp on %s%s\n", tls ? "https" : "http",
+                 qPrintable(options.host), server.port(), qPrintable(CenterStore::displayAddress(options.database)),
                  options.credentialsFile.isEmpty() ? "" : " (authentication on)");
 
     int signal = 0;

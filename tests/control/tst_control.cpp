@@ -4,13 +4,16 @@
 // synchronous members (deletion, a new server, host input meanwhile); and
 // the whole cycle against a real velmora-server on SQLite and PostgreSQL:
 // load, move with the mouse, commit from the button, the reload showing what
-// the database holds, and a refused commit that keeps the changes; the
-// texts in the host's language, with the commit body the same in every one;
-// and the Qt Designer plugin, whose control never touches the network.
+// the database holds, and a refused commit that keeps the changes; over
+// HTTPS too, where a certificate the host does not trust fails the load or
+// the commit before anything is sent; the texts in the host's language, with
+// the commit body the same in every one; and the Qt Designer plugin, whose
+// control never touches the network.
 #include <velmora/velmora.h>
 
 #include "centerstore.h"
 #include "httpserver.h"
+#include "tlscertificate.h"
 #include "testdatabases.h"
 #include "pageserver.h"
 
@@ -28,6 +31,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSslConfiguration>
 #include <QTimer>
 #include <QTranslator>
 #include <QTreeView>
@@ -35,6 +39,7 @@
 #include <QtTest>
 
 using VelmoraServerCore::CenterStore;
+using VelmoraServerCore::TlsCertificate;
 using VelmoraServerCore::VelmoraServer;
 
 namespace {
@@ -399,13 +404,17 @@ bool TestControl::commitFromTheButton(Velmora &control, QMessageBox::Icon icon)
 void TestControl::commitCycleAgainstVelmoraServer_data()
 {
     TestDatabases::addBackendColumn();
-    for (const QString &backend : TestDatabases::backends())
-        TestDatabases::addBackendRow(backend, QStringLiteral("employee 12 on "));
+    QTest::addColumn<bool>("tls");
+    for (const QString &backend : TestDatabases::backends()) {
+        for (const bool tls : {false, true})
+            QTest::newRow(qPrintable(backend + (tls ? QStringLiteral(": employee 12 over HTTPS") : QStringLiteral(": employee 12 over HTTP")))) << backend << tls;
+    }
 }
 
 void TestControl::commitCycleAgainstVelmoraServer()
 {
     QFETCH(QString, backend);
+    QFETCH(bool, tls);
     if (!TestDatabases::require(backend))
         return;
     TestDatabases databases;
@@ -418,17 +427,41 @@ void TestControl::commitCycleAgainstVelmoraServer()
     QVERIFY(store.ensureSchema(&error) && store.putCenters(centers, &error));
     const auto assigned = [&] { QList<qint32> ids; store.assignedCenters(12, &ids, &error); return ids; };
     const auto setActive = [&](bool active) { return store.putCenters({{3, QStringLiteral("Work Center 3"), active}}, &error); };
+    // A site's CA and the server's certificate from it, for 127.0.0.1.
+    QTemporaryDir dir;
+    const TlsCertificate ca = TlsCertificate::generate(QStringLiteral("Velmora test CA"));
     VelmoraServer::Options options;
     options.port = 0;
     options.database = address;
-    VelmoraServer server(options);
     QString reason;
+    if (tls) {
+        options.tlsCertificateFile = dir.filePath(QStringLiteral("cert.pem"));
+        options.tlsKeyFile = dir.filePath(QStringLiteral("key.pem"));
+        QVERIFY2(TlsCertificate::generate(QStringLiteral("127.0.0.1"), &ca).save(options.tlsCertificateFile, options.tlsKeyFile, &reason), qPrintable(reason));
+    }
+    VelmoraServer server(options);
     QVERIFY2(server.start(&reason), qPrintable(reason));
+    const QString url = QStringLiteral("%1://127.0.0.1:%2").arg(tls ? u"https" : u"http").arg(server.port());
+    const QSslConfiguration systemTrust = QSslConfiguration::defaultConfiguration();
+    const auto restoreTrust = qScopeGuard([&] { QSslConfiguration::setDefaultConfiguration(systemTrust); });
+    if (tls) {
+        // Until the host trusts the site's CA the load fails on the
+        // certificate; plain HTTP to the TLS port fails at once.
+        Velmora stranger;
+        QSignalSpy failed(&stranger, &Velmora::loadFailed);
+        stranger.setServerName(url);
+        stranger.setServerName(QString(url).remove(4, 1));
+        QVERIFY2(failed.size() == 2 && failed[0][0].toString().contains(u"was not accepted: The issuer certificate")
+                 && failed[1][0].toString().contains(u"could not be reached"), qPrintable(failed.value(0).value(0).toString() + failed.value(1).value(0).toString()));
+        QSslConfiguration trusting = systemTrust;
+        trusting.addCaCertificate(QSslCertificate(ca.certificatePem));
+        QSslConfiguration::setDefaultConfiguration(trusting);
+    }
 
     Velmora control;
     control.show();
     QVERIFY(control.setEmployeeID(QStringLiteral("12")));
-    control.setServerName(QStringLiteral("http://127.0.0.1:%1").arg(server.port()));
+    control.setServerName(url);
     QTreeView *left = list(control, 0);
     QTreeView *right = list(control, 1);
     QCOMPARE(ids(left), QStringLiteral("1 2 3 4 5")); // inactive center 6 is not offered
@@ -453,6 +486,21 @@ void TestControl::commitCycleAgainstVelmoraServer()
     QVERIFY(commitFromTheButton(control, QMessageBox::Information));
     QCOMPARE(assigned(), (QList<qint32>{3, 4, 5}));
     QCOMPARE(ids(left).remove(u'*'), QStringLiteral("1 2"));
+
+    // Another server, with a certificate the host does not trust, answers at
+    // the address: the commit fails on it and nothing reaches the database.
+    if (tls) {
+        QTest::mouseDClick(left->viewport(), Qt::LeftButton, {}, rowPoint(left, 0));
+        server.stop();
+        options.port = server.port();
+        QVERIFY(TlsCertificate::generate(QStringLiteral("127.0.0.1")).save(options.tlsCertificateFile, options.tlsKeyFile, &reason));
+        VelmoraServer impostor(options);
+        QVERIFY2(impostor.start(&reason), qPrintable(reason));
+        QSignalSpy failed(&control, &Velmora::commitFailed);
+        QVERIFY(commitFromTheButton(control, QMessageBox::NoIcon));
+        QVERIFY2(failed.value(0).value(0).toString().contains(u"was not accepted: The certificate is self-signed"), qPrintable(failed.value(0).value(0).toString()));
+        QCOMPARE(assigned(), (QList<qint32>{3, 4, 5}));
+    }
 }
 
 #ifdef VELMORA_DESIGNER_PLUGIN

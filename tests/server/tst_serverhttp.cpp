@@ -10,6 +10,7 @@
 #include <credentials.h>
 #include <httpserver.h>
 #include <sampledata.h>
+#include <tlscertificate.h>
 
 #include "core/centerdocument.h"
 
@@ -55,6 +56,9 @@ private slots:
         QString reason;
         QVERIFY2(Credentials::addUser(m_dir.filePath(QStringLiteral("users")), QStringLiteral("operator"), "pa55word",
                                       &reason, 1000), qPrintable(reason));
+        const auto pem = [this](const char *name) { return m_dir.filePath(QLatin1String(name)); };
+        QVERIFY(TlsCertificate::generate(QStringLiteral("127.0.0.1")).save(pem("cert.pem"), pem("key.pem"), &reason)
+                && TlsCertificate::generate(QStringLiteral("127.0.0.1")).save(pem("other.pem"), pem("other-key.pem"), &reason));
     }
 
     // The tables are in tables/: what each column holds is said at the top.
@@ -132,6 +136,8 @@ private slots:
     {
         QFETCH(QString, database);
         QFETCH(QString, credentials);
+        QFETCH(QString, certificate);
+        QFETCH(QString, key);
         QFETCH(QString, reasonPart);
         QFile(m_dir.filePath(QStringLiteral("empty"))).open(QIODevice::WriteOnly);
         VelmoraServer::Options options;
@@ -140,9 +146,11 @@ private slots:
         VelmoraServer first(options);
         QString reason;
         QVERIFY2(first.start(&reason), qPrintable(reason));
-        options.port = database.isEmpty() && credentials.isEmpty() ? first.port() : 0;
+        options.port = (database + credentials + certificate + key).isEmpty() ? first.port() : 0;
         options.database = database.isEmpty() ? options.database : database;
         options.credentialsFile = credentials;
+        options.tlsCertificateFile = certificate;
+        options.tlsKeyFile = key;
         VelmoraServer server(options);
         QVERIFY(!server.start(&reason) && !server.isRunning());
         QVERIFY2(reason.contains(reasonPart.contains(u"%1") ? reasonPart.arg(first.port()) : reasonPart) && !reason.contains(u"secret"), qPrintable(reason));

@@ -6,6 +6,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRegularExpression>
+#include <QSslError>
 #include <QStringDecoder>
 #include <QTimer>
 #include <QUrl>
@@ -117,6 +118,7 @@ void Session::start(const QString &url, const QByteArray *body)
     m_url = url;
     m_committing = body != nullptr;
     m_tooLarge = false;
+    m_certificateProblems.clear();
 
     // An unusable address still goes through the manager, which fails it
     // asynchronously like any other exchange.
@@ -136,6 +138,13 @@ void Session::start(const QString &url, const QByteArray *body)
         if (received > MaxAnswerBytes || total > MaxAnswerBytes) {
             m_tooLarge = true;
             reply->abort();
+        }
+    });
+    // Never ignored: the handshake fails, and the reason names the problem.
+    connect(reply, &QNetworkReply::sslErrors, this, [this](const QList<QSslError> &errors) {
+        for (const QSslError &problem : errors) {
+            if (!m_certificateProblems.contains(problem.errorString()))
+                m_certificateProblems.append(problem.errorString());
         }
     });
     // The transfer time-out covers a silent server; this one covers a server
@@ -162,6 +171,9 @@ void Session::finish()
         error = tr("The server address \"%1\" is not a valid URL.").arg(shownUrl);
     } else if (m_tooLarge) {
         error = tr("The answer from %1 is larger than %2 MB.").arg(shownUrl).arg(MaxAnswerBytes / (1024 * 1024));
+    } else if (!m_certificateProblems.isEmpty()) {
+        error = tr("The certificate of the server at %1 was not accepted: %2.")
+                    .arg(shownUrl, m_certificateProblems.join(QStringLiteral("; ")));
     } else if (reply->error() == QNetworkReply::OperationCanceledError || reply->error() == QNetworkReply::TimeoutError) {
         error = tr("The server at %1 did not answer within %2 seconds.")
                     .arg(shownUrl)

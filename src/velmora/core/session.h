@@ -4,6 +4,11 @@
 // one never reports); a load asked for during a commit starts when the commit
 // has reported. Every exchange ends within its time-out, and destroying the
 // session aborts a running exchange without a signal.
+//
+// https:// addresses are verified against the CA certificates of the default
+// QSslConfiguration (the system's, plus whatever the host adds); a server
+// whose certificate does not verify fails the exchange, with the problem
+// named, before anything is sent.
 #pragma once
 
 #include "core/centerdocument.h"
@@ -12,6 +17,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 #include <optional>
@@ -68,6 +74,7 @@ private:
     QString m_url;
     bool m_committing = false;
     bool m_tooLarge = false;
+    QStringList m_certificateProblems; // of the running exchange's server
     bool m_busy = false;
     std::optional<QString> m_queuedLoad;
     std::chrono::milliseconds m_timeout{30000};

@@ -280,6 +280,10 @@
         <translation>Die Antwort von %1 ist größer als %2 MB.</translation>
     </message>
     <message>
+        <source>The certificate of the server at %1 was not accepted: %2.</source>
+        <translation>Das Zertifikat des Servers unter %1 wurde nicht angenommen: %2.</translation>
+    </message>
+    <message>
         <source>The server at %1 did not answer within %2 seconds.</source>
         <translation>Der Server unter %1 hat nicht innerhalb von %2 Sekunden geantwortet.</translation>
     </message>

@@ -52,6 +52,8 @@ constexpr auto DeleteAssignment = R"(DELETE FROM "CenterEmployeeCrossReference"
 // PostgreSQL takes a whole commit in a few statements over arrays of IDs
 // rather than one round trip per center.
 constexpr auto ActiveAmongPg = R"(SELECT "ID" FROM "Center" WHERE "Active" AND "ID" = ANY(?::integer[]) FOR SHARE)";
+constexpr auto ActiveCountPg = R"(SELECT count(*) FROM
+    (SELECT 1 FROM "Center" WHERE "Active" AND "ID" = ANY(?::integer[]) FOR SHARE) AS locked)";
 
 constexpr auto AssignedAmongPg = R"(SELECT "CenterID" FROM "CenterEmployeeCrossReference"
     WHERE "EmployeeID" = ? AND "CenterID" = ANY(?::integer[]))";
@@ -163,6 +165,7 @@ struct CenterStore::Connection
     std::optional<QSqlQuery> insert;
     std::optional<QSqlQuery> remove;
     std::optional<QSqlQuery> activeCheck;
+    std::optional<QSqlQuery> activeCount;
     std::optional<QSqlQuery> assignedAmong;
     std::optional<QSqlQuery> insertMany;
     std::optional<QSqlQuery> deleteMany;
@@ -170,6 +173,7 @@ struct CenterStore::Connection
     ~Connection()
     {
         assignedAmong.reset();
+        activeCount.reset();
         insertMany.reset();
         deleteMany.reset();
         document.reset();
@@ -188,7 +192,10 @@ struct CenterStore::Connection
     {
         if (!slot) {
             QSqlQuery query(db);
-            query.setForwardOnly(true);
+            // Forward-only spares SQLite's driver a copy of every row; Qt's
+            // PostgreSQL driver instead fetches such a result one row per
+            // message, which costs more than the whole result at once.
+            query.setForwardOnly(!postgres);
             if (!query.prepare(sql)) {
                 *error = query.lastError();
                 return nullptr;
@@ -583,18 +590,18 @@ bool CenterStore::applyBatched(const CommitRequest &request, Outcome *outcome, E
 {
     Connection &c = *m_connection;
     QSqlError prepareError;
-    QSqlQuery *queries[4] = {};
-    const std::pair<std::optional<QSqlQuery> *, const char *> statements[4] = {
-        {&c.activeCheck, ActiveAmongPg}, {&c.assignedAmong, AssignedAmongPg},
+    QSqlQuery *queries[5] = {};
+    const std::pair<std::optional<QSqlQuery> *, const char *> statements[5] = {
+        {&c.activeCount, ActiveCountPg}, {&c.activeCheck, ActiveAmongPg}, {&c.assignedAmong, AssignedAmongPg},
         {&c.insertMany, InsertManyPg}, {&c.deleteMany, DeleteManyPg}};
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 5; ++i) {
         queries[i] = c.prepared(*statements[i].first, QString::fromLatin1(statements[i].second), &prepareError);
         if (!queries[i]) {
             *error = failure(prepareError, QStringLiteral("preparing a statement"));
             return false;
         }
     }
-    auto [activeAmong, assignedAmong, insertMany, deleteMany] = queries;
+    auto [activeCount, activeAmong, assignedAmong, insertMany, deleteMany] = queries;
 
     // The centers to insert (each once) and every center the request names.
     QList<qint32> wanted;
@@ -631,16 +638,23 @@ bool CenterStore::applyBatched(const CommitRequest &request, Outcome *outcome, E
     };
 
     // Every center to be inserted must be active; the rows stay locked
-    // until the commit, so none is switched off meanwhile.
-    QSet<qint32> active;
+    // until the commit, so none is switched off meanwhile. Counting them
+    // is enough when all are; only a refusal needs to know which are not.
     if (!wanted.isEmpty()) {
-        activeAmong->bindValue(0, arrayLiteral(wanted));
-        if (!activeAmong->exec())
-            return fail(*activeAmong, QStringLiteral("checking the centers"));
-        active = ids(*activeAmong);
+        const QString wantedIds = arrayLiteral(wanted);
+        activeCount->bindValue(0, wantedIds);
+        if (!activeCount->exec() || !activeCount->next())
+            return fail(*activeCount, QStringLiteral("checking the centers"));
+        const bool allActive = activeCount->value(0).toLongLong() == wanted.size();
+        activeCount->finish();
+        if (!allActive) {
+            activeAmong->bindValue(0, wantedIds);
+            if (!activeAmong->exec())
+                return fail(*activeAmong, QStringLiteral("checking the centers"));
+            if (!allInsertsActive(request, ids(*activeAmong), error))
+                return false;
+        }
     }
-    if (!allInsertsActive(request, active, error))
-        return false;
 
     // The employee's assignments among the named centers; the statements
     // are then played over them in order, which gives the same end state and

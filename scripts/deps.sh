@@ -9,6 +9,7 @@ packages=(
     qt6-qpa-plugins libgl-dev
     libpugixml-dev libcpp-httplib-dev
     postgresql curl
+    dpkg-dev file
 )
 if [ "${VELMORA_WITH_FUZZ:-0}" = 1 ]; then
     packages+=(clang libclang-rt-dev)

@@ -65,8 +65,9 @@ set(VELMORA_PACKAGE_designer velmora-designer-plugin devel
     "Velmora Cross Reference control: Qt Designer plugin"
     "Lets Qt Designer place the Velmora control on forms." library "")
 
-# Only components that install something become packages: a component the
-# build leaves out (no designer plugin) would otherwise stop cpack.
+# Only components with install rules become packages: CPack's DEB generator
+# makes a package of every listed component, an empty one for a component
+# the build leaves out (no Designer plugin).
 get_cmake_property(velmora_components COMPONENTS)
 set(CPACK_COMPONENTS_ALL "")
 foreach(component IN ITEMS library dev server demo designer)

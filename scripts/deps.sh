@@ -12,6 +12,7 @@ packages=(
     qt6-qpa-plugins libgl-dev
     libpugixml-dev libcpp-httplib-dev libssl-dev
     postgresql curl openssl
+    dpkg-dev file
 )
 if [ "${VELMORA_WITH_FUZZ:-0}" = 1 ]; then
     packages+=(clang libclang-rt-dev)

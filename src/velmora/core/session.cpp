@@ -11,26 +11,9 @@
 #include <QTimer>
 #include <QUrl>
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
-
 namespace VelmoraInternal {
 
 namespace {
-
-// A large load leaves the parser's freed memory among the rows' strings,
-// where the C library keeps it; it is handed back once the load's buffers
-// are gone too, which takes the resident size after a load of 32,767
-// centers down by several megabytes.
-constexpr qsizetype ReleaseAfterBytes = 1024 * 1024;
-
-void releaseFreedMemory()
-{
-#if defined(__GLIBC__)
-    malloc_trim(0);
-#endif
-}
 
 // The answer is text for the operator; honour a declared charset, else take
 // UTF-8 when it is valid and Windows-1252 otherwise.
@@ -206,13 +189,10 @@ void Session::finish()
         Q_EMIT loadFailed(error);
     } else {
         CenterDocument document;
-        if (CenterDocumentReader::read(body, &document, &error)) {
+        if (CenterDocumentReader::read(body, &document, &error))
             Q_EMIT loaded(document);
-            if (body.size() >= ReleaseAfterBytes)
-                QTimer::singleShot(0, this, &releaseFreedMemory);
-        } else {
+        else
             Q_EMIT loadFailed(error);
-        }
     }
     if (!guard)
         return;

@@ -14,10 +14,10 @@ using namespace VelmoraInternal;
 namespace {
 
 // "7:Name" or "7" (named "C7") for each center.
-std::vector<CenterRecord> records(const QString &spec)
+std::vector<CenterRecord> records(const QString &text)
 {
     std::vector<CenterRecord> list;
-    for (const QString &token : spec.split(u' ', Qt::SkipEmptyParts)) {
+    for (const QString &token : text.split(u' ', Qt::SkipEmptyParts)) {
         const QStringList parts = token.split(u':');
         list.push_back({CenterId::fromText(parts.at(0)), parts.size() > 1 ? parts.at(1) : QStringLiteral("C") + parts.at(0)});
     }

@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <optional>
+#include <vector>
 
 namespace VelmoraServerCore {
 
@@ -33,6 +34,13 @@ constexpr auto CreateCrossReferenceTable = R"(CREATE TABLE IF NOT EXISTS "Center
     "CenterID" INTEGER NOT NULL REFERENCES "Center" ("ID"),
     "RecordLastUpdated" TIMESTAMP NOT NULL,
     PRIMARY KEY ("EmployeeID", "CenterID")))";
+
+// Servers that start together on one PostgreSQL database would race to
+// create the schema and the tables ("IF NOT EXISTS" does not make the
+// creation atomic): they take turns under this advisory lock.
+constexpr auto LockSchemaCreationPg = "SELECT pg_advisory_lock(7310418951238463052)";
+constexpr auto UnlockSchemaCreationPg = "SELECT pg_advisory_unlock(7310418951238463052)";
+constexpr auto LockSchemaCreationInTransactionPg = "SELECT pg_advisory_xact_lock(7310418951238463052)";
 
 constexpr auto CreateCenterIndex = R"(CREATE INDEX IF NOT EXISTS "CenterEmployeeCrossReference_CenterID"
     ON "CenterEmployeeCrossReference" ("CenterID"))";
@@ -292,7 +300,9 @@ bool CenterStore::open(Error *error)
         // Notices ("already exists, skipping") are not worth a log line.
         setup << QStringLiteral("SET client_min_messages TO WARNING") << QStringLiteral("SET TIME ZONE 'UTC'");
         if (!schema.isEmpty()) {
-            setup << QStringLiteral(R"(CREATE SCHEMA IF NOT EXISTS "%1")").arg(schema)
+            setup << QString::fromLatin1(LockSchemaCreationPg)
+                  << QStringLiteral(R"(CREATE SCHEMA IF NOT EXISTS "%1")").arg(schema)
+                  << QString::fromLatin1(UnlockSchemaCreationPg)
                   << QStringLiteral(R"(SET search_path TO "%1")").arg(schema);
         }
     } else {
@@ -419,7 +429,10 @@ bool CenterStore::ensureSchema(Error *error)
     return withConnection(error, [&] {
         if (!begin(error))
             return false;
-        for (const char *sql : {CreateCenterTable, CreateCrossReferenceTable, CreateCenterIndex}) {
+        std::vector<const char *> statements{CreateCenterTable, CreateCrossReferenceTable, CreateCenterIndex};
+        if (m_connection->postgres)
+            statements.insert(statements.begin(), LockSchemaCreationInTransactionPg);
+        for (const char *sql : statements) {
             QSqlQuery query(m_connection->db);
             if (!query.exec(QString::fromLatin1(sql))) {
                 *error = failure(query.lastError(), QStringLiteral("creating the tables"));

@@ -11,6 +11,9 @@
 #include <QSqlQuery>
 #include <QTest>
 
+#include <array>
+#include <thread>
+
 using namespace VelmoraServerCore;
 
 namespace {
@@ -68,6 +71,24 @@ private slots:
     void largestCommit_data() { TestDatabases::addBackendColumn(); for (const QString &b : TestDatabases::backends()) TestDatabases::addBackendRow(b, QStringLiteral("32,767 centers")); }
     // The rows are in tables/commits.txt: what each column holds is said at the top.
     void apply_data() { TestTable::load(VELMORA_TABLES "/commits.txt"); }
+    void serversStartingTogetherAllComeUp_data() { TestDatabases::addBackendColumn(); for (const QString &b : TestDatabases::backends()) TestDatabases::addBackendRow(b, QStringLiteral("four servers")); }
+
+    void serversStartingTogetherAllComeUp()
+    {
+        // Servers started at once on an empty database take turns creating
+        // its schema and tables instead of failing on each other's.
+        QFETCH(QString, backend);
+        if (!TestDatabases::require(backend))
+            return;
+        const QString address = m_databases.create(backend);
+        std::array<QString, 4> errors;
+        std::vector<std::thread> starts;
+        for (QString &message : errors)
+            starts.emplace_back([&address, &message] { CenterStore store({address}); CenterStore::Error e; message = store.ensureSchema(&e) ? QString() : e.message; });
+        for (std::thread &start : starts)
+            start.join();
+        QCOMPARE(errors, (std::array<QString, 4>{}));
+    }
 
     void refusedStatementRollsBackAll()
     {

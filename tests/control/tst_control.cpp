@@ -249,15 +249,15 @@ void TestControl::mouseKeyboardAndFind()
 void TestControl::commitFromTheButtonLeavesTheHostResponsive_data()
 {
     // In the host's language: the commit button, a caption, a reason from the
-    // document reader, and a failed commit's box with the start of its reason
+    // document reader (with the XML parser's part), and a failed commit's box with the start of its reason
     // from the session. The commit bodies are the same in every language.
     QTest::addColumn<QLocale>("locale");
     QTest::addColumn<bool>("hostTranslates");
     QTest::addColumn<QStringList>("texts");
-    QTest::newRow("English") << QLocale(QLocale::English) << false << QStringList{"Commit to Database", "Non Selected Active Centers (0):", "The server's answer is empty", "Error During saving to Database", "The server at http"};
+    QTest::newRow("English") << QLocale(QLocale::English) << false << QStringList{"Commit to Database", "Non Selected Active Centers (0):", "The server's answer is not XML: start-end tags mismatch at line 1, column 6", "Error During saving to Database", "The server at http"};
     // Before "German": the control's own translation is not loaded yet.
-    QTest::newRow("German, the host's own translation wins") << QLocale(QLocale::German) << true << QStringList{"\u00bbCommit to Database", "\u00bbNon Selected Active Centers (0):", "\u00bbThe server's answer is empty", "\u00bbError During saving to Database", "\u00bbThe server at http"};
-    QTest::newRow("German") << QLocale(QLocale::German) << false << QStringList{"In Datenbank speichern", "Nicht ausgew\u00e4hlte aktive Arbeitspl\u00e4tze (0):", "Die Antwort des Servers ist leer", "Fehler beim Speichern in der Datenbank", "Der Server unter http"};
+    QTest::newRow("German, the host's own translation wins") << QLocale(QLocale::German) << true << QStringList{"\u00bbCommit to Database", "\u00bbNon Selected Active Centers (0):", "\u00bbThe server's answer is not XML: \u00bbstart-end tags mismatch at \u00bbline 1, column 6", "\u00bbError During saving to Database", "\u00bbThe server at http"};
+    QTest::newRow("German") << QLocale(QLocale::German) << false << QStringList{"In Datenbank speichern", "Nicht ausgew\u00e4hlte aktive Arbeitspl\u00e4tze (0):", "Die Antwort des Servers ist kein XML: Start- und End-Tag passen nicht zusammen in Zeile 1, Spalte 6", "Fehler beim Speichern in der Datenbank", "Der Server unter http"};
 }
 
 void TestControl::commitFromTheButtonLeavesTheHostResponsive()
@@ -280,7 +280,7 @@ void TestControl::commitFromTheButtonLeavesTheHostResponsive()
     QVERIFY(control->setEmployeeID(QStringLiteral("12")));
     // What is not a 32-bit number is refused and keeps the stored employee.
     QVERIFY(!control->setEmployeeID(QStringLiteral("2147483648")) && !control->setEmployeeID(QStringLiteral("12a")) && control->employeeID() == 12);
-    page.answer(false, {200, ""});
+    page.answer(false, {200, "<a></b>"});
     QSignalSpy failed(control, &Velmora::loadFailed);
     control->setServerName(page.address());
     QVERIFY(loadInto(*control, page, {{"34", "A"}}, {}));

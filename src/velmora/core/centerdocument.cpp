@@ -641,15 +641,37 @@ void readList(pugi::xml_node root, const ListSource &source, RecordTexts &texts,
     }
 }
 
+// What the parser found wrong, in the operator's language; in English the
+// parser's own description.
+QString parseProblem(const pugi::xml_parse_result &result)
+{
+    switch (result.status) {
+    case pugi::status_unrecognized_tag: return CenterDocumentReader::tr("could not determine tag type");
+    case pugi::status_bad_pi:
+        return CenterDocumentReader::tr("error parsing document declaration/processing instruction");
+    case pugi::status_bad_comment: return CenterDocumentReader::tr("error parsing comment");
+    case pugi::status_bad_cdata: return CenterDocumentReader::tr("error parsing CDATA section");
+    case pugi::status_bad_doctype: return CenterDocumentReader::tr("error parsing document type declaration");
+    case pugi::status_bad_pcdata: return CenterDocumentReader::tr("error parsing PCDATA section");
+    case pugi::status_bad_start_element: return CenterDocumentReader::tr("error parsing start element tag");
+    case pugi::status_bad_attribute: return CenterDocumentReader::tr("error parsing element attribute");
+    case pugi::status_bad_end_element: return CenterDocumentReader::tr("error parsing end element tag");
+    case pugi::status_end_element_mismatch: return CenterDocumentReader::tr("start-end tags mismatch");
+    default: break;
+    }
+    // Failures of the parser itself (memory), not of the document.
+    QString description = QString::fromUtf8(result.description());
+    if (!description.isEmpty())
+        description[0] = description[0].toLower();
+    return description;
+}
+
 QString notXml(const pugi::xml_parse_result &result, std::string_view text)
 {
     if (result.status == pugi::status_no_document_element)
         return CenterDocumentReader::tr("The server's answer is not XML: it has no document element");
-    QString description = QString::fromUtf8(result.description());
-    if (!description.isEmpty())
-        description[0] = description[0].toLower();
     return CenterDocumentReader::tr("The server's answer is not XML: %1 at %2")
-        .arg(description, where(text, result.offset));
+        .arg(parseProblem(result), where(text, result.offset));
 }
 
 // Parses and checks the document; the records' texts go to *texts.

@@ -159,6 +159,46 @@
         <source>The server&apos;s answer is too large to read</source>
         <translation>Die Antwort des Servers ist zu groß zum Lesen</translation>
     </message>
+    <message>
+        <source>could not determine tag type</source>
+        <translation>Art des Tags nicht erkennbar</translation>
+    </message>
+    <message>
+        <source>error parsing document declaration/processing instruction</source>
+        <translation>Fehler in der Dokumentdeklaration oder Verarbeitungsanweisung</translation>
+    </message>
+    <message>
+        <source>error parsing comment</source>
+        <translation>Fehler in einem Kommentar</translation>
+    </message>
+    <message>
+        <source>error parsing CDATA section</source>
+        <translation>Fehler in einem CDATA-Abschnitt</translation>
+    </message>
+    <message>
+        <source>error parsing document type declaration</source>
+        <translation>Fehler in der Dokumenttypdeklaration</translation>
+    </message>
+    <message>
+        <source>error parsing PCDATA section</source>
+        <translation>Fehler im Text (PCDATA)</translation>
+    </message>
+    <message>
+        <source>error parsing start element tag</source>
+        <translation>Fehler in einem Start-Tag</translation>
+    </message>
+    <message>
+        <source>error parsing element attribute</source>
+        <translation>Fehler in einem Attribut</translation>
+    </message>
+    <message>
+        <source>error parsing end element tag</source>
+        <translation>Fehler in einem End-Tag</translation>
+    </message>
+    <message>
+        <source>start-end tags mismatch</source>
+        <translation>Start- und End-Tag passen nicht zusammen</translation>
+    </message>
 </context>
 <context>
     <name>Velmora</name>

@@ -24,6 +24,10 @@ PageServer::PageServer()
     m_server->Post("/Velmora.asp", serve(true));
     m_port = m_server->bind_to_any_port("127.0.0.1");
     m_thread = std::thread([this] { m_server->listen_after_bind(); });
+    // stop() does nothing before the server runs: a server destroyed at
+    // once would then listen for ever and its thread never join.
+    for (int i = 0; i < 5000 && !m_server->is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 PageServer::~PageServer()

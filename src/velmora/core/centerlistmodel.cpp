@@ -147,12 +147,19 @@ QString foldUnits(const QString &name, bool *exact)
     return folded;
 }
 
-// Compares two texts by their order numbers where these decide.
-int compareOrdered(quint64 a, quint64 b, QStringView textA, QStringView textB)
+// Compares two texts by their order numbers where these decide, and by the
+// texts, which are written only then, where they do not.
+template<typename CompareTexts>
+int compareOrdered(quint64 a, quint64 b, CompareTexts compareTexts)
 {
     if (a != b && a != NoOrder && b != NoOrder)
         return a < b ? -1 : 1;
-    return textA.compare(textB, Qt::CaseSensitive);
+    return compareTexts();
+}
+
+int compareIdTexts(const CenterId &a, const CenterId &b)
+{
+    return IdText(a).view().compare(IdText(b).view(), Qt::CaseSensitive);
 }
 
 } // namespace
@@ -163,15 +170,13 @@ bool CenterListModel::lessThan(const CenterItem &a, const CenterItem &b) const
     switch (m_sortColumn) {
     case IdColumn:
         // IDs are digits and '-': ignoring case changes nothing.
-        c = compareOrdered(idOrder(a.id), idOrder(b.id), IdText(a.id).view(), IdText(b.id).view());
+        c = compareOrdered(idOrder(a.id), idOrder(b.id), [&] { return compareIdTexts(a.id, b.id); });
         break;
     case NameColumn:
         c = QString::compare(a.name, b.name, Qt::CaseInsensitive);
         break;
     default:
-        c = a.keyOrder != b.keyOrder && a.keyOrder != NoOrder && b.keyOrder != NoOrder
-            ? (a.keyOrder < b.keyOrder ? -1 : 1)
-            : QString::compare(a.key(), b.key(), Qt::CaseSensitive);
+        c = compareOrdered(a.keyOrder, b.keyOrder, [&] { return QString::compare(a.key(), b.key(), Qt::CaseSensitive); });
         break;
     }
     return m_sortOrder == Qt::AscendingOrder ? c < 0 : c > 0;
@@ -202,7 +207,7 @@ void CenterListModel::sortRows(std::vector<int> &rows) const
         for (int row : rows)
             order[size_t(row)] = idOrder(m_items[size_t(row)].id);
         sortWith([&](size_t a, size_t b) {
-            return compareOrdered(order[a], order[b], IdText(m_items[a].id).view(), IdText(m_items[b].id).view());
+            return compareOrdered(order[a], order[b], [&] { return compareIdTexts(m_items[a].id, m_items[b].id); });
         });
     } else {
         std::stable_sort(rows.begin(), rows.end(),

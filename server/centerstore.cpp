@@ -16,7 +16,6 @@
 
 #include <atomic>
 #include <optional>
-#include <vector>
 
 namespace VelmoraServerCore {
 
@@ -38,9 +37,11 @@ constexpr auto CreateCrossReferenceTable = R"(CREATE TABLE IF NOT EXISTS "Center
 // Servers that start together on one PostgreSQL database would race to
 // create the schema and the tables ("IF NOT EXISTS" does not make the
 // creation atomic): they take turns under this advisory lock.
-constexpr auto LockSchemaCreationPg = "SELECT pg_advisory_lock(7310418951238463052)";
-constexpr auto UnlockSchemaCreationPg = "SELECT pg_advisory_unlock(7310418951238463052)";
-constexpr auto LockSchemaCreationInTransactionPg = "SELECT pg_advisory_xact_lock(7310418951238463052)";
+constexpr qint64 SchemaCreationLock = 7310418951238463052;
+QString schemaCreationLock(const char *function)
+{
+    return QStringLiteral("SELECT %1(%2)").arg(QLatin1String(function)).arg(SchemaCreationLock);
+}
 
 constexpr auto CreateCenterIndex = R"(CREATE INDEX IF NOT EXISTS "CenterEmployeeCrossReference_CenterID"
     ON "CenterEmployeeCrossReference" ("CenterID"))";
@@ -300,9 +301,9 @@ bool CenterStore::open(Error *error)
         // Notices ("already exists, skipping") are not worth a log line.
         setup << QStringLiteral("SET client_min_messages TO WARNING") << QStringLiteral("SET TIME ZONE 'UTC'");
         if (!schema.isEmpty()) {
-            setup << QString::fromLatin1(LockSchemaCreationPg)
+            setup << schemaCreationLock("pg_advisory_lock")
                   << QStringLiteral(R"(CREATE SCHEMA IF NOT EXISTS "%1")").arg(schema)
-                  << QString::fromLatin1(UnlockSchemaCreationPg)
+                  << schemaCreationLock("pg_advisory_unlock")
                   << QStringLiteral(R"(SET search_path TO "%1")").arg(schema);
         }
     } else {
@@ -429,12 +430,14 @@ bool CenterStore::ensureSchema(Error *error)
     return withConnection(error, [&] {
         if (!begin(error))
             return false;
-        std::vector<const char *> statements{CreateCenterTable, CreateCrossReferenceTable, CreateCenterIndex};
+        QStringList statements;
         if (m_connection->postgres)
-            statements.insert(statements.begin(), LockSchemaCreationInTransactionPg);
-        for (const char *sql : statements) {
+            statements << schemaCreationLock("pg_advisory_xact_lock");
+        for (const char *sql : {CreateCenterTable, CreateCrossReferenceTable, CreateCenterIndex})
+            statements << QString::fromLatin1(sql);
+        for (const QString &sql : std::as_const(statements)) {
             QSqlQuery query(m_connection->db);
-            if (!query.exec(QString::fromLatin1(sql))) {
+            if (!query.exec(sql)) {
                 *error = failure(query.lastError(), QStringLiteral("creating the tables"));
                 rollback();
                 return false;

@@ -574,9 +574,8 @@ qint16 readCount(pugi::xml_node record, int position, const QString &what)
 
 struct ListSource
 {
-    int position;               // of the list element under the root
+    int position;               // of the list element under the root: 1 or 2
     const char *name;           // for reasons
-    std::vector<CenterRecord> CenterDocument::*records;
 };
 
 // The texts of the records, gathered while the parsed tree is alive and
@@ -586,7 +585,8 @@ struct ListSource
 struct RecordTexts
 {
     std::string bytes;
-    // Per record: where its ID and its name end in bytes.
+    // Per list (the non-selected, then the selected) and record: where its
+    // ID and its name end in bytes.
     std::vector<std::pair<std::size_t, std::size_t>> ends[2];
 };
 
@@ -726,10 +726,8 @@ void readTree(const QByteArray &body, CenterDocument &document, RecordTexts *tex
     document.selectedCount = selected;
 
     int recordCounter = 0;
-    readList(root, {1, QT_TRANSLATE_NOOP("CenterDocumentReader", "non-selected centers"), &CenterDocument::nonSelected},
-             *texts, recordCounter);
-    readList(root, {2, QT_TRANSLATE_NOOP("CenterDocumentReader", "selected centers"), &CenterDocument::selected},
-             *texts, recordCounter);
+    readList(root, {1, QT_TRANSLATE_NOOP("CenterDocumentReader", "non-selected centers")}, *texts, recordCounter);
+    readList(root, {2, QT_TRANSLATE_NOOP("CenterDocumentReader", "selected centers")}, *texts, recordCounter);
 }
 
 void readDocument(const QByteArray &body, CenterDocument &document)
@@ -737,12 +735,12 @@ void readDocument(const QByteArray &body, CenterDocument &document)
     RecordTexts texts;
     readTree(body, document, &texts);
     // The tree and its buffers are gone by now.
+    const std::string_view bytes(texts.bytes);
     std::size_t start = 0;
     for (int list = 0; list < 2; ++list) {
         std::vector<CenterRecord> &records = list == 0 ? document.nonSelected : document.selected;
         records.reserve(texts.ends[list].size());
         for (const auto &[idEnd, nameEnd] : texts.ends[list]) {
-            const std::string_view bytes(texts.bytes);
             records.push_back({CenterId::fromText(QLatin1StringView(bytes.data() + start, qsizetype(idEnd - start))),
                                utf8Text(bytes.substr(idEnd, nameEnd - idEnd))});
             start = nameEnd;

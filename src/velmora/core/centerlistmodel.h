@@ -2,10 +2,10 @@
 // Column 0 is the center ID, 1 its name, 2 the hidden key (the ID padded to
 // six digits plus an optional change marker). Sorting compares forms made
 // once per row and sort (order numbers, folded names), never texts built per
-// comparison. Sorting and large removals are
-// layout changes, so views and selection models keep their selection, their
-// current row and their scroll position. Every bulk operation is linear or
-// n log n in the number of rows: a list may hold 32,767 centers.
+// comparison. Sorting and large removals are layout changes, so views and
+// selection models keep their selection, their current row and their scroll
+// position. Every bulk operation is linear or n log n in the number of rows:
+// a list may hold 32,767 centers.
 #pragma once
 
 #include "core/centerid.h"
@@ -75,9 +75,8 @@ public:
     // compare equal to it. Returns the new rows' positions in the order the
     // items were given.
     std::vector<int> insertSorted(std::vector<CenterItem> items);
-    // Removes the rows at the given ascending positions.
-    void removeRowsAt(const std::vector<int> &ascendingRows);
-    // Removes them as removeRowsAt() does and hands their items over.
+    // Removes the rows at the given ascending positions and hands their
+    // items over.
     std::vector<CenterItem> takeRowsAt(const std::vector<int> &ascendingRows);
 
     // Re-sorts (stable) by column and order.
@@ -91,8 +90,8 @@ public:
 
 private:
     bool lessThan(const CenterItem &a, const CenterItem &b) const;
-    // The positions of the rows in stable sort order; row must be a
-    // permutation of the rows.
+    void removeRowsAt(const std::vector<int> &ascendingRows);
+    // Puts rows, which hold every row once, into stable sort order.
     void sortRows(std::vector<int> &rows) const;
     // Moves the rows into the order of permutation (new position -> old
     // position) as one layout change; persistent indexes of rows mapped to

@@ -434,7 +434,7 @@ bool CenterStore::commit(Error *error)
         : error->kind == ErrorKind::Unavailable;
     if (!refused)
         *error = {ErrorKind::OutcomeUnknown,
-                  QStringLiteral("no answer to COMMIT, the change may or may not be stored: %1").arg(sqlError.text())};
+                  QStringLiteral("COMMIT got no clear answer, the change may or may not be stored: %1").arg(sqlError.text())};
     rollback();
     return false;
 }

@@ -177,7 +177,7 @@ public:
         return *t_store.store;
     }
 
-    CenterStore::Settings storeSettings() const { return {options.database, options.busyTimeoutMs, options.syncEveryCommit, {}}; }
+    CenterStore::Settings storeSettings() const { return {options.database, options.busyTimeoutMs, options.syncEveryCommit}; }
 
     bool authorised(const httplib::Request &req, httplib::Response &res)
     {

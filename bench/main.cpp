@@ -103,6 +103,9 @@ void defineRows(Report &report, bool withPostgres)
                       Unit::Ms, true, sqlite ? std::optional<Budget>() : std::optional<Budget>(atMost(300, "≤ 300 ms")));
         report.define("srv.small." + key, QStringLiteral("small commits, 8 clients (%1)").arg(name), Unit::PerSecond,
                       false, sqlite ? std::optional<Budget>(atLeast(1000, "≥ 1,000 /s")) : std::nullopt);
+        if (sqlite)
+            report.define("srv.small.sqlite.normal", "small commits, 8 clients (SQLite, --sqlite-sync-normal)",
+                          Unit::PerSecond, false);
     }
 }
 

@@ -61,6 +61,54 @@ void record(Report &report, const QString &key, int size, const std::vector<doub
     report.set(key, size, Figure{median(values), int(values.size()), false, failed || values.empty()});
 }
 
+// Small commits: each client assigns one center to an employee of its own
+// and removes it again, one statement per request, as fast as the server
+// answers, for a bounded time and count.
+void benchSmallCommits(Report &report, const QString &key, int port, const QList<Center> &centers,
+                       const ServerOptions &options)
+{
+    const int size = int(centers.size());
+    const std::string page = "/Velmora.asp";
+    const int clients = options.clients;
+    std::vector<double> rates;
+    bool failed = false;
+    const int runs = options.quick ? 1 : 3;
+    for (int run = 0; run < runs; ++run) {
+        std::atomic<long> ok{0};
+        std::atomic<long> refused{0};
+        std::vector<std::thread> threads;
+        const Clock::time_point start = Clock::now();
+        const auto deadline = start + std::chrono::milliseconds(qint64(options.smallCommitSeconds * 1000.0));
+        for (int t = 0; t < clients; ++t) {
+            threads.emplace_back([&, t] {
+                const qint32 employee = FirstSmallCommitEmployee + t;
+                const QString center = QString::number(centers[qsizetype(t) * centers.size() / clients].id);
+                const std::string bodies[2] = {
+                    toStd(ChangeSet::formBody({ChangeSet::insertStatement(employee, center)})),
+                    toStd(ChangeSet::formBody({ChangeSet::deleteStatement(employee, {center})}))};
+                auto c = client(port);
+                for (int i = 0; i < MaxSmallCommits && Clock::now() < deadline; ++i) {
+                    const auto result = c->Post(page, bodies[i % 2], FormType);
+                    if (result && result->status == 200)
+                        ++ok;
+                    else
+                        ++refused;
+                }
+            });
+        }
+        for (std::thread &thread : threads)
+            thread.join();
+        const double seconds = msSince(start) / 1000.0;
+        rates.push_back(double(ok.load()) / seconds);
+        if (refused.load() > 0) {
+            failed = true;
+            progress(QStringLiteral("%1 of %2 small commits on %3 at %4 failed")
+                         .arg(refused.load()).arg(refused.load() + ok.load()).arg(key).arg(size));
+        }
+    }
+    record(report, QStringLiteral("srv.small.") + key, size, rates, failed);
+}
+
 } // namespace
 
 void benchServer(Report &report, const QString &backend, const QString &database, const QList<Center> &centers,
@@ -140,51 +188,15 @@ void benchServer(Report &report, const QString &backend, const QString &database
         record(report, QStringLiteral("srv.delete.") + backend, size, deletes, failed);
     }
 
-    // Small commits: each client assigns one center to an employee of its
-    // own and removes it again, one statement per request, as fast as the
-    // server answers, for a bounded time and count.
-    {
-        const int clients = options.clients;
-        std::vector<double> rates;
-        bool failed = false;
-        const int runs = options.quick ? 1 : 3;
-        for (int run = 0; run < runs; ++run) {
-            std::atomic<long> ok{0};
-            std::atomic<long> refused{0};
-            std::vector<std::thread> threads;
-            const Clock::time_point start = Clock::now();
-            const auto deadline = start + std::chrono::milliseconds(qint64(options.smallCommitSeconds * 1000.0));
-            for (int t = 0; t < clients; ++t) {
-                threads.emplace_back([&, t] {
-                    const qint32 employee = FirstSmallCommitEmployee + t;
-                    const QString center = QString::number(centers[qsizetype(t) * centers.size() / clients].id);
-                    const std::string bodies[2] = {
-                        toStd(ChangeSet::formBody({ChangeSet::insertStatement(employee, center)})),
-                        toStd(ChangeSet::formBody({ChangeSet::deleteStatement(employee, {center})}))};
-                    auto c = client(port);
-                    for (int i = 0; i < MaxSmallCommits && Clock::now() < deadline; ++i) {
-                        const auto result = c->Post(page, bodies[i % 2], FormType);
-                        if (result && result->status == 200)
-                            ++ok;
-                        else
-                            ++refused;
-                    }
-                });
-            }
-            for (std::thread &thread : threads)
-                thread.join();
-            const double seconds = msSince(start) / 1000.0;
-            rates.push_back(double(ok.load()) / seconds);
-            if (refused.load() > 0) {
-                failed = true;
-                progress(QStringLiteral("%1 of %2 small commits on %3 at %4 failed")
-                             .arg(refused.load()).arg(refused.load() + ok.load()).arg(backend).arg(size));
-            }
-        }
-        record(report, QStringLiteral("srv.small.") + backend, size, rates, failed);
-    }
-
+    benchSmallCommits(report, backend, port, centers, options);
     server.stop();
+    // The same on SQLite synced at checkpoints only: what syncing every commit costs.
+    if (backend == u"sqlite") {
+        serverOptions.syncEveryCommit = false;
+        VelmoraServer unsynced(serverOptions);
+        if (unsynced.start(&error))
+            benchSmallCommits(report, QStringLiteral("sqlite.normal"), unsynced.port(), centers, options);
+    }
 }
 
 } // namespace Bench

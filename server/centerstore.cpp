@@ -3,6 +3,7 @@
 #include "sampledata.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -10,6 +11,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 #include <QUrl>
 #include <QUrlQuery>
 #include <QVariant>
@@ -57,6 +59,15 @@ constexpr auto InsertAssignment = R"(INSERT INTO "CenterEmployeeCrossReference"
 
 constexpr auto DeleteAssignment = R"(DELETE FROM "CenterEmployeeCrossReference"
     WHERE "EmployeeID" = ? AND "CenterID" = ?)";
+
+// Commits for one employee take turns under this transaction-scoped lock,
+// taken before anything is read. Its two keys are the table (its OID, which
+// differs for every schema of the database) and the employee, so that
+// servers on other schemas, and commits for other employees, never wait for
+// each other. The schema-creation lock above uses the one-key form, whose
+// keys PostgreSQL keeps apart from these.
+constexpr auto EmployeeLockPg = R"(SELECT pg_advisory_xact_lock(
+    '"CenterEmployeeCrossReference"'::regclass::oid::integer, ?::integer))";
 
 // PostgreSQL takes a whole commit in a few statements over arrays of IDs
 // rather than one round trip per center.
@@ -178,9 +189,11 @@ struct CenterStore::Connection
     std::optional<QSqlQuery> assignedAmong;
     std::optional<QSqlQuery> insertMany;
     std::optional<QSqlQuery> deleteMany;
+    std::optional<QSqlQuery> employeeLock;
 
     ~Connection()
     {
+        employeeLock.reset();
         assignedAmong.reset();
         activeCount.reset();
         insertMany.reset();
@@ -307,16 +320,26 @@ bool CenterStore::open(Error *error)
                   << QStringLiteral(R"(SET search_path TO "%1")").arg(schema);
         }
     } else {
-        // WAL lets readers go on while one writer commits; NORMAL syncing is
-        // safe with WAL and keeps small commits fast.
-        setup << QStringLiteral("PRAGMA journal_mode=WAL") << QStringLiteral("PRAGMA synchronous=NORMAL")
+        // WAL lets readers go on while one writer commits. FULL syncs the log
+        // at every commit, so that a commit answered as saved survives a
+        // power loss; NORMAL syncs at checkpoints only, which survives a
+        // crash of the program but not of the machine.
+        setup << QStringLiteral("PRAGMA journal_mode=WAL")
+              << (m_settings.syncEveryCommit ? QStringLiteral("PRAGMA synchronous=FULL")
+                                             : QStringLiteral("PRAGMA synchronous=NORMAL"))
               << QStringLiteral("PRAGMA foreign_keys=ON");
     }
+    // Connections that open a new SQLite file at once can find it busy while
+    // another one turns on WAL, and SQLite does not wait for that by itself:
+    // such a step is tried again within the busy time-out.
+    const QDeadlineTimer deadline(m_settings.busyTimeoutMs);
     for (const QString &sql : std::as_const(setup)) {
         QSqlQuery query(connection->db);
-        if (!query.exec(sql)) {
+        while (!query.exec(sql)) {
             *error = failure(query.lastError(), QStringLiteral("setting up the connection"));
-            return false;
+            if (connection->postgres || error->kind != ErrorKind::Unavailable || deadline.hasExpired())
+                return false;
+            QThread::msleep(5);
         }
     }
     m_connection = std::move(connection);
@@ -368,7 +391,12 @@ bool CenterStore::withConnection(Error *error, Work work)
             return false;
         if (work())
             return true;
-        if (error->kind == ErrorKind::Refused || attempt > 0 || !connectionLost())
+        // After a lost answer to COMMIT the work may have been applied: the
+        // caller says so instead of running it again.
+        if (error->kind == ErrorKind::OutcomeUnknown)
+            close();
+        if (error->kind == ErrorKind::Refused || error->kind == ErrorKind::OutcomeUnknown || attempt > 0
+            || !connectionLost())
             return false;
         close();
     }
@@ -389,12 +417,26 @@ bool CenterStore::begin(Error *error)
 bool CenterStore::commit(Error *error)
 {
     QSqlQuery query(m_connection->db);
-    if (!query.exec(QStringLiteral("COMMIT"))) {
-        *error = failure(query.lastError(), QStringLiteral("committing"));
-        rollback();
-        return false;
-    }
-    return true;
+    const QSqlError sqlError = m_settings.commitForTests ? m_settings.commitForTests(m_connection->db)
+        : query.exec(QStringLiteral("COMMIT"))          ? QSqlError()
+                                                        : query.lastError();
+    if (!sqlError.isValid())
+        return true;
+    *error = failure(sqlError, QStringLiteral("committing"));
+    // Only a refusal the database sent back is known to have rolled the
+    // transaction back (SQLite's busy writer leaves it open, to be rolled back
+    // here). Without an answer, or with the server shutting down or the
+    // connection failing as it answers, COMMIT may have been applied.
+    const QString code = sqlError.nativeErrorCode();
+    const bool refused = isPostgres()
+        ? sqlError.type() != QSqlError::ConnectionError && !code.isEmpty() && !code.startsWith(u"08")
+            && !code.startsWith(u"57P")
+        : error->kind == ErrorKind::Unavailable;
+    if (!refused)
+        *error = {ErrorKind::OutcomeUnknown,
+                  QStringLiteral("COMMIT got no clear answer, the change may or may not be stored: %1").arg(sqlError.text())};
+    rollback();
+    return false;
 }
 
 bool CenterStore::allInsertsActive(const CommitRequest &request, const QSet<qint32> &active, Error *error)
@@ -606,18 +648,18 @@ bool CenterStore::applyBatched(const CommitRequest &request, Outcome *outcome, E
 {
     Connection &c = *m_connection;
     QSqlError prepareError;
-    QSqlQuery *queries[5] = {};
-    const std::pair<std::optional<QSqlQuery> *, const char *> statements[5] = {
-        {&c.activeCount, ActiveCountPg}, {&c.activeCheck, ActiveAmongPg}, {&c.assignedAmong, AssignedAmongPg},
-        {&c.insertMany, InsertManyPg}, {&c.deleteMany, DeleteManyPg}};
-    for (int i = 0; i < 5; ++i) {
+    QSqlQuery *queries[6] = {};
+    const std::pair<std::optional<QSqlQuery> *, const char *> statements[6] = {
+        {&c.employeeLock, EmployeeLockPg}, {&c.activeCount, ActiveCountPg}, {&c.activeCheck, ActiveAmongPg},
+        {&c.assignedAmong, AssignedAmongPg}, {&c.insertMany, InsertManyPg}, {&c.deleteMany, DeleteManyPg}};
+    for (int i = 0; i < 6; ++i) {
         queries[i] = c.prepared(*statements[i].first, QString::fromLatin1(statements[i].second), &prepareError);
         if (!queries[i]) {
             *error = failure(prepareError, QStringLiteral("preparing a statement"));
             return false;
         }
     }
-    auto [activeCount, activeAmong, assignedAmong, insertMany, deleteMany] = queries;
+    auto [employeeLock, activeCount, activeAmong, assignedAmong, insertMany, deleteMany] = queries;
 
     // The centers to insert (each once) and every center the request names.
     QList<qint32> wanted;
@@ -653,6 +695,11 @@ bool CenterStore::applyBatched(const CommitRequest &request, Outcome *outcome, E
         return result;
     };
 
+    employeeLock->bindValue(0, request.employee());
+    if (!employeeLock->exec())
+        return fail(*employeeLock, QStringLiteral("waiting for the employee's other commits"));
+    employeeLock->finish();
+
     // Every center to be inserted must be active; the rows stay locked
     // until the commit, so none is switched off meanwhile. Counting them
     // is enough when all are; only a refusal needs to know which are not.
@@ -672,11 +719,9 @@ bool CenterStore::applyBatched(const CommitRequest &request, Outcome *outcome, E
         }
     }
 
-    // The employee's assignments among the named centers; the statements
-    // are then played over them in order, which gives the same end state and
-    // counts as running them one by one. (They are not locked: the INSERT
-    // skips a row another commit added meanwhile and the DELETE one it
-    // removed, so only the counts could be off by such a race.)
+    // The employee's assignments among the named centers, which no other
+    // commit changes until ours ends (the lock); the statements are played
+    // over them in order for the counts that running them one by one gives.
     assignedAmong->bindValue(0, request.employee());
     assignedAmong->bindValue(1, arrayLiteral(named));
     if (!assignedAmong->exec())
@@ -695,14 +740,13 @@ bool CenterStore::applyBatched(const CommitRequest &request, Outcome *outcome, E
                 result.removed += now.remove(center) ? 1 : 0;
         }
     }
+    // Each named center ends as the last statement naming it leaves it;
+    // that end state is written whatever was read, so a row that changed
+    // behind the lock's back (a hand-made edit) cannot make it wrong.
     QList<qint32> toInsert;
     QList<qint32> toDelete;
-    for (qint32 center : std::as_const(named)) {
-        if (now.contains(center) && !before.contains(center))
-            toInsert.append(center);
-        else if (!now.contains(center) && before.contains(center))
-            toDelete.append(center);
-    }
+    for (qint32 center : std::as_const(named))
+        (now.contains(center) ? toInsert : toDelete).append(center);
     if (!toInsert.isEmpty()) {
         insertMany->bindValue(0, request.employee());
         insertMany->bindValue(1, arrayLiteral(toInsert));

@@ -11,12 +11,13 @@
 
 #include <QList>
 #include <QSet>
+#include <QSqlError>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class QSqlDatabase;
-class QSqlError;
 class QSqlQuery;
 
 namespace VelmoraServerCore {
@@ -49,13 +50,25 @@ public:
         // How long a writer waits for a SQLite database that another writer
         // holds before the request fails as unavailable.
         int busyTimeoutMs = 5000;
+        // SQLite: false syncs the write-ahead log to disk at checkpoints only
+        // (synchronous=NORMAL): faster small commits, but a commit already
+        // reported as saved can be lost when the machine loses power.
+        bool syncEveryCommit = true;
+        // For tests only: sends COMMIT on the connection in place of the
+        // store, so that a test can lose its reply; returns the error (none
+        // when COMMIT succeeded).
+        std::function<QSqlError(QSqlDatabase &db)> commitForTests = {};
     };
 
     enum class ErrorKind {
         None,
         Refused,     // the request names something the database does not allow (a 409)
-        Unavailable, // the database cannot be reached or is busy; try again later (a 503)
-        Failed,      // anything else (a 500)
+        Unavailable, // the database cannot be reached or is busy; nothing was changed (a 503)
+        Failed,      // anything else before COMMIT; nothing was changed (a 500)
+        // COMMIT was sent but its answer never came (the connection broke):
+        // the change may or may not be stored. Sending the same statements
+        // again is safe, reloading shows which (a 503).
+        OutcomeUnknown,
     };
 
     struct Error
@@ -107,7 +120,9 @@ public:
     bool assignedCenters(qint32 employee, QList<qint32> *centers, Error *error);
 
     // Applies every statement of the request in order, in one transaction:
-    // either all of them take effect or none does. Inserting an existing
+    // either all of them take effect or none does. Commits for one employee
+    // take turns (on PostgreSQL under an advisory lock on the employee), so
+    // any two leave what one after the other would. Inserting an existing
     // assignment and deleting a missing one change nothing. Inserting a
     // center that is not active (or does not exist) refuses the whole
     // request.

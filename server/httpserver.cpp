@@ -110,7 +110,8 @@ int statusFor(CenterStore::ErrorKind kind)
 {
     switch (kind) {
     case CenterStore::ErrorKind::Refused: return 409;
-    case CenterStore::ErrorKind::Unavailable: return 503;
+    case CenterStore::ErrorKind::Unavailable:
+    case CenterStore::ErrorKind::OutcomeUnknown: return 503;
     case CenterStore::ErrorKind::None:
     case CenterStore::ErrorKind::Failed: break;
     }
@@ -129,8 +130,12 @@ void answerStoreError(httplib::Response &res, const CenterStore::Error &error)
         return;
     case 503:
         res.set_header("Retry-After", "5");
-        answer(res, status, QStringLiteral("the database is unavailable at the moment; nothing was changed, "
-                                           "please try again shortly"));
+        answer(res, status, error.kind == CenterStore::ErrorKind::OutcomeUnknown
+                   ? QStringLiteral("the connection to the database broke while the change was being saved, so it "
+                                    "may or may not be saved; sending the same change again is safe, or reload to "
+                                    "see what is stored")
+                   : QStringLiteral("the database is unavailable at the moment; nothing was changed, "
+                                    "please try again shortly"));
         break;
     default:
         answer(res, status, QStringLiteral("database error; nothing was changed"));
@@ -172,7 +177,7 @@ public:
         return *t_store.store;
     }
 
-    CenterStore::Settings storeSettings() const { return {options.database, options.busyTimeoutMs}; }
+    CenterStore::Settings storeSettings() const { return {options.database, options.busyTimeoutMs, options.syncEveryCommit}; }
 
     bool authorised(const httplib::Request &req, httplib::Response &res)
     {

@@ -34,6 +34,7 @@ public:
         int readTimeoutSeconds = 20;        // for each read and for a whole body
         int threads = 8;                    // workers, hence database connections
         int busyTimeoutMs = 5000;           // SQLite: wait for another writer
+        bool syncEveryCommit = true;        // SQLite: see CenterStore::Settings
         // One line per request; nullptr for none.
         std::function<void(const QString &line)> log;
     };

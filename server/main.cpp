@@ -147,6 +147,10 @@ int main(int argc, char *argv[])
                                          QStringLiteral("SQLite: milliseconds to wait for another writer before a "
                                                         "request gets 503 (default 5000)."),
                                          QStringLiteral("ms"), QStringLiteral("5000"));
+    const QCommandLineOption syncNormal(QStringLiteral("sqlite-sync-normal"),
+                                        QStringLiteral("SQLite: sync to disk at checkpoints only, not at every "
+                                                       "commit: faster small commits, but commits already answered "
+                                                       "as saved can be lost on a power loss."));
     const QCommandLineOption seed(QStringLiteral("seed"),
                                   QStringLiteral("Fill an empty database with data before serving; \"sample\" is a "
                                                  "few hundred work centers and the assignments of employees 1-8."),
@@ -155,8 +159,8 @@ int main(int argc, char *argv[])
                                       QStringLiteral("With --seed: exit after seeding instead of serving."));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("No request log (by default one line per request on stderr)."));
-    parser.addOptions({listen, port, db, credentials, tlsCert, tlsKey, addUser, bodyLimit, readTimeout, threads, busyTimeout, seed,
-                       seedOnly, quiet});
+    parser.addOptions({listen, port, db, credentials, tlsCert, tlsKey, addUser, bodyLimit, readTimeout, threads, busyTimeout, syncNormal,
+                       seed, seedOnly, quiet});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
         fail(QStringLiteral("unexpected argument \"%1\" (see --help)").arg(parser.positionalArguments().first()));
@@ -204,6 +208,7 @@ int main(int argc, char *argv[])
         fail(QStringLiteral("--read-timeout, --threads and --busy-timeout take positive whole numbers"));
         return 2;
     }
+    options.syncEveryCommit = !parser.isSet(syncNormal);
     if (!parser.isSet(quiet))
         options.log = VelmoraServer::stderrLog();
 

@@ -12,6 +12,8 @@
 #include <QTest>
 
 #include <array>
+#include <atomic>
+#include <barrier>
 #include <thread>
 
 using namespace VelmoraServerCore;
@@ -71,6 +73,7 @@ private slots:
     void largestCommit_data() { TestDatabases::addBackendColumn(); for (const QString &b : TestDatabases::backends()) TestDatabases::addBackendRow(b, QStringLiteral("32,767 centers")); }
     // The rows are in tables/commits.txt: what each column holds is said at the top.
     void apply_data() { TestTable::load(VELMORA_TABLES "/commits.txt"); }
+    void lostReplyToCommit_data() { TestDatabases::addBackendColumn(); for (const QString &b : TestDatabases::backends()) TestDatabases::addBackendRow(b, QStringLiteral("connection broken after COMMIT")); }
     void serversStartingTogetherAllComeUp_data() { TestDatabases::addBackendColumn(); for (const QString &b : TestDatabases::backends()) TestDatabases::addBackendRow(b, QStringLiteral("four servers")); }
 
     void serversStartingTogetherAllComeUp()
@@ -88,6 +91,80 @@ private slots:
         for (std::thread &start : starts)
             start.join();
         QCOMPARE(errors, (std::array<QString, 4>{}));
+    }
+
+    void commitsForOneEmployeeTakeTurns()
+    {
+        // Employee e holds 1 and 3; "INSERT 3; DELETE 1" and "DELETE 3; INSERT 1" sent at the same moment from two
+        // connections leave what one after the other does (1 alone or 3 alone), never neither or both. 8 employees
+        // at once, for up to 100 rounds or 4 s.
+        if (!TestDatabases::require(QStringLiteral("postgresql")))
+            return;
+        const QString address = m_databases.create(QStringLiteral("postgresql"));
+        CenterStore setup({address});
+        QCOMPARE(prepareFixture(setup), QString());
+        constexpr int Pairs = 8;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(4);
+        int phase = 0, rounds = 0;
+        bool stop = false;
+        std::atomic<int> faults{0}; // commits that failed, outcomes no serial order gives
+        std::barrier sync(2 * Pairs, [&]() noexcept { if (phase++ % 2 == 0) stop = ++rounds > 100 || std::chrono::steady_clock::now() > until; });
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 2 * Pairs; ++t) {
+            threads.emplace_back([&, t] {
+                const qint32 e = 100 + t / 2;
+                const bool first = t % 2 == 0;
+                const CommitRequest mine = request(first ? QStringList{ServerTexts::insert(e, 3), ServerTexts::remove(e, {1})} : QStringList{ServerTexts::remove(e, {3}), ServerTexts::insert(e, 1)});
+                CenterStore store({address});
+                CenterStore::Outcome done; CenterStore::Error error;
+                for (;;) {
+                    faults += first && !store.apply(request({ServerTexts::insert(e, 1), ServerTexts::insert(e, 3)}), &done, &error);
+                    sync.arrive_and_wait();
+                    if (stop)
+                        return;
+                    faults += !store.apply(mine, &done, &error);
+                    sync.arrive_and_wait();
+                    const QList<qint32> after = first ? assigned(store, e) : QList<qint32>{1};
+                    faults += after != QList<qint32>{1} && after != QList<qint32>{3};
+                }
+            });
+        }
+        for (std::thread &thread : threads)
+            thread.join();
+        QCOMPARE(faults.load(), 0);
+        qInfo("%d rounds of %d pairs", rounds - 1, Pairs);
+    }
+
+    void lostReplyToCommit()
+    {
+        // The connection breaks once COMMIT has gone out and been applied: the answer says the outcome is
+        // unknown (not "nothing was changed", and the store does not run it again itself), and the same
+        // statements sent again leave the same assignments.
+        QFETCH(QString, backend);
+        if (!TestDatabases::require(backend))
+            return;
+        bool lose = false;
+        CenterStore::Settings settings{m_databases.create(backend)};
+        settings.commitForTests = [&lose](QSqlDatabase &db) {
+            QSqlQuery query(db);
+            if (!query.exec(QStringLiteral("COMMIT")) || !std::exchange(lose, false))
+                return query.lastError();
+            if (db.driverName() == u"QSQLITE") // no connection to lose: an I/O error as COMMIT ends instead
+                return QSqlError(QStringLiteral("disk I/O error"), QString(), QSqlError::StatementError, QStringLiteral("10"));
+            QSqlQuery end(db);
+            end.exec(QStringLiteral("SELECT pg_terminate_backend(pg_backend_pid())"));
+            return end.lastError();
+        };
+        CenterStore store(settings);
+        QCOMPARE(prepareFixture(store), QString());
+        const CommitRequest change = request({ServerTexts::remove(5, {3}), ServerTexts::insert(5, 7)});
+        CenterStore::Outcome done; CenterStore::Error error;
+        lose = true;
+        QVERIFY(!store.apply(change, &done, &error));
+        QVERIFY2(error.kind == CenterStore::ErrorKind::OutcomeUnknown, qPrintable(error.message));
+        QCOMPARE(assigned(store, 5), (QList<qint32>{2, 7, 200}));
+        QVERIFY2(store.apply(change, &done, &error), qPrintable(error.message));
+        QCOMPARE(assigned(store, 5), (QList<qint32>{2, 7, 200}));
     }
 
     void refusedStatementRollsBackAll()

@@ -312,15 +312,18 @@ private:
         for (const auto &[name, value] : m_answer.headers)
             m_out += name + ": " + value + "\r\n";
         m_out += "Content-Length: " + std::to_string(m_answer.body.size()) + "\r\nConnection: close\r\n\r\n";
-        // A HEAD answer names the length of the document it leaves out.
+        // A HEAD answer names the length of the document it leaves out. One
+        // buffer: Beast's TLS stream ends a write of several after the first.
         const bool head = m_request->method == "HEAD";
-        const std::array<net::const_buffer, 2> buffers{
-            net::buffer(m_out), net::buffer(m_answer.body.constData(), head ? 0 : std::size_t(m_answer.body.size()))};
+        if (!head)
+            m_out.append(m_answer.body.constData(), std::size_t(m_answer.body.size()));
+        const qint64 bytes = head ? 0 : m_answer.body.size();
+        m_answer.body.clear();
         lowest().expires_after(limits().body);
-        net::async_write(m_stream, buffers,
-                         [self = this->shared_from_this(), head](beast::error_code ec, std::size_t) {
-                             self->m_host->log(*self->m_request, self->m_answer, head ? 0 : self->m_answer.body.size());
-                             self->m_answer.body.clear();
+        net::async_write(m_stream, net::buffer(m_out),
+                         [self = this->shared_from_this(), bytes](beast::error_code ec, std::size_t) {
+                             self->m_host->log(*self->m_request, self->m_answer, bytes);
+                             self->m_out.clear();
                              if (ec)
                                  return self->lowest().close();
                              self->finish();

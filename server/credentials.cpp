@@ -203,14 +203,34 @@ void Credentials::setCacheLifetime(std::chrono::seconds lifetime, std::function<
     m_verified.clear();
 }
 
+// The base64 of "name:password" in a Basic Authorization header; empty for
+// another scheme.
+static QByteArray basicCredentials(const QByteArray &header)
+{
+    const QByteArray trimmed = header.trimmed();
+    if (trimmed.size() < 6 || qstrnicmp(trimmed.constData(), "basic ", 6) != 0)
+        return {};
+    return trimmed.mid(6).trimmed();
+}
+
+bool Credentials::isRemembered(const QByteArray &header) const
+{
+    const QByteArray encoded = basicCredentials(header);
+    if (encoded.isEmpty())
+        return false;
+    const QByteArray cacheKey = QMessageAuthenticationCode::hash(encoded, m_cacheKey, QCryptographicHash::Sha256);
+    QMutexLocker lock(&m_cacheMutex);
+    const auto it = m_verified.constFind(cacheKey);
+    return it != m_verified.cend() && now() < it->expiry;
+}
+
 bool Credentials::checkAuthorization(const QByteArray &header, QString *name, bool *derived) const
 {
     if (derived)
         *derived = false;
-    const QByteArray trimmed = header.trimmed();
-    if (trimmed.size() < 6 || qstrnicmp(trimmed.constData(), "basic ", 6) != 0)
+    const QByteArray encoded = basicCredentials(header);
+    if (encoded.isEmpty())
         return false;
-    const QByteArray encoded = trimmed.mid(6).trimmed();
     const QByteArray cacheKey = QMessageAuthenticationCode::hash(encoded, m_cacheKey, QCryptographicHash::Sha256);
     {
         QMutexLocker lock(&m_cacheMutex);

@@ -55,6 +55,10 @@ public:
     // on every request; *derived tells whether this call derived a key.
     bool checkAuthorization(const QByteArray &header, QString *name, bool *derived = nullptr) const;
 
+    // Whether the header holds a pair verified within the cache lifetime:
+    // checkAuthorization() will accept it without deriving a key.
+    bool isRemembered(const QByteArray &header) const;
+
     // How long a verified pair is remembered (0: not at all), and the clock
     // that judges it (the steady clock when empty).
     void setCacheLifetime(std::chrono::seconds lifetime, std::function<TimePoint()> clock = {});

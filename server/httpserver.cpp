@@ -184,18 +184,27 @@ public:
             refusal.headers.emplace_back("Allow", "GET, HEAD, POST");
             return answer(std::move(refusal));
         }
+        // A pair verified before is accepted on a worker without a key
+        // derivation; any other check is counted against its address first.
+        bool checked = false;
         if (credentials) {
             if (request->authorization.empty())
                 return answer(unauthorised(QStringLiteral("authentication required")));
-            if (const int wait = loginGuard->retryAfter(request->remote)) {
-                HttpAnswer refusal = HttpAnswer::text(
-                    429, QStringLiteral("too many failed sign-ins from this address; try again in %1 seconds").arg(wait));
-                refusal.headers.emplace_back("Retry-After", std::to_string(wait));
-                return answer(std::move(refusal));
+            if (!credentials->isRemembered(QByteArray::fromStdString(request->authorization))) {
+                if (const int wait = loginGuard->begin(request->remote)) {
+                    HttpAnswer refusal = HttpAnswer::text(
+                        429, QStringLiteral("too many failed sign-ins from this address; try again in %1 seconds")
+                                 .arg(wait));
+                    refusal.headers.emplace_back("Retry-After", std::to_string(wait));
+                    return answer(std::move(refusal));
+                }
+                checked = true;
             }
         }
-        auto job = [this, request, answer](CenterStore &store) { answer(page(*request, store)); };
+        auto job = [this, request, answer, checked](CenterStore &store) { answer(page(*request, store, checked)); };
         if (!pool->post(std::move(job))) {
+            if (checked)
+                loginGuard->finish(request->remote, LoginGuard::Outcome::NotChecked);
             HttpAnswer busy = HttpAnswer::text(503, QStringLiteral("the server is busy; nothing was changed, please "
                                                                    "try again shortly"));
             busy.headers.emplace_back("Retry-After", "1");
@@ -211,15 +220,16 @@ public:
     }
 
     // On a worker: authentication, then the document or the commit.
-    HttpAnswer page(const HttpRequest &request, CenterStore &store)
+    // counted: the guard counts this check for the client's address.
+    HttpAnswer page(const HttpRequest &request, CenterStore &store, bool counted)
     {
         QString user;
         if (credentials) {
-            if (!credentials->checkAuthorization(QByteArray::fromStdString(request.authorization), &user)) {
-                loginGuard->failed(request.remote);
+            const bool verified = credentials->checkAuthorization(QByteArray::fromStdString(request.authorization), &user);
+            if (counted)
+                loginGuard->finish(request.remote, verified ? LoginGuard::Outcome::Succeeded : LoginGuard::Outcome::Failed);
+            if (!verified)
                 return unauthorised(QStringLiteral("wrong user name or password"));
-            }
-            loginGuard->succeeded(request.remote);
         }
         HttpAnswer answer = request.method == "POST" ? postCommit(request, store) : getDocument(request, store);
         answer.user = user;

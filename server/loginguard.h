@@ -1,7 +1,8 @@
 // Slows password guessing down: after a number of failed sign-ins from one
 // address, that address is refused (429) without its password being checked
-// until a back-off has passed since its last failure. Bounded in the
-// addresses it remembers.
+// until a back-off has passed since its last failure. Checks still running
+// count as failures until they end, so that a flood cannot queue more key
+// derivations than that number. Bounded in the addresses it remembers.
 #pragma once
 
 #include <QHash>
@@ -28,15 +29,18 @@ public:
     // clock: the time source; the steady clock when empty.
     explicit LoginGuard(Settings settings, std::function<TimePoint()> clock = {});
 
-    // Seconds the address must still wait before its next try; 0: none.
-    int retryAfter(const QString &address);
-    void failed(const QString &address);
-    void succeeded(const QString &address);
+    // Before a password check for the address: 0, with the check counted
+    // until finish(), or the seconds the address must wait (the check must
+    // not run).
+    enum class Outcome { Succeeded, Failed, NotChecked };
+    int begin(const QString &address);
+    void finish(const QString &address, Outcome outcome);
 
 private:
     struct Record
     {
         int failures = 0;
+        int running = 0;
         TimePoint last;
     };
     bool expired(const Record &record, TimePoint now) const { return now - record.last >= m_settings.backoff; }

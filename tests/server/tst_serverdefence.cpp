@@ -199,39 +199,42 @@ private slots:
         QCOMPARE(statusOf(request(Client, server.port(), Right)), 200);
         QTest::qWait(1100);
         QCOMPARE(statusOf(request(Attacker, server.port(), Right)), 200);
-        // A success forgets the failures before it.
-        for (int i = 0; i < 2; ++i)
-            QCOMPARE(statusOf(request(Attacker, server.port(), Wrong)), 401);
-        QCOMPARE(statusOf(request(Attacker, server.port(), Right)), 200);
         QCOMPARE(statusOf(request(Attacker, server.port(), Wrong)), 401);
     }
 
-    // The guard on its own clock: when the back-off starts and ends.
+    // The guard on its own clock, three failures allowed: when the back-off
+    // starts and ends, and that checks still running count.
     void loginGuard_data()
     {
         QTest::addColumn<int>("failures");
+        QTest::addColumn<int>("running");
         QTest::addColumn<int>("secondsAfter");
         QTest::addColumn<int>("retryAfter");
-        QTest::newRow("below the limit") << 2 << 0 << 0;
-        QTest::newRow("at the limit") << 3 << 0 << 10;
-        QTest::newRow("at the limit, later") << 3 << 4 << 6;
-        QTest::newRow("back-off over") << 3 << 10 << 0;
-        QTest::newRow("more failures after the limit") << 5 << 9 << 1;
+        QTest::newRow("below the limit") << 2 << 0 << 0 << 0;
+        QTest::newRow("at the limit") << 3 << 0 << 0 << 10;
+        QTest::newRow("at the limit, later") << 3 << 0 << 4 << 6;
+        QTest::newRow("back-off over") << 3 << 0 << 10 << 0;
+        QTest::newRow("checks running fill the limit") << 1 << 2 << 0 << 1;
+        QTest::newRow("checks running below the limit") << 1 << 1 << 0 << 0;
     }
 
     void loginGuard()
     {
         QFETCH(int, failures);
+        QFETCH(int, running);
         QFETCH(int, secondsAfter);
         QFETCH(int, retryAfter);
         LoginGuard::TimePoint now{std::chrono::hours(1)};
         LoginGuard guard({3, std::chrono::seconds(10), 2}, [&] { return now; });
-        for (int i = 0; i < failures; ++i)
-            guard.failed(QStringLiteral("10.0.0.1"));
-        guard.failed(QStringLiteral("10.0.0.2"));
+        const QString address = QStringLiteral("10.0.0.1");
+        for (int i = 0; i < failures + running; ++i) {
+            QCOMPARE(guard.begin(address), 0);
+            if (i < failures)
+                guard.finish(address, LoginGuard::Outcome::Failed);
+        }
+        QCOMPARE(guard.begin(QStringLiteral("10.0.0.2")), 0);
         now += std::chrono::seconds(secondsAfter);
-        QCOMPARE(guard.retryAfter(QStringLiteral("10.0.0.1")), retryAfter);
-        QCOMPARE(guard.retryAfter(QStringLiteral("10.0.0.2")), 0);
+        QCOMPARE(guard.begin(address), retryAfter);
     }
 
     // A full queue refuses at once, and the queued job still runs.

@@ -74,9 +74,6 @@ bool setUpTls(SSL_CTX &context, const QString &certificateFile, const QString &k
     }
     ERR_clear_error();
     SSL_CTX_set_options(&context, SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION | SSL_OP_CIPHER_SERVER_PREFERENCE);
-    // A connection that waits for its client keeps no record buffers: a
-    // thousand slow clients would otherwise hold over 30 kB each.
-    SSL_CTX_set_mode(&context, SSL_MODE_RELEASE_BUFFERS);
     if (SSL_CTX_set_min_proto_version(&context, TLS1_2_VERSION) != 1) {
         *error = QStringLiteral("cannot require TLS 1.2: %1").arg(openSslReason());
         return false;

@@ -388,9 +388,12 @@ public:
     std::unique_ptr<LoginGuard> loginGuard;
     std::unique_ptr<WorkerPool> pool;
     net::io_context io;
+    // The acceptor and its pause run on one strand: stop() closes it from
+    // another thread.
+    net::strand<net::io_context::executor_type> acceptStrand{net::make_strand(io)};
     std::optional<net::executor_work_guard<net::io_context::executor_type>> work;
     std::optional<tcp::acceptor> acceptor;
-    net::steady_timer acceptPause{io};
+    net::steady_timer acceptPause{acceptStrand};
     std::optional<net::ssl::context> tls;
     std::vector<std::thread> ioThreads;
     std::atomic<bool> isStopping{false};
@@ -481,7 +484,7 @@ bool VelmoraServer::start(QString *error)
         if (!ec && !found.empty())
             endpoint = found.begin()->endpoint();
     }
-    d->acceptor.emplace(d->io);
+    d->acceptor.emplace(d->acceptStrand);
     // SO_REUSEADDR alone (never SO_REUSEPORT, with which a second server on
     // the same port would take half of the requests) still allows a restart
     // while old connections linger.
@@ -522,7 +525,7 @@ void VelmoraServer::stop()
     d->isStopping = true;
     // No new connections; those that wait for a client close, those whose
     // request is with a worker get their answer.
-    net::post(d->io, [p = d.get()] {
+    net::post(d->acceptStrand, [p = d.get()] {
         boost::system::error_code ignored;
         p->acceptor->close(ignored);
         p->acceptPause.cancel();

@@ -84,23 +84,28 @@ class Connection final : public HttpConnection, public std::enable_shared_from_t
     static constexpr bool Tls = !std::is_same_v<Stream, beast::tcp_stream>;
 
 public:
-    template<class... Args>
-    Connection(HttpHost *host, const QString &remote, Args &&...args)
-        : m_stream(std::forward<Args>(args)...), m_deadline(m_stream.get_executor()), m_host(host), m_remote(remote)
+    Connection(HttpHost *host, const QString &remote, tcp::socket socket, net::ssl::context *tls)
+        : m_executor(socket.get_executor()), m_deadline(m_executor), m_socket(std::move(socket)), m_tls(tls),
+          m_host(host), m_remote(remote)
     {
+        if constexpr (!Tls)
+            m_stream.emplace(std::move(m_socket));
     }
 
     ~Connection() override { m_host->closed(this, m_remote); }
 
     void start() override
     {
-        net::dispatch(m_stream.get_executor(), [self = this->shared_from_this()] { self->begin(); });
+        net::dispatch(m_executor, [self = this->shared_from_this()] { self->begin(); });
     }
 
     void stopWaiting() override
     {
-        net::post(m_stream.get_executor(), [self = this->shared_from_this()] {
-            if (self->m_state != State::Serving)
+        net::post(m_executor, [self = this->shared_from_this()] {
+            beast::error_code ignored;
+            if (!self->m_stream)
+                self->m_socket.close(ignored);
+            else if (self->m_state != State::Serving)
                 self->lowest().close();
         });
     }
@@ -108,7 +113,7 @@ public:
 private:
     enum class State { Reading, Serving, Closing };
 
-    beast::tcp_stream &lowest() { return beast::get_lowest_layer(m_stream); }
+    beast::tcp_stream &lowest() { return beast::get_lowest_layer(*m_stream); }
 
     // The stream's own expiry closes the socket; a head or body that comes
     // too late still gets its 408, so those deadlines only cancel the read.
@@ -138,14 +143,34 @@ private:
     void begin()
     {
         if constexpr (Tls) {
+            // A TLS stream costs about 80 kB: it is made when the client's
+            // first bytes arrive, so that an idle connection costs no more
+            // than a plain one.
+            m_deadline.expires_after(limits().idle);
+            m_deadline.async_wait([weak = this->weak_from_this()](beast::error_code ec) {
+                if (const auto self = weak.lock(); self && !ec && !self->m_stream)
+                    self->m_socket.close(ec);
+            });
+            m_socket.async_wait(tcp::socket::wait_read, [self = this->shared_from_this()](beast::error_code ec) {
+                self->m_deadline.cancel();
+                if (!ec && self->m_socket.is_open())
+                    self->handshake();
+            });
+        } else {
+            waitForRequest();
+        }
+    }
+
+    void handshake()
+    {
+        if constexpr (Tls) {
+            m_stream.emplace(std::move(m_socket), *m_tls);
             lowest().expires_after(limits().handshake);
-            m_stream.async_handshake(net::ssl::stream_base::server,
+            m_stream->async_handshake(net::ssl::stream_base::server,
                                      [self = this->shared_from_this()](beast::error_code ec) {
                                          if (!ec)
                                              self->waitForRequest();
                                      });
-        } else {
-            waitForRequest();
         }
     }
 
@@ -153,7 +178,7 @@ private:
     void waitForRequest()
     {
         lowest().expires_after(limits().idle);
-        m_stream.async_read_some(m_buffer.prepare(4096),
+        m_stream->async_read_some(m_buffer.prepare(4096),
                                  [self = this->shared_from_this()](beast::error_code ec, std::size_t n) {
                                      if (ec)
                                          return;
@@ -169,7 +194,7 @@ private:
         // The declared length is judged below, with an answer of our own.
         m_head->body_limit(std::numeric_limits<std::uint64_t>::max());
         armDeadline(limits().head);
-        http::async_read_header(m_stream, m_buffer, *m_head,
+        http::async_read_header(*m_stream, m_buffer, *m_head,
                                 [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
                                     self->onHead(ec);
                                 });
@@ -221,7 +246,7 @@ private:
         if (beast::iequals(head[http::field::expect], "100-continue")) {
             static const std::string proceed = "HTTP/1.1 100 Continue\r\n\r\n";
             lowest().expires_after(limits().body);
-            net::async_write(m_stream, net::buffer(proceed),
+            net::async_write(*m_stream, net::buffer(proceed),
                              [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
                                  if (!ec)
                                      self->readBody();
@@ -236,7 +261,7 @@ private:
         m_body.emplace(std::move(*m_head));
         m_body->body_limit(std::uint64_t(limits().bodyBytes));
         armDeadline(limits().body);
-        http::async_read(m_stream, m_buffer, *m_body,
+        http::async_read(*m_stream, m_buffer, *m_body,
                          [self = this->shared_from_this()](beast::error_code ec, std::size_t) { self->onBody(ec); });
     }
 
@@ -291,7 +316,7 @@ private:
         m_state = State::Serving;
         lowest().expires_never();
         m_host->serve(m_request, [self = this->shared_from_this()](HttpAnswer answer) {
-            net::post(self->m_stream.get_executor(),
+            net::post(self->m_executor,
                       [self, answer = std::move(answer)]() mutable { self->write(std::move(answer)); });
         });
     }
@@ -320,7 +345,7 @@ private:
         const qint64 bytes = head ? 0 : m_answer.body.size();
         m_answer.body.clear();
         lowest().expires_after(limits().body);
-        net::async_write(m_stream, net::buffer(m_out),
+        net::async_write(*m_stream, net::buffer(m_out),
                          [self = this->shared_from_this(), bytes](beast::error_code ec, std::size_t) {
                              self->m_host->log(*self->m_request, self->m_answer, bytes);
                              self->m_out.clear();
@@ -337,7 +362,7 @@ private:
             return lowest().close();
         lowest().expires_after(LingerTime);
         if constexpr (Tls) {
-            m_stream.async_shutdown([self = this->shared_from_this()](beast::error_code) { self->lowest().close(); });
+            m_stream->async_shutdown([self = this->shared_from_this()](beast::error_code) { self->lowest().close(); });
         } else {
             beast::error_code ignored;
             lowest().socket().shutdown(tcp::socket::shutdown_send, ignored);
@@ -347,7 +372,7 @@ private:
 
     void linger()
     {
-        m_stream.async_read_some(net::buffer(m_discard),
+        m_stream->async_read_some(net::buffer(m_discard),
                                  [self = this->shared_from_this()](beast::error_code ec, std::size_t n) {
                                      self->m_lingered += n;
                                      if (ec || self->m_lingered > LingerBytes)
@@ -356,9 +381,12 @@ private:
                                  });
     }
 
-    Stream m_stream;
+    net::any_io_executor m_executor; // the connection's strand
     net::steady_timer m_deadline;
     bool m_late = false;
+    std::optional<Stream> m_stream;
+    tcp::socket m_socket; // until the stream takes it over
+    net::ssl::context *m_tls;
     HttpHost *m_host;
     QString m_remote;
     State m_state = State::Reading;
@@ -382,8 +410,8 @@ std::shared_ptr<HttpConnection> HttpConnection::create(tcp::socket socket, const
     beast::error_code ignored;
     socket.set_option(tcp::no_delay(true), ignored);
     if (tls)
-        return std::make_shared<Connection<beast::ssl_stream<beast::tcp_stream>>>(host, remote, std::move(socket), *tls);
-    return std::make_shared<Connection<beast::tcp_stream>>(host, remote, std::move(socket));
+        return std::make_shared<Connection<beast::ssl_stream<beast::tcp_stream>>>(host, remote, std::move(socket), tls);
+    return std::make_shared<Connection<beast::tcp_stream>>(host, remote, std::move(socket), nullptr);
 }
 
 } // namespace VelmoraServerCore

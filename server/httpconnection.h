@@ -24,8 +24,8 @@ namespace VelmoraServerCore {
 // however the bytes trickle in.
 struct HttpLimits
 {
-    std::chrono::seconds handshake{10}; // TLS handshake
-    std::chrono::seconds idle{30};      // from connecting to the request's first byte
+    std::chrono::seconds handshake{10}; // TLS handshake, from its first byte
+    std::chrono::seconds idle{30};      // from connecting (or the handshake) to the next first byte
     std::chrono::seconds head{10};      // from the first byte to the end of the head
     std::chrono::seconds body{20};      // the whole body; also each answer's writing
     qint64 headBytes = 16 * 1024;       // request line and headers (431 above)

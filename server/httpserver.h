@@ -39,8 +39,8 @@ public:
         int busyTimeoutMs = 5000;           // SQLite: wait for another writer
         int ioThreads = 2;                  // threads that serve the connections
         // Deadlines and limits of a connection.
-        int handshakeTimeoutSeconds = 10;   // TLS handshake (closed after)
-        int idleTimeoutSeconds = 30;        // from connecting to the first byte (closed after)
+        int handshakeTimeoutSeconds = 10;   // TLS handshake, from its first byte (closed after)
+        int idleTimeoutSeconds = 30;        // from connecting (or the handshake) to the first byte (closed after)
         int headTimeoutSeconds = 10;        // from the first byte to the end of the head (408)
         qint64 headLimit = 16 * 1024;       // bytes of request line and headers (431)
         int headerLimit = 100;              // header lines (431)

@@ -149,7 +149,8 @@ int main(int argc, char *argv[])
                                                   "beyond that, 503 with Retry-After at once."),
                                    QStringLiteral("count"), QStringLiteral("64"));
     const QCommandLineOption handshakeTimeout(QStringLiteral("handshake-timeout"),
-                                              QStringLiteral("Seconds for a client's TLS handshake (default 10)."),
+                                              QStringLiteral("Seconds for a client's TLS handshake, from its first "
+                                                             "byte (default 10)."),
                                               QStringLiteral("seconds"), QStringLiteral("10"));
     const QCommandLineOption idleTimeout(QStringLiteral("idle-timeout"),
                                          QStringLiteral("Seconds a connection may stay silent before its request "

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, testing and running Velmora
-# need. Run as root; packages already present are left alone. libssl-dev is
+# need. Run as root; packages already present are left alone. libboost-dev
+# (Beast and Asio, header only) is the HTTP engine of velmora-server;
+# cpp-httplib serves and fetches pages in tests and benchmarks. libssl-dev is
 # for HTTPS in velmora-server and the demo's certificate; the package test
 # makes certificates with the openssl program.
 set -euo pipefail
@@ -10,7 +12,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql
     qt6-tools-dev qt6-l10n-tools
     qt6-qpa-plugins libgl-dev
-    libpugixml-dev libcpp-httplib-dev libssl-dev
+    libpugixml-dev libcpp-httplib-dev libboost-dev libssl-dev
     postgresql curl openssl
     dpkg-dev file
 )

@@ -3,9 +3,12 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QMessageAuthenticationCode>
-#include <QPasswordDigestor>
 #include <QRandomGenerator>
 #include <QStringList>
+
+#include <algorithm>
+
+#include <openssl/evp.h>
 
 namespace VelmoraServerCore {
 
@@ -14,12 +17,16 @@ namespace {
 constexpr QStringView Scheme = u"pbkdf2-sha256";
 constexpr int HashBytes = 32;
 constexpr int SaltBytes = 16;
-// Remembered verifications; the table is emptied when it grows past this.
-constexpr qsizetype MaxCachedPairs = 1024;
-
+// OpenSSL's PBKDF2 is several times faster than Qt's, which matters for the
+// CPU an attacker can make the server spend; the result is the same.
 QByteArray derive(const QByteArray &password, const QByteArray &salt, int iterations)
 {
-    return QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha256, password, salt, iterations, HashBytes);
+    QByteArray key(HashBytes, Qt::Uninitialized);
+    if (PKCS5_PBKDF2_HMAC(password.constData(), int(password.size()),
+                          reinterpret_cast<const unsigned char *>(salt.constData()), int(salt.size()), iterations,
+                          EVP_sha256(), HashBytes, reinterpret_cast<unsigned char *>(key.data())) != 1)
+        return {};
+    return key;
 }
 
 // Compares without stopping at the first difference, so that the time taken
@@ -46,7 +53,8 @@ QByteArray Credentials::randomBytes(int count)
 }
 
 Credentials::Credentials(const Credentials &other)
-    : m_users(other.m_users), m_cacheKey(other.m_cacheKey)
+    : m_users(other.m_users), m_dummyIterations(other.m_dummyIterations), m_cacheKey(other.m_cacheKey),
+      m_cacheLifetime(other.m_cacheLifetime), m_clock(other.m_clock)
 {
 }
 
@@ -54,7 +62,10 @@ Credentials &Credentials::operator=(const Credentials &other)
 {
     if (this != &other) {
         m_users = other.m_users;
+        m_dummyIterations = other.m_dummyIterations;
         m_cacheKey = other.m_cacheKey;
+        m_cacheLifetime = other.m_cacheLifetime;
+        m_clock = other.m_clock;
         QMutexLocker lock(&m_cacheMutex);
         m_verified.clear();
     }
@@ -126,6 +137,12 @@ bool Credentials::load(const QString &path, Credentials *credentials, QString *e
         result.m_users.insert(name, entry);
     }
     result.m_cacheKey = randomBytes(32);
+    if (!result.m_users.isEmpty()) {
+        result.m_dummyIterations = std::max_element(result.m_users.cbegin(), result.m_users.cend(),
+                                                    [](const Entry &a, const Entry &b) {
+                                                        return a.iterations < b.iterations;
+                                                    })->iterations;
+    }
     *credentials = result;
     return true;
 }
@@ -172,24 +189,57 @@ bool Credentials::verify(const QString &name, const QByteArray &password) const
     if (it == m_users.cend()) {
         // Spend about the same time as for a real user, so that timing does
         // not reveal which names exist.
-        derive(password, QByteArrayLiteral("velmora-no-such-user"), DefaultIterations);
+        derive(password, QByteArrayLiteral("velmora-no-such-user"), m_dummyIterations);
         return false;
     }
     return sameBytes(derive(password, it->salt, it->iterations), it->hash);
 }
 
-bool Credentials::checkAuthorization(const QByteArray &header, QString *name) const
+void Credentials::setCacheLifetime(std::chrono::seconds lifetime, std::function<TimePoint()> clock)
+{
+    m_cacheLifetime = lifetime;
+    m_clock = std::move(clock);
+    QMutexLocker lock(&m_cacheMutex);
+    m_verified.clear();
+}
+
+// The base64 of "name:password" in a Basic Authorization header; empty for
+// another scheme.
+static QByteArray basicCredentials(const QByteArray &header)
 {
     const QByteArray trimmed = header.trimmed();
     if (trimmed.size() < 6 || qstrnicmp(trimmed.constData(), "basic ", 6) != 0)
+        return {};
+    return trimmed.mid(6).trimmed();
+}
+
+bool Credentials::isRemembered(const QByteArray &header) const
+{
+    const QByteArray encoded = basicCredentials(header);
+    if (encoded.isEmpty())
         return false;
-    const QByteArray encoded = trimmed.mid(6).trimmed();
+    const QByteArray cacheKey = QMessageAuthenticationCode::hash(encoded, m_cacheKey, QCryptographicHash::Sha256);
+    QMutexLocker lock(&m_cacheMutex);
+    const auto it = m_verified.constFind(cacheKey);
+    return it != m_verified.cend() && now() < it->expiry;
+}
+
+bool Credentials::checkAuthorization(const QByteArray &header, QString *name, bool *derived) const
+{
+    if (derived)
+        *derived = false;
+    const QByteArray encoded = basicCredentials(header);
+    if (encoded.isEmpty())
+        return false;
     const QByteArray cacheKey = QMessageAuthenticationCode::hash(encoded, m_cacheKey, QCryptographicHash::Sha256);
     {
         QMutexLocker lock(&m_cacheMutex);
         if (const auto it = m_verified.constFind(cacheKey); it != m_verified.cend()) {
-            *name = *it;
-            return true;
+            if (now() < it->expiry) {
+                *name = it->name;
+                return true;
+            }
+            m_verified.erase(it);
         }
     }
     const auto decoded = QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors);
@@ -199,13 +249,21 @@ bool Credentials::checkAuthorization(const QByteArray &header, QString *name) co
     if (colon <= 0)
         return false;
     const QString user = QString::fromUtf8(decoded.decoded.first(colon));
+    if (derived)
+        *derived = true;
     if (!verify(user, decoded.decoded.sliced(colon + 1)))
         return false;
-    QMutexLocker lock(&m_cacheMutex);
-    if (m_verified.size() >= MaxCachedPairs)
-        m_verified.clear();
-    m_verified.insert(cacheKey, user);
     *name = user;
+    if (m_cacheLifetime.count() <= 0)
+        return true;
+    const TimePoint at = now();
+    QMutexLocker lock(&m_cacheMutex);
+    if (m_verified.size() >= MaxCachedPairs) {
+        m_verified.removeIf([at](const auto &entry) { return entry.value().expiry <= at; });
+        if (m_verified.size() >= MaxCachedPairs)
+            m_verified.clear();
+    }
+    m_verified.insert(cacheKey, Verified{user, at + m_cacheLifetime});
     return true;
 }
 

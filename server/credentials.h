@@ -13,12 +13,18 @@
 #include <QMutex>
 #include <QString>
 
+#include <chrono>
+#include <functional>
+
 namespace VelmoraServerCore {
 
 class Credentials
 {
 public:
     static constexpr int DefaultIterations = 100000;
+    // Verified pairs remembered at most; the expired ones make room first.
+    static constexpr qsizetype MaxCachedPairs = 1024;
+    using TimePoint = std::chrono::steady_clock::time_point;
 
     // Reads the whole file; any malformed line refuses it (with its number),
     // so that a typo never leaves a user locked out or let in unnoticed.
@@ -44,9 +50,18 @@ public:
 
     // Checks the value of an Authorization header ("Basic " + base64 of
     // "name:password"). Sets *name to the user on success. A pair that was
-    // verified once is remembered (as a keyed hash, never in clear), so that
-    // a busy client does not pay for the key derivation on every request.
-    bool checkAuthorization(const QByteArray &header, QString *name) const;
+    // verified is remembered for the cache lifetime (as a keyed hash, never
+    // in clear), so that a busy client does not pay for the key derivation
+    // on every request; *derived tells whether this call derived a key.
+    bool checkAuthorization(const QByteArray &header, QString *name, bool *derived = nullptr) const;
+
+    // Whether the header holds a pair verified within the cache lifetime:
+    // checkAuthorization() will accept it without deriving a key.
+    bool isRemembered(const QByteArray &header) const;
+
+    // How long a verified pair is remembered (0: not at all), and the clock
+    // that judges it (the steady clock when empty).
+    void setCacheLifetime(std::chrono::seconds lifetime, std::function<TimePoint()> clock = {});
 
 private:
     struct Entry
@@ -57,10 +72,21 @@ private:
     };
     static bool parseLine(const QString &line, QString *name, Entry *entry);
 
+    struct Verified
+    {
+        QString name;
+        TimePoint expiry;
+    };
+    TimePoint now() const { return m_clock ? m_clock() : std::chrono::steady_clock::now(); }
+
     QHash<QString, Entry> m_users;
+    // The cost of an unknown user's check: that of the dearest known one.
+    int m_dummyIterations = DefaultIterations;
     mutable QMutex m_cacheMutex;
-    mutable QHash<QByteArray, QString> m_verified;
+    mutable QHash<QByteArray, Verified> m_verified;
     QByteArray m_cacheKey;
+    std::chrono::seconds m_cacheLifetime{300};
+    std::function<TimePoint()> m_clock;
 };
 
 } // namespace VelmoraServerCore

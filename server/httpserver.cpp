@@ -6,56 +6,46 @@
 #include "documentwriter.h"
 #include "formdecoder.h"
 
+#include "httpconnection.h"
+#include "loginguard.h"
+#include "workerpool.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QMutex>
+#include <QRegularExpression>
 
-#include <httplib.h>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/ssl/context.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
-#include <charconv>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <thread>
+#include <unordered_map>
 
 namespace VelmoraServerCore {
 
 namespace {
 
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
 using Clock = std::chrono::steady_clock;
 
 // The page's path; a ServerName that ends in '/' makes the control ask for
 // "//Velmora.asp", which a web server treats as the same page.
-constexpr auto PagePattern = R"(/+Velmora\.asp)";
-
-// What the request log line needs to know about the request that this
-// worker thread is serving.
-struct RequestTrace
+bool isPagePath(const std::string &path)
 {
-    bool started = false;
-    Clock::time_point start;
-    QString user;
-    QString reason;
-};
-thread_local RequestTrace t_trace;
-
-// The database connection of this worker thread, for the server that owns
-// the thread.
-struct WorkerStore
-{
-    const void *owner = nullptr;
-    std::unique_ptr<CenterStore> store;
-};
-thread_local WorkerStore t_store;
-
-void answer(httplib::Response &res, int status, const QString &text)
-{
-    res.status = status;
-    res.set_content(text.toStdString(), "text/plain; charset=utf-8");
-    if (status >= 400)
-        t_trace.reason = text;
+    static const QRegularExpression page(QStringLiteral(R"(^/+Velmora\.asp$)"));
+    return page.match(QString::fromStdString(path)).hasMatch();
 }
 
 // OpenSSL's reason for the first failure of this thread, e.g. "key values
@@ -121,27 +111,29 @@ int statusFor(CenterStore::ErrorKind kind)
 // The operator sees why a change was refused; for a database that is down
 // or failing, a short text (the details, which name hosts and tables, go to
 // the log only).
-void answerStoreError(httplib::Response &res, const CenterStore::Error &error)
+HttpAnswer answerStoreError(const CenterStore::Error &error)
 {
     const int status = statusFor(error.kind);
+    HttpAnswer answer;
     switch (status) {
     case 409:
-        answer(res, status, error.message);
-        return;
+        return HttpAnswer::text(status, error.message);
     case 503:
-        res.set_header("Retry-After", "5");
-        answer(res, status, error.kind == CenterStore::ErrorKind::OutcomeUnknown
-                   ? QStringLiteral("the connection to the database broke while the change was being saved, so it "
-                                    "may or may not be saved; sending the same change again is safe, or reload to "
-                                    "see what is stored")
-                   : QStringLiteral("the database is unavailable at the moment; nothing was changed, "
-                                    "please try again shortly"));
+        answer = HttpAnswer::text(
+            status, error.kind == CenterStore::ErrorKind::OutcomeUnknown
+                ? QStringLiteral("the connection to the database broke while the change was being saved, so it "
+                                 "may or may not be saved; sending the same change again is safe, or reload to "
+                                 "see what is stored")
+                : QStringLiteral("the database is unavailable at the moment; nothing was changed, "
+                                 "please try again shortly"));
+        answer.headers.emplace_back("Retry-After", "5");
         break;
     default:
-        answer(res, status, QStringLiteral("database error; nothing was changed"));
+        answer = HttpAnswer::text(status, QStringLiteral("database error; nothing was changed"));
         break;
     }
-    t_trace.reason = error.message;
+    answer.reason = error.message;
+    return answer;
 }
 
 QString count(int n, QStringView noun)
@@ -163,217 +155,173 @@ std::string mediaType(const std::string &value)
 
 } // namespace
 
-class VelmoraServer::Private
+class VelmoraServer::Private final : public HttpHost
 {
 public:
-    explicit Private(Options o) : options(std::move(o)) {}
-
-    CenterStore &store()
+    explicit Private(Options o) : options(std::move(o))
     {
-        if (t_store.owner != this || !t_store.store) {
-            t_store.store = std::make_unique<CenterStore>(storeSettings());
-            t_store.owner = this;
-        }
-        return *t_store.store;
+        httpLimits.handshake = std::chrono::seconds(options.handshakeTimeoutSeconds);
+        httpLimits.idle = std::chrono::seconds(options.idleTimeoutSeconds);
+        httpLimits.head = std::chrono::seconds(options.headTimeoutSeconds);
+        httpLimits.body = std::chrono::seconds(options.readTimeoutSeconds);
+        httpLimits.headBytes = options.headLimit;
+        httpLimits.headerCount = options.headerLimit;
+        httpLimits.bodyBytes = options.bodyLimit;
     }
 
     CenterStore::Settings storeSettings() const { return {options.database, options.busyTimeoutMs, options.syncEveryCommit}; }
 
-    bool authorised(const httplib::Request &req, httplib::Response &res)
+    const HttpLimits &limits() const override { return httpLimits; }
+    bool stopping() const override { return isStopping.load(); }
+
+    // The checks that need neither a key derivation nor the database run
+    // here, on the connection's thread; the rest waits for a worker.
+    void serve(std::shared_ptr<HttpRequest> request, std::function<void(HttpAnswer)> answer) override
     {
-        if (!credentials)
-            return true;
-        QString user;
-        if (credentials->checkAuthorization(QByteArray::fromStdString(req.get_header_value("Authorization")), &user)) {
-            t_trace.user = user;
-            return true;
+        if (!isPagePath(request->path))
+            return answer(HttpAnswer::text(404, QStringLiteral("not found: this server serves /Velmora.asp only")));
+        if (request->method != "GET" && request->method != "HEAD" && request->method != "POST") {
+            // The page takes GET (and HEAD) and POST; any other method is
+            // named as not allowed rather than the page as missing.
+            HttpAnswer refusal = HttpAnswer::text(
+                405, QStringLiteral("method %1 is not allowed on /Velmora.asp: use GET (the document) or POST (a "
+                                    "commit)")
+                         .arg(QString::fromStdString(request->method).left(20)));
+            refusal.headers.emplace_back("Allow", "GET, HEAD, POST");
+            return answer(std::move(refusal));
         }
-        res.set_header("WWW-Authenticate", R"(Basic realm="Velmora", charset="UTF-8")");
-        answer(res, 401, req.has_header("Authorization") ? QStringLiteral("wrong user name or password")
-                                                           : QStringLiteral("authentication required"));
-        return false;
+        // A pair verified before is accepted on a worker without a key
+        // derivation; any other check is counted against its address first.
+        bool checked = false;
+        if (credentials) {
+            if (request->authorization.empty())
+                return answer(unauthorised(QStringLiteral("authentication required")));
+            if (!credentials->isRemembered(QByteArray::fromStdString(request->authorization))) {
+                if (const int wait = loginGuard->begin(request->remote)) {
+                    HttpAnswer refusal = HttpAnswer::text(
+                        429, QStringLiteral("too many failed sign-ins from this address; try again in %1 seconds")
+                                 .arg(wait));
+                    refusal.headers.emplace_back("Retry-After", std::to_string(wait));
+                    return answer(std::move(refusal));
+                }
+                checked = true;
+            }
+        }
+        auto job = [this, request, answer, checked](CenterStore &store) { answer(page(*request, store, checked)); };
+        if (!pool->post(std::move(job))) {
+            if (checked)
+                loginGuard->finish(request->remote, LoginGuard::Outcome::NotChecked);
+            HttpAnswer busy = HttpAnswer::text(503, QStringLiteral("the server is busy; nothing was changed, please "
+                                                                   "try again shortly"));
+            busy.headers.emplace_back("Retry-After", "1");
+            answer(std::move(busy));
+        }
     }
 
-    void getDocument(const httplib::Request &req, httplib::Response &res)
+    static HttpAnswer unauthorised(const QString &text)
     {
-        if (!authorised(req, res))
-            return;
-        // The query is decoded here rather than by httplib, which keeps only
-        // the last '='-separated piece of a value ("1 OR 1=1" would read 1).
+        HttpAnswer answer = HttpAnswer::text(401, text);
+        answer.headers.emplace_back("WWW-Authenticate", R"(Basic realm="Velmora", charset="UTF-8")");
+        return answer;
+    }
+
+    // On a worker: authentication, then the document or the commit.
+    // counted: the guard counts this check for the client's address.
+    HttpAnswer page(const HttpRequest &request, CenterStore &store, bool counted)
+    {
+        QString user;
+        if (credentials) {
+            const bool verified = credentials->checkAuthorization(QByteArray::fromStdString(request.authorization), &user);
+            if (counted)
+                loginGuard->finish(request.remote, verified ? LoginGuard::Outcome::Succeeded : LoginGuard::Outcome::Failed);
+            if (!verified)
+                return unauthorised(QStringLiteral("wrong user name or password"));
+        }
+        HttpAnswer answer = request.method == "POST" ? postCommit(request, store) : getDocument(request, store);
+        answer.user = user;
+        return answer;
+    }
+
+    HttpAnswer getDocument(const HttpRequest &request, CenterStore &store)
+    {
         QStringList values;
-        const std::string &target = req.target;
-        const auto question = target.find('?');
-        const QByteArrayView query = question == std::string::npos
-            ? QByteArrayView()
-            : QByteArrayView(target.data() + question + 1, qsizetype(target.size() - question - 1));
-        for (const QByteArrayView piece : QByteArray(query.data(), query.size()).split('&')) {
+        for (const QByteArrayView piece : QByteArray::fromStdString(request.query).split('&')) {
             const qsizetype eq = piece.indexOf('=');
             QString name;
             QString value;
             if (!FormDecoder::decodeComponent(eq < 0 ? piece : piece.first(eq), &name)
                 || (eq >= 0 && !FormDecoder::decodeComponent(piece.sliced(eq + 1), &value))) {
-                answer(res, 400, QStringLiteral("malformed percent escape in the query"));
-                return;
+                return HttpAnswer::text(400, QStringLiteral("malformed percent escape in the query"));
             }
             if (name == u"EmployeeID")
                 values << value;
         }
         if (values.size() != 1) {
-            answer(res, 400, values.isEmpty() ? QStringLiteral("EmployeeID is missing (Velmora.asp?EmployeeID=N)")
-                                              : QStringLiteral("EmployeeID is given more than once"));
-            return;
+            return HttpAnswer::text(400, values.isEmpty()
+                                             ? QStringLiteral("EmployeeID is missing (Velmora.asp?EmployeeID=N)")
+                                             : QStringLiteral("EmployeeID is given more than once"));
         }
         const QString text = values.first();
         qint32 employee = 0;
         if (!StatementParser::parseInteger(text, &employee)) {
-            answer(res, 400, QStringLiteral("EmployeeID \"%1\" is not a whole number as the control writes one: "
-                                            "expected -2147483648 to 2147483647 in plain decimal digits, with an "
-                                            "optional '-' and no leading zeros")
-                                 .arg(text.left(32)));
-            return;
+            return HttpAnswer::text(400, QStringLiteral("EmployeeID \"%1\" is not a whole number as the control "
+                                                        "writes one: expected -2147483648 to 2147483647 in plain "
+                                                        "decimal digits, with an optional '-' and no leading zeros")
+                                             .arg(text.left(32)));
         }
         CenterLists lists;
         CenterStore::Error error;
-        if (!store().centerLists(employee, &lists, &error)) {
-            answerStoreError(res, error);
-            return;
-        }
-        res.status = 200;
-        res.set_header("Cache-Control", "no-store");
-        const QByteArray document = DocumentWriter::write(lists);
-        // Sent as it is, from a body of known length: with set_content()
-        // cpp-httplib compresses on the fly for a client that accepts "br" (as
-        // QNetworkAccessManager does), at Brotli's slowest quality: 4 s for
-        // 32,767 centers.
-        res.set_content_provider(size_t(document.size()), "text/xml; charset=utf-8",
-                                 [document](size_t offset, size_t length, httplib::DataSink &sink) {
-                                     return sink.write(document.constData() + offset, length);
-                                 });
+        if (!store.centerLists(employee, &lists, &error))
+            return answerStoreError(error);
+        HttpAnswer answer;
+        answer.contentType = "text/xml; charset=utf-8";
+        answer.headers.emplace_back("Cache-Control", "no-store");
+        answer.body = DocumentWriter::write(lists);
+        return answer;
     }
 
-    // Reads the body into *body within the size limit and the read deadline.
-    // A refused request is still read to its end (up to the limit) so that
-    // the connection stays in step for the client's next request.
-    bool readBody(httplib::Response &res, const httplib::ContentReader &reader,
-                  std::string *body, bool keep)
+    HttpAnswer postCommit(const HttpRequest &request, CenterStore &store)
     {
-        const auto limit = static_cast<size_t>(options.bodyLimit);
-        const auto deadline = Clock::now() + std::chrono::seconds(options.readTimeoutSeconds);
-        bool tooLarge = false;
-        bool tooSlow = false;
-        size_t received = 0;
-        const bool ok = reader([&](const char *data, size_t length) {
-            received += length;
-            if (received > limit) {
-                tooLarge = true;
-                return false;
-            }
-            if (Clock::now() >= deadline) {
-                tooSlow = true;
-                return false;
-            }
-            if (keep)
-                body->append(data, length);
-            return true;
-        });
-        if (ok)
-            return true;
-        // httplib refuses a declared length over the limit itself (413), and
-        // a read that waited out the time-out fails without reaching us.
-        tooSlow = tooSlow || Clock::now() >= deadline;
-        if (tooLarge || res.status == 413) {
-            answer(res, 413, QStringLiteral("the request body is larger than the limit of %1 bytes").arg(limit));
-        } else if (tooSlow) {
-            answer(res, 408, QStringLiteral("the request body did not arrive within %1 seconds")
-                                 .arg(options.readTimeoutSeconds));
-        } else {
-            answer(res, 400, QStringLiteral("the request body could not be read"));
+        if (mediaType(request.contentType) != "application/x-www-form-urlencoded") {
+            return HttpAnswer::text(415, QStringLiteral("the body must be application/x-www-form-urlencoded, not \"%1\"")
+                                             .arg(QString::fromStdString(request.contentType).left(80)));
         }
-        // No "Connection: close" of our own: with one request per connection
-        // httplib sends it on every answer.
-        return false;
-    }
-
-    void postCommit(const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader)
-    {
-        std::string body;
-        if (!authorised(req, res)) {
-            const int status = res.status;
-            const std::string content = res.body;
-            if (readBody(res, reader, &body, false)) {
-                res.status = status;
-                res.body = content;
-            }
-            return;
-        }
-        if (mediaType(req.get_header_value("Content-Type")) != "application/x-www-form-urlencoded") {
-            // A multipart body can only be read through httplib's multipart
-            // reader; either way it is read and dropped.
-            const bool drained = req.is_multipart_form_data()
-                ? reader([](const httplib::MultipartFormData &) { return true; },
-                         [](const char *, size_t) { return true; })
-                : readBody(res, reader, &body, false);
-            if (drained || res.status != 413) {
-                answer(res, 415, QStringLiteral("the body must be application/x-www-form-urlencoded, not \"%1\"")
-                                     .arg(QString::fromStdString(req.get_header_value("Content-Type")).left(80)));
-            }
-            return;
-        }
-        if (!readBody(res, reader, &body, true))
-            return;
-
         QList<FormField> fields;
         FormDecoder::Error formError;
-        if (!FormDecoder::decode(QByteArrayView(body.data(), qsizetype(body.size())), MaxFields, &fields, &formError)) {
-            answer(res, formError.field > MaxFields ? 413 : 400, formError.reason);
-            return;
+        if (!FormDecoder::decode(QByteArrayView(request.body.data(), qsizetype(request.body.size())), MaxFields,
+                                 &fields, &formError)) {
+            return HttpAnswer::text(formError.field > MaxFields ? 413 : 400, formError.reason);
         }
-        body = std::string();
-        CommitRequest request;
+        CommitRequest commit;
         CommitRequest::Refusal refusal;
-        if (!CommitRequest::fromFields(fields, &request, &refusal)) {
-            answer(res, refusal.httpStatus, refusal.reason);
-            return;
-        }
+        if (!CommitRequest::fromFields(fields, &commit, &refusal))
+            return HttpAnswer::text(refusal.httpStatus, refusal.reason);
         fields = {};
         CenterStore::Outcome outcome;
         CenterStore::Error error;
-        if (!store().apply(request, &outcome, &error)) {
-            answerStoreError(res, error);
-            return;
-        }
-        answer(res, 200, QStringLiteral("Saved for employee %1: %2 added, %3 removed.")
-                             .arg(request.employee())
-                             .arg(count(outcome.added, u"center"))
-                             .arg(outcome.removed));
+        if (!store.apply(commit, &outcome, &error))
+            return answerStoreError(error);
+        return HttpAnswer::text(200, QStringLiteral("Saved for employee %1: %2 added, %3 removed.")
+                                         .arg(commit.employee())
+                                         .arg(count(outcome.added, u"center"))
+                                         .arg(outcome.removed));
     }
 
-    // The body bytes that went out: a document is sent from a provider, and
-    // a HEAD answer carries no body at all.
-    static size_t bytesSent(const httplib::Request &req, const httplib::Response &res)
-    {
-        if (req.method == "HEAD")
-            return 0;
-        return res.content_provider_ ? res.content_length_ : res.body.size();
-    }
-
-    void logRequest(const httplib::Request &req, const httplib::Response &res)
+    void log(const HttpRequest &request, const HttpAnswer &answer, qint64 bytes) override
     {
         if (!options.log)
             return;
-        const RequestTrace trace = std::exchange(t_trace, RequestTrace{});
-        QString line = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) + u' '
-            + QString::fromStdString(req.remote_addr) + u' ' + (trace.user.isEmpty() ? QStringLiteral("-") : trace.user)
-            + QStringLiteral(" \"%1 %2\" %3 %4")
-                  .arg(QString::fromStdString(req.method), QString::fromStdString(req.target).left(200))
-                  .arg(res.status)
-                  .arg(bytesSent(req, res));
-        if (trace.started) {
-            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - trace.start);
-            line += QStringLiteral(" %1ms").arg(ms.count());
-        }
-        if (!trace.reason.isEmpty()) {
-            QString reason = trace.reason.left(300);
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - request.start);
+        QString line = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) + u' ' + request.remote + u' '
+            + (answer.user.isEmpty() ? QStringLiteral("-") : answer.user)
+            + QStringLiteral(" \"%1 %2\" %3 %4 %5ms")
+                  .arg(QString::fromStdString(request.method).left(20),
+                       QString::fromStdString(request.target).left(200))
+                  .arg(answer.status)
+                  .arg(bytes)
+                  .arg(ms.count());
+        if (!answer.reason.isEmpty()) {
+            QString reason = answer.reason.left(300);
             for (QChar &c : reason) {
                 if (c.unicode() < 0x20)
                     c = u' ';
@@ -383,10 +331,83 @@ public:
         options.log(line);
     }
 
+    // Whether another connection from remote fits under the caps; counts it.
+    bool admit(const QString &remote)
+    {
+        std::lock_guard lock(connectionsMutex);
+        int &fromAddress = perAddress[remote];
+        if (openConnections >= options.maxConnections || fromAddress >= options.maxConnectionsPerAddress) {
+            if (fromAddress == 0)
+                perAddress.remove(remote);
+            return false;
+        }
+        ++fromAddress;
+        ++openConnections;
+        return true;
+    }
+
+    void closed(HttpConnection *connection, const QString &remote) override
+    {
+        std::lock_guard lock(connectionsMutex);
+        connections.erase(connection);
+        --openConnections;
+        if (--perAddress[remote] <= 0)
+            perAddress.remove(remote);
+    }
+
+    void accept()
+    {
+        acceptor->async_accept(net::make_strand(io), [this](boost::system::error_code ec, tcp::socket socket) {
+            if (ec == net::error::operation_aborted || !acceptor->is_open())
+                return;
+            if (ec) {
+                // Out of file descriptors, for example: try again shortly
+                // rather than spin.
+                acceptPause.expires_after(std::chrono::milliseconds(50));
+                acceptPause.async_wait([this](boost::system::error_code) {
+                    if (acceptor->is_open())
+                        accept();
+                });
+                return;
+            }
+            boost::system::error_code addressError;
+            const auto endpoint = socket.remote_endpoint(addressError);
+            const QString remote = QString::fromStdString(endpoint.address().to_string());
+            if (!addressError && admit(remote)) {
+                auto connection = HttpConnection::create(std::move(socket), remote, tls ? &*tls : nullptr, this);
+                {
+                    std::lock_guard lock(connectionsMutex);
+                    connections.emplace(connection.get(), connection);
+                }
+                connection->start();
+                // stop() may have looked at the connections just before.
+                if (isStopping)
+                    connection->stopWaiting();
+            }
+            accept();
+        });
+    }
+
     Options options;
+    HttpLimits httpLimits;
     std::unique_ptr<Credentials> credentials;
-    std::unique_ptr<httplib::Server> http;
-    std::thread listener;
+    std::unique_ptr<LoginGuard> loginGuard;
+    std::unique_ptr<WorkerPool> pool;
+    net::io_context io;
+    // The acceptor and its pause run on one strand: stop() closes it from
+    // another thread.
+    net::strand<net::io_context::executor_type> acceptStrand{net::make_strand(io)};
+    std::optional<net::executor_work_guard<net::io_context::executor_type>> work;
+    std::optional<tcp::acceptor> acceptor;
+    net::steady_timer acceptPause{acceptStrand};
+    std::optional<net::ssl::context> tls;
+    std::vector<std::thread> ioThreads;
+    std::atomic<bool> isStopping{false};
+    std::mutex connectionsMutex;
+    std::unordered_map<HttpConnection *, std::weak_ptr<HttpConnection>> connections;
+    QHash<QString, int> perAddress;
+    int openConnections = 0;
+    bool running = false;
     int port = 0;
 };
 
@@ -410,13 +431,17 @@ std::function<void(const QString &)> VelmoraServer::stderrLog()
 
 bool VelmoraServer::start(QString *error)
 {
-    if (d->http) {
+    if (d->running) {
         *error = QStringLiteral("the server is already running");
         return false;
     }
     const Options &o = d->options;
-    if (o.threads < 1 || o.bodyLimit < 1 || o.readTimeoutSeconds < 1) {
-        *error = QStringLiteral("threads, body limit and read time-out must be positive");
+    if (o.threads < 1 || o.bodyLimit < 1 || o.readTimeoutSeconds < 1 || o.queueLimit < 1 || o.ioThreads < 1
+        || o.handshakeTimeoutSeconds < 1 || o.idleTimeoutSeconds < 1 || o.headTimeoutSeconds < 1
+        || o.headLimit < 256 || o.headerLimit < 1 || o.maxConnections < 1 || o.maxConnectionsPerAddress < 1
+        || o.loginFailures < 1 || o.loginBackoffSeconds < 0 || o.authCacheSeconds < 0) {
+        *error = QStringLiteral("threads, queue, limits and time-outs must be positive (the head limit at least "
+                                "256 bytes)");
         return false;
     }
     {
@@ -438,152 +463,106 @@ bool VelmoraServer::start(QString *error)
                          .arg(o.credentialsFile);
             return false;
         }
+        credentials->setCacheLifetime(std::chrono::seconds(o.authCacheSeconds));
         d->credentials = std::move(credentials);
+        d->loginGuard = std::make_unique<LoginGuard>(
+            LoginGuard::Settings{o.loginFailures, std::chrono::seconds(o.loginBackoffSeconds)});
     }
-
-    std::unique_ptr<httplib::Server> http;
     if (o.tlsCertificateFile.isEmpty() != o.tlsKeyFile.isEmpty()) {
         *error = QStringLiteral("HTTPS needs both a TLS certificate and its key");
         return false;
-    } else if (o.tlsCertificateFile.isEmpty()) {
-        http = std::make_unique<httplib::Server>();
-    } else {
-        QString tlsError;
-        auto secure = std::make_unique<httplib::SSLServer>([&](SSL_CTX &context) {
-            return setUpTls(context, o.tlsCertificateFile, o.tlsKeyFile, &tlsError);
-        });
-        if (!secure->is_valid()) {
-            *error = tlsError.isEmpty() ? QStringLiteral("cannot set up TLS: %1").arg(openSslReason()) : tlsError;
+    } else if (!o.tlsCertificateFile.isEmpty()) {
+        d->tls.emplace(net::ssl::context::tls_server);
+        if (!setUpTls(*d->tls->native_handle(), o.tlsCertificateFile, o.tlsKeyFile, error)) {
+            d->tls.reset();
             return false;
         }
-        http = std::move(secure);
     }
-    const int threads = o.threads;
-    http->new_task_queue = [threads] { return new httplib::ThreadPool(size_t(threads)); };
-    http->set_read_timeout(o.readTimeoutSeconds, 0);
-    http->set_write_timeout(o.readTimeoutSeconds, 0);
-    // Short, so that an idle client does not hold a worker (and stop()) long.
-    http->set_keep_alive_timeout(2);
-    http->set_payload_max_length(size_t(o.bodyLimit));
-    // Headers and body go out in separate writes; without this, Nagle's
-    // algorithm and the client's delayed ACK add tens of milliseconds.
-    http->set_tcp_nodelay(true);
-    Private *p = d.get();
-    // One request per connection: after a refused body (413, 408) the rest
-    // of it must never be read as a request of its own, and httplib keeps a
-    // connection open whatever the answer says.
-    http->set_keep_alive_max_count(1);
-    // A declared length over the limit is refused before any of the body
-    // is read (httplib would otherwise read and drop all of it first), and
-    // before a "100 Continue" that would invite the client to send it.
-    auto refuseDeclaredLength = [p](const httplib::Request &req, httplib::Response &res) {
-        t_trace = RequestTrace{true, Clock::now(), {}, {}};
-        if (!req.has_header("Content-Length"))
-            return false;
-        const std::string value = req.get_header_value("Content-Length");
-        unsigned long long length = 0;
-        const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), length);
-        if (ec != std::errc::result_out_of_range
-            && (ec != std::errc() || length <= static_cast<unsigned long long>(p->options.bodyLimit)))
-            return false;
-        answer(res, 413, QStringLiteral("the request body is larger than the limit of %1 bytes")
-                             .arg(p->options.bodyLimit));
-        return true;
-    };
-    http->set_expect_100_continue_handler([refuseDeclaredLength](const httplib::Request &req, httplib::Response &res) {
-        return refuseDeclaredLength(req, res) ? 413 : 100;
-    });
-    http->set_pre_routing_handler([refuseDeclaredLength](const httplib::Request &req, httplib::Response &res) {
-        return refuseDeclaredLength(req, res) ? httplib::Server::HandlerResponse::Handled
-                                              : httplib::Server::HandlerResponse::Unhandled;
-    });
-    http->Get(PagePattern, [p](const httplib::Request &req, httplib::Response &res) { p->getDocument(req, res); });
-    http->Post(PagePattern, [p](const httplib::Request &req, httplib::Response &res,
-                                const httplib::ContentReader &reader) { p->postCommit(req, res, reader); });
-    // The page takes GET (and HEAD) and POST; any other method is named as
-    // not allowed rather than the page as missing.
-    const httplib::Server::Handler notAllowed = [](const httplib::Request &req, httplib::Response &res) {
-        res.set_header("Allow", "GET, HEAD, POST");
-        answer(res, 405, QStringLiteral("method %1 is not allowed on /Velmora.asp: use GET (the document) or "
-                                        "POST (a commit)")
-                             .arg(QString::fromStdString(req.method).left(20)));
-    };
-    // With a content reader httplib leaves the body unread: a PUT without
-    // a length would otherwise be waited for until the read time-out.
-    const httplib::Server::HandlerWithContentReader notAllowedWithBody =
-        [notAllowed](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &) {
-            notAllowed(req, res);
-        };
-    http->Put(PagePattern, notAllowedWithBody);
-    http->Patch(PagePattern, notAllowedWithBody);
-    http->Delete(PagePattern, notAllowedWithBody);
-    http->Options(PagePattern, notAllowed);
-    http->set_error_handler(httplib::Server::HandlerWithResponse(
-        [](const httplib::Request &, httplib::Response &res) {
-            if (!res.body.empty())
-                return httplib::Server::HandlerResponse::Unhandled;
-            answer(res, res.status,
-                   res.status == 404 ? QStringLiteral("not found: this server serves /Velmora.asp only")
-                                     : QStringLiteral("the request was refused (HTTP status %1)").arg(res.status));
-            return httplib::Server::HandlerResponse::Handled;
-        }));
-    http->set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
-        answer(res, 500, QStringLiteral("internal error"));
-    });
-    // httplib's default also sets SO_REUSEPORT, with which a second server
-    // on the same port listens alongside the first and takes half of its
-    // requests. SO_REUSEADDR alone still allows a restart while old
-    // connections linger.
-    http->set_socket_options([](socket_t sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const void *>(&yes), sizeof(yes));
-    });
-    http->set_logger([p](const httplib::Request &req, const httplib::Response &res) { p->logRequest(req, res); });
 
-    const std::string host = o.host.toStdString();
-    if (o.port == 0) {
-        d->port = http->bind_to_any_port(host);
-        if (d->port <= 0) {
-            *error = QStringLiteral("cannot listen on %1 (any port)").arg(o.host);
-            return false;
-        }
-    } else if (!http->bind_to_port(host, o.port)) {
-        *error = QStringLiteral("cannot listen on %1:%2: the port is in use by another program (another "
-                                "velmora-server?) or %1 is not an address of this machine")
-                     .arg(o.host).arg(o.port);
-        return false;
+    boost::system::error_code ec;
+    const auto address = net::ip::make_address(o.host.toStdString(), ec);
+    tcp::endpoint endpoint;
+    if (!ec) {
+        endpoint = tcp::endpoint(address, quint16(o.port));
     } else {
-        d->port = o.port;
+        tcp::resolver resolver(d->io);
+        const auto found = resolver.resolve(o.host.toStdString(), std::to_string(o.port), ec);
+        if (!ec && !found.empty())
+            endpoint = found.begin()->endpoint();
     }
-    httplib::Server *server = http.get();
-    d->http = std::move(http);
-    d->listener = std::thread([server] { server->listen_after_bind(); });
-    // stop() only acts on a server that is running: wait until listening
-    // has begun (it does at once; the bound keeps a failure from hanging).
-    for (int i = 0; i < 5000 && !server->is_running(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    if (!server->is_running()) {
-        stop();
-        *error = QStringLiteral("cannot listen on %1:%2").arg(o.host).arg(d->port);
+    d->acceptor.emplace(d->acceptStrand);
+    // SO_REUSEADDR alone (never SO_REUSEPORT, with which a second server on
+    // the same port would take half of the requests) still allows a restart
+    // while old connections linger.
+    if (!ec)
+        d->acceptor->open(endpoint.protocol(), ec);
+    if (!ec)
+        d->acceptor->set_option(tcp::acceptor::reuse_address(true), ec);
+    if (!ec)
+        d->acceptor->bind(endpoint, ec);
+    if (!ec)
+        d->acceptor->listen(net::socket_base::max_listen_connections, ec);
+    if (ec) {
+        d->acceptor.reset();
+        d->tls.reset();
+        d->credentials.reset();
+        *error = o.port == 0 ? QStringLiteral("cannot listen on %1 (any port)").arg(o.host)
+                             : QStringLiteral("cannot listen on %1:%2: the port is in use by another program (another "
+                                              "velmora-server?) or %1 is not an address of this machine")
+                                   .arg(o.host).arg(o.port);
         return false;
     }
+    d->port = d->acceptor->local_endpoint().port();
+    d->isStopping = false;
+    d->io.restart();
+    d->pool = std::make_unique<WorkerPool>(d->storeSettings(), o.threads, o.queueLimit);
+    d->work.emplace(d->io.get_executor());
+    d->accept();
+    for (int i = 0; i < o.ioThreads; ++i)
+        d->ioThreads.emplace_back([p = d.get()] { p->io.run(); });
+    d->running = true;
     return true;
 }
 
 void VelmoraServer::stop()
 {
-    if (!d->http)
+    if (!d->running)
         return;
-    d->http->stop();
-    if (d->listener.joinable())
-        d->listener.join();
-    d->http.reset();
+    d->isStopping = true;
+    // No new connections; those that wait for a client close, those whose
+    // request is with a worker get their answer.
+    net::post(d->acceptStrand, [p = d.get()] {
+        boost::system::error_code ignored;
+        p->acceptor->close(ignored);
+        p->acceptPause.cancel();
+    });
+    std::vector<std::shared_ptr<HttpConnection>> open;
+    {
+        std::lock_guard lock(d->connectionsMutex);
+        for (const auto &[raw, weak] : d->connections) {
+            if (auto connection = weak.lock())
+                open.push_back(std::move(connection));
+        }
+    }
+    for (const auto &connection : open)
+        connection->stopWaiting();
+    open.clear();
+    d->pool->stop();
+    d->work.reset();
+    for (std::thread &thread : d->ioThreads)
+        thread.join();
+    d->ioThreads.clear();
+    d->pool.reset();
+    d->acceptor.reset();
+    d->tls.reset();
     d->credentials.reset();
+    d->loginGuard.reset();
+    d->running = false;
 }
 
 bool VelmoraServer::isRunning() const
 {
-    return d->http != nullptr;
+    return d->running;
 }
 
 int VelmoraServer::port() const

@@ -4,9 +4,11 @@
 // recognised, never run: each becomes parameterised statements of our own,
 // and all statements of one request are applied in one transaction.
 //
-// Requests are served by a pool of worker threads, each with its own
-// database connection, opened on its first request and reopened after the
-// database went away.
+// Connections are served on a few network threads (Boost.Asio), where an
+// idle or slow client costs a timer, not a thread; every step of a request
+// has a deadline and a size limit. The database work runs on a bounded pool
+// of worker threads, each with its own database connection, opened on its
+// first request and reopened after the database went away.
 #pragma once
 
 #include <QString>
@@ -30,11 +32,25 @@ public:
         // server's own.
         QString tlsCertificateFile;
         QString tlsKeyFile;
-        qint64 bodyLimit = 8 * 1024 * 1024; // bytes of a POST body
-        int readTimeoutSeconds = 20;        // for each read and for a whole body
-        int threads = 8;                    // workers, hence database connections
+        qint64 bodyLimit = 8 * 1024 * 1024; // bytes of a POST body (413 above)
+        int readTimeoutSeconds = 20;        // for a whole body, and for writing an answer (408)
+        int threads = 8;                    // database workers, hence database connections
+        int queueLimit = 64;                // requests waiting for a worker (503 above)
         int busyTimeoutMs = 5000;           // SQLite: wait for another writer
         bool syncEveryCommit = true;        // SQLite: see CenterStore::Settings
+        int ioThreads = 2;                  // threads that serve the connections
+        // Deadlines and limits of a connection.
+        int handshakeTimeoutSeconds = 10;   // TLS handshake, from its first byte (closed after)
+        int idleTimeoutSeconds = 30;        // from connecting (or the handshake) to the first byte (closed after)
+        int headTimeoutSeconds = 10;        // from the first byte to the end of the head (408)
+        qint64 headLimit = 16 * 1024;       // bytes of request line and headers (431)
+        int headerLimit = 100;              // header lines (431)
+        int maxConnections = 4096;          // open at once; more are closed at once
+        int maxConnectionsPerAddress = 128; // open at once from one client address
+        // Authentication under attack.
+        int loginFailures = 10;             // failures from one address before 429
+        int loginBackoffSeconds = 60;       // how long 429 lasts after the last failure
+        int authCacheSeconds = 300;         // how long a verified user and password are remembered
         // One line per request; nullptr for none.
         std::function<void(const QString &line)> log;
     };

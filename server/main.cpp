@@ -14,6 +14,7 @@
 #include <string>
 
 #include <pthread.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -136,13 +137,56 @@ int main(int argc, char *argv[])
                                                       "(default 8M); larger bodies get 413."),
                                        QStringLiteral("size"), QStringLiteral("8M"));
     const QCommandLineOption readTimeout(QStringLiteral("read-timeout"),
-                                         QStringLiteral("Seconds to wait for each read and for a whole request "
-                                                        "body (default 20); a slower body gets 408."),
+                                         QStringLiteral("Seconds for a whole request body, and for writing an "
+                                                        "answer (default 20); a slower body gets 408."),
                                          QStringLiteral("seconds"), QStringLiteral("20"));
     const QCommandLineOption threads(QStringLiteral("threads"),
-                                     QStringLiteral("Worker threads, each with its own database connection "
-                                                    "(default 8)."),
+                                     QStringLiteral("Database worker threads, each with its own database "
+                                                    "connection (default 8); connections themselves take none."),
                                      QStringLiteral("count"), QStringLiteral("8"));
+    const QCommandLineOption queue(QStringLiteral("queue"),
+                                   QStringLiteral("Requests that may wait for a database worker (default 64); "
+                                                  "beyond that, 503 with Retry-After at once."),
+                                   QStringLiteral("count"), QStringLiteral("64"));
+    const QCommandLineOption handshakeTimeout(QStringLiteral("handshake-timeout"),
+                                              QStringLiteral("Seconds for a client's TLS handshake, from its first "
+                                                             "byte (default 10)."),
+                                              QStringLiteral("seconds"), QStringLiteral("10"));
+    const QCommandLineOption idleTimeout(QStringLiteral("idle-timeout"),
+                                         QStringLiteral("Seconds a connection may stay silent before its request "
+                                                        "begins (default 30); then it is closed."),
+                                         QStringLiteral("seconds"), QStringLiteral("30"));
+    const QCommandLineOption headTimeout(QStringLiteral("head-timeout"),
+                                         QStringLiteral("Seconds for a whole request line and headers, from their "
+                                                        "first byte (default 10); a slower head gets 408."),
+                                         QStringLiteral("seconds"), QStringLiteral("10"));
+    const QCommandLineOption headLimit(QStringLiteral("head-limit"),
+                                       QStringLiteral("Largest request line and headers, in bytes or with K or M "
+                                                      "(default 16K); larger get 431."),
+                                       QStringLiteral("size"), QStringLiteral("16K"));
+    const QCommandLineOption headerLimit(QStringLiteral("header-limit"),
+                                         QStringLiteral("Most header lines in a request (default 100); more get 431."),
+                                         QStringLiteral("count"), QStringLiteral("100"));
+    const QCommandLineOption maxConnections(QStringLiteral("max-connections"),
+                                            QStringLiteral("Connections open at once (default 4096); more are "
+                                                           "closed as they come."),
+                                            QStringLiteral("count"), QStringLiteral("4096"));
+    const QCommandLineOption maxPerAddress(QStringLiteral("max-connections-per-address"),
+                                           QStringLiteral("Connections open at once from one client address "
+                                                          "(default 128); more are closed as they come."),
+                                           QStringLiteral("count"), QStringLiteral("128"));
+    const QCommandLineOption loginFailures(QStringLiteral("login-failures"),
+                                           QStringLiteral("With --credentials: failed sign-ins from one address "
+                                                          "after which it gets 429 (default 10)."),
+                                           QStringLiteral("count"), QStringLiteral("10"));
+    const QCommandLineOption loginBackoff(QStringLiteral("login-backoff"),
+                                          QStringLiteral("Seconds an address gets 429 after its last failed "
+                                                         "sign-in (default 60)."),
+                                          QStringLiteral("seconds"), QStringLiteral("60"));
+    const QCommandLineOption authCache(QStringLiteral("auth-cache"),
+                                       QStringLiteral("Seconds a verified user and password are remembered "
+                                                      "(default 300; 0: never)."),
+                                       QStringLiteral("seconds"), QStringLiteral("300"));
     const QCommandLineOption busyTimeout(QStringLiteral("busy-timeout"),
                                          QStringLiteral("SQLite: milliseconds to wait for another writer before a "
                                                         "request gets 503 (default 5000)."),
@@ -159,8 +203,9 @@ int main(int argc, char *argv[])
                                       QStringLiteral("With --seed: exit after seeding instead of serving."));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("No request log (by default one line per request on stderr)."));
-    parser.addOptions({listen, port, db, credentials, tlsCert, tlsKey, addUser, bodyLimit, readTimeout, threads, busyTimeout, syncNormal,
-                       seed, seedOnly, quiet});
+    parser.addOptions({listen, port, db, credentials, tlsCert, tlsKey, addUser, bodyLimit, readTimeout, threads, busyTimeout, syncNormal, seed,
+                       seedOnly, quiet, queue, handshakeTimeout, idleTimeout, headTimeout, headLimit, headerLimit,
+                       maxConnections, maxPerAddress, loginFailures, loginBackoff, authCache});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
         fail(QStringLiteral("unexpected argument \"%1\" (see --help)").arg(parser.positionalArguments().first()));
@@ -209,6 +254,38 @@ int main(int argc, char *argv[])
         return 2;
     }
     options.syncEveryCommit = !parser.isSet(syncNormal);
+    const std::pair<const QCommandLineOption *, int *> counts[] = {
+        {&queue, &options.queueLimit},
+        {&handshakeTimeout, &options.handshakeTimeoutSeconds},
+        {&idleTimeout, &options.idleTimeoutSeconds},
+        {&headTimeout, &options.headTimeoutSeconds},
+        {&headerLimit, &options.headerLimit},
+        {&maxConnections, &options.maxConnections},
+        {&maxPerAddress, &options.maxConnectionsPerAddress},
+        {&loginFailures, &options.loginFailures},
+        {&loginBackoff, &options.loginBackoffSeconds}};
+    for (const auto &[option, value] : counts) {
+        if (!parsePositive(parser.value(*option), value)) {
+            fail(QStringLiteral("--%1 takes a positive whole number").arg(option->names().first()));
+            return 2;
+        }
+    }
+    options.authCacheSeconds = parser.value(authCache).toInt(&ok);
+    if (!ok || options.authCacheSeconds < 0) {
+        fail(QStringLiteral("--auth-cache takes a whole number of seconds, 0 or more"));
+        return 2;
+    }
+    if (!parseSize(parser.value(headLimit), &options.headLimit) || options.headLimit < 256) {
+        fail(QStringLiteral("--head-limit must be a size of at least 256 bytes, such as 8192 or 16K"));
+        return 2;
+    }
+    // Every connection takes a file descriptor: allow as many as the system
+    // lets this process have, so that --max-connections is what binds.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
     if (!parser.isSet(quiet))
         options.log = VelmoraServer::stderrLog();
 

@@ -74,6 +74,36 @@ private slots:
         }
     }
 
+    // A verified pair is remembered for its lifetime, a refused one never.
+    void cache_data()
+    {
+        QTest::addColumn<QByteArray>("header");
+        QTest::addColumn<int>("secondsLater");
+        QTest::addColumn<bool>("derivedAgain");
+        const QByteArray right = "Basic YW5uYTpzM2NyZXQgcGFzcw=="; // anna:s3cret pass
+        QTest::newRow("right, again at once") << right << 0 << false;
+        QTest::newRow("right, again just before expiry") << right << 299 << false;
+        QTest::newRow("right, again at expiry") << right << 300 << true;
+        QTest::newRow("wrong, again at once") << QByteArray("Basic YW5uYTpzM2NyZXQgcGFz") << 0 << true;
+    }
+
+    void cache()
+    {
+        QFETCH(QByteArray, header);
+        QFETCH(int, secondsLater);
+        QFETCH(bool, derivedAgain);
+        Credentials::TimePoint now{std::chrono::hours(1)};
+        Credentials credentials = m_credentials;
+        credentials.setCacheLifetime(std::chrono::seconds(300), [&] { return now; });
+        QString name;
+        bool derived = false;
+        const bool accepted = credentials.checkAuthorization(header, &name, &derived);
+        QVERIFY(derived);
+        now += std::chrono::seconds(secondsLater);
+        QCOMPARE(credentials.checkAuthorization(header, &name, &derived), accepted);
+        QCOMPARE(derived, derivedAgain);
+    }
+
     void file_data()
     {
         const QStringList good = Credentials::hashLine(QStringLiteral("anna"), "pw", FastIterations).split(u':');

@@ -67,7 +67,8 @@ private slots:
         const QByteArray valid = QByteArray::fromStdString(ServerTexts::body({ServerTexts::insert(1, m_free), ServerTexts::remove(1, {m_mine})}));
         TestTable::load(VELMORA_TABLES "/http-requests.txt",
                         {{"valid", valid}, {"length", QByteArray::number(valid.size())}, {"fill", QByteArray(4096 - valid.size(), '&')},
-                         {"escapeAt", QByteArray::number(valid.size() + 10)}, {"free", QByteArray::number(m_free)}, {"inactive", QByteArray::number(m_inactive)}});
+                         {"escapeAt", QByteArray::number(valid.size() + 10)}, {"free", QByteArray::number(m_free)}, {"inactive", QByteArray::number(m_inactive)},
+                         {"headers", QByteArray("X-Line: a\r\n").repeated(150)}});
     }
 
     void page()

@@ -1,0 +1,353 @@
+#!/usr/bin/env python3
+"""velmora-server under slow, idle and hostile clients: prints figures, never
+fails on them. Runs a velmora-server program as a child process, attackers
+connect from 127.0.0.2, the measured client from 127.0.0.1. Each scenario is
+bounded in connections, requests and time; an answer that does not come
+within 10 s counts as missing. See bench/attack.sh."""
+
+import argparse
+import asyncio
+import base64
+import os
+import random
+import re
+import socket
+import ssl
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+ATTACKER = "127.0.0.2"
+CLIENT = "127.0.0.1"
+ANSWER_TIMEOUT = 10.0
+RIGHT = base64.b64encode(b"operator:pa55word").decode()
+WRONG = base64.b64encode(b"operator:wrong").decode()
+
+
+def progress(text):
+    print(f"attack: {text}", file=sys.stderr, flush=True)
+
+
+class Server:
+    """The program on any free port; its start line names the port."""
+
+    def __init__(self, binary, args):
+        self.process = subprocess.Popen([binary, "--port", "0", "--quiet"] + args,
+                                        stderr=subprocess.PIPE, text=True)
+        self.port = None
+        deadline = time.monotonic() + 20
+        while self.port is None and time.monotonic() < deadline:
+            line = self.process.stderr.readline()
+            if not line:
+                break
+            match = re.search(r"serving https?://[^:]+:(\d+)/", line)
+            if match:
+                self.port = int(match.group(1))
+        if self.port is None:
+            raise RuntimeError(f"{binary} did not start")
+        threading.Thread(target=self.process.stderr.read, daemon=True).start()
+
+    def rss_mb(self):
+        with open(f"/proc/{self.process.pid}/status") as status:
+            for line in status:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1]) / 1024.0
+        return 0.0
+
+    def stop(self):
+        self.process.terminate()
+        try:
+            self.process.wait(30)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+
+
+def client_context(contexts=[]):
+    # Made once: loading the system's CA list takes longer than a request.
+    if not contexts:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+        context.check_hostname = False
+        context.verify_mode = ssl.CERT_NONE
+        contexts.append(context)
+    return contexts[0]
+
+
+def request(port, tls, method="GET", path="/Velmora.asp?EmployeeID=1", headers="", body=b"", source=CLIENT):
+    """(milliseconds, status) of one request from source; status 0: no answer."""
+    start = time.perf_counter()
+    try:
+        sock = socket.create_connection((CLIENT, port), ANSWER_TIMEOUT, source_address=(source, 0))
+        if tls:
+            sock = client_context().wrap_socket(sock, server_hostname="127.0.0.1")
+        sock.settimeout(ANSWER_TIMEOUT)
+        head = f"{method} {path} HTTP/1.1\r\nHost: 127.0.0.1\r\n{headers}"
+        if body:
+            head += f"Content-Type: application/x-www-form-urlencoded\r\nContent-Length: {len(body)}\r\n"
+        sock.sendall(head.encode() + b"\r\n" + body)
+        data = b""
+        while True:
+            chunk = sock.recv(65536)
+            if not chunk:
+                break
+            data += chunk
+            end = data.find(b"\r\n\r\n")
+            length = re.search(rb"Content-Length: (\d+)", data)
+            if end > 0 and length and len(data) >= end + 4 + int(length.group(1)):
+                break
+        sock.close()
+        status = int(data[9:12]) if data.startswith(b"HTTP/1.1 ") else 0
+    except (OSError, ValueError):
+        status = 0
+    return (time.perf_counter() - start) * 1000.0, status
+
+
+def p95(values):
+    ordered = sorted(values)
+    return ordered[min(len(ordered) - 1, int(0.95 * len(ordered)))] if ordered else float("nan")
+
+
+def measure(port, tls, count, headers="", spacing=0.1, server=None):
+    """p95 in ms over count requests, their answers, peak RSS in MB; stops
+    after three requests without an answer."""
+    times, answered, missing, peak = [], 0, 0, 0.0
+    for _ in range(count):
+        ms, status = request(port, tls, headers=headers)
+        if status == 200:
+            times.append(ms)
+            answered += 1
+        else:
+            missing += 1
+            times.append(max(ms, ANSWER_TIMEOUT * 1000))
+            if missing >= 3:
+                break
+        if server:
+            peak = max(peak, server.rss_mb())
+        time.sleep(spacing)
+    return p95(times), answered, len(times), peak
+
+
+class Attack:
+    """Attacking connections on an event loop of their own."""
+
+    def __init__(self):
+        self.loop = asyncio.new_event_loop()
+        self.stopping = asyncio.Event()
+        self.thread = threading.Thread(target=self.loop.run_forever, daemon=True)
+        self.thread.start()
+        self.opened = 0
+
+    def run(self, coroutine, timeout=None):
+        return asyncio.run_coroutine_threadsafe(coroutine, self.loop).result(timeout)
+
+    def start(self, coroutine):
+        return asyncio.run_coroutine_threadsafe(coroutine, self.loop)
+
+    async def _hold(self, port, sent, drip, tls):
+        try:
+            reader, writer = await asyncio.wait_for(asyncio.open_connection(
+                CLIENT, port, local_addr=(ATTACKER, 0), ssl=client_context() if tls else None,
+                server_hostname="127.0.0.1" if tls else None), ANSWER_TIMEOUT)
+        except (OSError, asyncio.TimeoutError):
+            return
+        self.opened += 1
+        try:
+            writer.write(sent)
+            for byte in drip:
+                writer.write(bytes([byte]))
+                try:
+                    await asyncio.wait_for(self.stopping.wait(), 5.0)
+                    break
+                except asyncio.TimeoutError:
+                    pass
+            await self.stopping.wait()
+        except OSError:
+            pass
+        finally:
+            writer.close()
+
+    async def hold(self, port, count, sent=b"", drip=b"", tls=False):
+        """count connections from ATTACKER, opened 50 at a time, each
+        sending sent, then drip a byte every 5 s, held until stop()."""
+        tasks = []
+        for i in range(count):
+            tasks.append(asyncio.ensure_future(self._hold(port, sent, drip, tls)))
+            if i % 50 == 49:
+                await asyncio.sleep(0.05)
+        self.tasks = getattr(self, "tasks", []) + tasks
+
+    async def flood(self, port, rate, seconds, headers):
+        """rate requests a second from ATTACKER for seconds, each on a
+        connection of its own, answers read and dropped."""
+        async def one():
+            try:
+                reader, writer = await asyncio.wait_for(
+                    asyncio.open_connection(CLIENT, port, local_addr=(ATTACKER, 0)), ANSWER_TIMEOUT)
+                writer.write(f"GET /Velmora.asp?EmployeeID=1 HTTP/1.1\r\nHost: x\r\n{headers}\r\n".encode())
+                await asyncio.wait_for(reader.read(4096), ANSWER_TIMEOUT)
+                writer.close()
+            except (OSError, asyncio.TimeoutError):
+                pass
+        tasks = []
+        start = time.monotonic()
+        for i in range(int(rate * seconds)):
+            delay = start + i / rate - time.monotonic()
+            if delay > 0:
+                await asyncio.sleep(delay)
+            if self.stopping.is_set():
+                break
+            tasks.append(asyncio.ensure_future(one()))
+        await asyncio.gather(*tasks)
+
+    def stop(self):
+        self.loop.call_soon_threadsafe(self.stopping.set)
+        if getattr(self, "tasks", None):
+            self.run(asyncio.wait(self.tasks, timeout=15), timeout=30)
+        self.loop.call_soon_threadsafe(self.loop.stop)
+        self.thread.join(10)
+
+
+def prepare(binary, directory):
+    database = os.path.join(directory, "centers.sqlite")
+    subprocess.run([binary, "--db", database, "--seed", "sample", "--seed-only"], check=True,
+                   stderr=subprocess.DEVNULL)
+    users = os.path.join(directory, "users")
+    if not os.path.exists(users):
+        subprocess.run([binary, "--credentials", users, "--add-user", "operator"], input=b"pa55word\n",
+                       check=True, stderr=subprocess.DEVNULL)
+    cert, key = os.path.join(directory, "cert.pem"), os.path.join(directory, "key.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+                    "-keyout", key, "-out", cert, "-subj", "/CN=127.0.0.1", "-days", "2"], check=True,
+                   stderr=subprocess.DEVNULL)
+    return database, users, ["--tls-cert", cert, "--tls-key", key]
+
+
+def slow_clients(binary, database, tls_args, extra, tls, quick):
+    idle, dripping, stalled = (100, 100, 20) if quick else (1000, 1000, 200)
+    server = Server(binary, ["--db", database] + (tls_args if tls else []) + extra)
+    attack = Attack()
+    try:
+        attack.run(attack.hold(server.port, idle))
+        # A header never finished: one byte every 5 s.
+        attack.run(attack.hold(server.port, dripping, drip=b"GET /Velmora.asp?EmployeeID=1 HTTP/1.1\r\nX-Slow: " * 4,
+                               tls=tls))
+        if tls:
+            # A TLS record header announcing a ClientHello that never comes.
+            attack.run(attack.hold(server.port, stalled, sent=b"\x16\x03\x01\x02\x00\x01\x00\x01\xfc"))
+        time.sleep(3)
+        held = attack.opened
+        result = measure(server.port, tls, 20 if quick else 100, server=server)
+        return result + (held,)
+    finally:
+        attack.stop()
+        server.stop()
+
+
+def guessing(binary, database, users, extra, quick):
+    server = Server(binary, ["--db", database, "--credentials", users] + extra)
+    attack = Attack()
+    try:
+        seconds = 10 if quick else 30
+        flood = attack.start(attack.flood(server.port, 200, seconds, f"Authorization: Basic {WRONG}\r\n"))
+        time.sleep(2)
+        first, status = request(server.port, False, headers=f"Authorization: Basic {RIGHT}\r\n")
+        result = measure(server.port, False, 20 if quick else 100, headers=f"Authorization: Basic {RIGHT}\r\n",
+                         server=server)
+        return (first if status == 200 else float("nan"),) + result
+    finally:
+        attack.loop.call_soon_threadsafe(attack.stopping.set)
+        try:
+            flood.result(60)
+        except Exception:
+            pass
+        attack.stop()
+        server.stop()
+
+
+def small_commits(binary, database, seconds):
+    """Commits a second from 8 clients, one statement each, alternately
+    adding and removing a center of an employee of its own. Each client
+    connects from an address of its own, new for every call: thousands of
+    connections a second would otherwise run out of local ports, which
+    closed connections hold for a minute."""
+    network = random.randrange(1, 250)
+    server = Server(binary, ["--db", database])
+    try:
+        _, status = request(server.port, False)
+        ok = [0] * 8
+        deadline = time.monotonic() + seconds
+
+        def client(t):
+            employee, center = 101 + t, 1004
+            bodies = [f"SQL=INSERT+INTO+CenterEmployeeCrossReference+%28EmployeeID%2CCenterID%2CRecordLastUpdated"
+                      f"%29+VALUES+%28{employee}%2C{center}%2CGETDATE%28%29+%29+".encode(),
+                      f"SQL=DELETE+FROM+CenterEmployeeCrossReference+WHERE+EmployeeID%3D{employee}+AND+CenterID"
+                      f"+IN%28{center}%29".encode()]
+            i = 0
+            while time.monotonic() < deadline and i < 200000:
+                _, status = request(server.port, False, "POST", "/Velmora.asp", body=bodies[i % 2],
+                                    source=f"127.{network}.0.{t + 1}")
+                ok[t] += status == 200
+                i += 1
+
+        start = time.monotonic()
+        threads = [threading.Thread(target=client, args=(t,)) for t in range(8)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        return sum(ok) / (time.monotonic() - start)
+    finally:
+        server.stop()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("binary", help="the velmora-server program")
+    parser.add_argument("--label", default="")
+    parser.add_argument("--quick", action="store_true", help="a tenth of the connections, shorter runs")
+    parser.add_argument("--pg", default=os.environ.get("VELMORA_BENCH_PG", ""), help="a postgresql:// URL")
+    parser.add_argument("--extra", default="", help="options given to the server in every scenario")
+    parser.add_argument("--parts", default="slow,tls,guess,commits")
+    args = parser.parse_args()
+    parts = args.parts.split(",")
+    extra = args.extra.split()
+    label = args.label or args.binary
+    with tempfile.TemporaryDirectory() as directory:
+        database, users, tls_args = prepare(args.binary, directory)
+        rows = []
+        for tls in (False, True):
+            if ("tls" if tls else "slow") not in parts:
+                continue
+            progress(f"{label}: slow clients, {'HTTPS' if tls else 'HTTP'}")
+            ms, answered, asked, peak, held = slow_clients(args.binary, database, tls_args, extra, tls, args.quick)
+            what = "idle + dripping + stalled handshakes, HTTPS" if tls else "idle + dripping, HTTP"
+            rows.append(f"| {label} | {what}: fresh GET p95 | {ms:.1f} ms ({answered}/{asked} answered, "
+                        f"{held} attackers held) |")
+            rows.append(f"| {label} | {what}: peak resident memory | {peak:.1f} MB |")
+        if "guess" in parts:
+            progress(f"{label}: password guessing")
+            first, ms, answered, asked, peak = guessing(args.binary, database, users, extra, args.quick)
+            rows.append(f"| {label} | 200 wrong passwords/s: right password, first request | {first:.1f} ms |")
+            rows.append(f"| {label} | 200 wrong passwords/s: right password after the first, p95 | {ms:.1f} ms "
+                        f"({answered}/{asked} answered) |")
+        if "commits" in parts:
+            seconds = 3 if args.quick else 10
+            backends = [("SQLite", database)]
+            if args.pg:
+                schema = f"bench_attack_{os.getpid()}"
+                backends.append(("PostgreSQL", args.pg + ("&" if "?" in args.pg else "?") + f"schema={schema}"))
+            for name, address in backends:
+                progress(f"{label}: small commits on {name}")
+                rate = small_commits(args.binary, address, seconds)
+                rows.append(f"| {label} | small commits, 8 clients, {name} | {rate:.0f} /s |")
+            if args.pg:
+                subprocess.run(["psql", args.pg, "-q", "-c", f'DROP SCHEMA IF EXISTS "{schema}" CASCADE'],
+                               stderr=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+        print("\n".join(rows), flush=True)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,96 @@
+// One client connection of velmora-server, served on Boost.Asio without a
+// thread of its own: it reads one request within the limits and deadlines
+// below, hands it to its host, writes the answer and closes. A connection
+// that is idle, slow or stuck in its TLS handshake costs a timer and its
+// buffers, never a thread.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl/context.hpp>
+
+namespace VelmoraServerCore {
+
+// What a connection allows a client; every deadline is for the whole step,
+// however the bytes trickle in.
+struct HttpLimits
+{
+    std::chrono::seconds handshake{10}; // TLS handshake, from its first byte
+    std::chrono::seconds idle{30};      // from connecting (or the handshake) to the next first byte
+    std::chrono::seconds head{10};      // from the first byte to the end of the head
+    std::chrono::seconds body{20};      // the whole body; also each answer's writing
+    qint64 headBytes = 16 * 1024;       // request line and headers (431 above)
+    int headerCount = 100;              // header lines (431 above)
+    qint64 bodyBytes = 8 * 1024 * 1024; // declared or received (413 above)
+};
+
+// A request whose head and body have been read completely.
+struct HttpRequest
+{
+    std::string method;
+    std::string target;        // as sent, for the log
+    std::string path;          // without query, scheme or authority
+    std::string query;         // after '?', still encoded
+    std::string authorization; // the first Authorization header
+    std::string contentType;
+    std::string body;
+    QString remote;            // the client's address
+    std::chrono::steady_clock::time_point start; // when the head was complete
+};
+
+// An answer; the connection adds Content-Length and Connection: close.
+struct HttpAnswer
+{
+    int status = 200;
+    std::string contentType = "text/plain; charset=utf-8";
+    std::vector<std::pair<std::string, std::string>> headers;
+    QByteArray body;
+    QString user;   // for the log: the authenticated user
+    QString reason; // for the log: why a request was refused
+
+    // A plain-text answer; for a refusal the text is also the log's reason.
+    static HttpAnswer text(int status, const QString &text);
+};
+
+// The server a connection belongs to. serve() and log() are called on the
+// connection's strand; the answer may come from any thread.
+class HttpConnection;
+
+class HttpHost
+{
+public:
+    virtual ~HttpHost() = default;
+    virtual const HttpLimits &limits() const = 0;
+    virtual void serve(std::shared_ptr<HttpRequest> request, std::function<void(HttpAnswer)> answer) = 0;
+    // After the answer was written (bytes: of its body), or refused at the
+    // framing stage.
+    virtual void log(const HttpRequest &request, const HttpAnswer &answer, qint64 bytes) = 0;
+    // True once the server stops: no lingering after an answer.
+    virtual bool stopping() const = 0;
+    // From the connection's destructor.
+    virtual void closed(HttpConnection *connection, const QString &remote) = 0;
+};
+
+class HttpConnection
+{
+public:
+    virtual ~HttpConnection() = default;
+    // A connection for an accepted socket, whose executor should be a strand;
+    // TLS when tls is set.
+    static std::shared_ptr<HttpConnection> create(boost::asio::ip::tcp::socket socket, const QString &remote,
+                                                  boost::asio::ssl::context *tls, HttpHost *host);
+    virtual void start() = 0;
+    // Closes the connection unless it waits for its answer or writes it.
+    virtual void stopWaiting() = 0;
+};
+
+} // namespace VelmoraServerCore

@@ -61,9 +61,9 @@ Controller::Phase Controller::phase() const
 {
     if (m_session.isCommitting())
         return Phase::Committing;
-    if (m_session.isBusy())
-        return Phase::Loading;
-    return m_awaitingReload ? Phase::Answer : Phase::Idle;
+    if (m_awaitingReload)
+        return Phase::Answer;
+    return m_session.isBusy() ? Phase::Loading : Phase::Idle;
 }
 
 void Controller::refreshBusy()

@@ -30,9 +30,9 @@ class Controller : public QObject
     Q_OBJECT
 
 public:
-    // Where the control stands. Loading also covers a load queued behind a
-    // commit; Answer lasts from a commit's answer until the operator has
-    // closed its box and the reload has started.
+    // Where the control stands. Answer lasts from a commit's answer until
+    // the operator has closed its box and the reload has started, whatever a
+    // host loads meanwhile.
     enum class Phase { Idle, Loading, Committing, Answer };
     Q_ENUM(Phase)
 

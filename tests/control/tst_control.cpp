@@ -243,6 +243,13 @@ void TestControl::mouseKeyboardAndFind()
     QMessageBox *box = messageBox(control);
     QVERIFY(box && box->text() == u"Not found" && box->icon() == QMessageBox::Information);
     box->accept();
+
+    // A drop from the other list moves its selection; one from another
+    // control's list moves nothing.
+    Velmora stranger;
+    QMetaObject::invokeMethod(right, "centersDropped", Q_ARG(QObject *, left));
+    QMetaObject::invokeMethod(left, "centersDropped", Q_ARG(QObject *, list(stranger, 1)));
+    QCOMPARE(ids(right), QStringLiteral("2 3*"));
 }
 
 void TestControl::commitFromTheButtonLeavesTheHostResponsive_data()

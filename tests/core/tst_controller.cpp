@@ -132,6 +132,7 @@ void TestController::commitAnswerReload()
         c.load();
     QVERIFY(QTest::qWaitFor([&] { return c.phase() == Controller::Phase::Answer ? !hostLoads || reports.contains("loaded") : !c.isBusy(); }, 10000));
     if (c.phase() == Controller::Phase::Answer) {
+        c.commit(); // nothing starts while the answer is shown
         QVERIFY(c.isBusy());
         reports.append("box closed");
         c.answerClosed();
@@ -167,15 +168,19 @@ void TestController::waitsEndWithTheirExchange()
     auto *c = new Controller;
     const QPointer<Controller> alive(c);
     c->setTimeout(std::chrono::minutes(2));
-    if (save)
-        QVERIFY(loadFirst(*c, page, true));
+    if (save) {
+        // A second save waits for its own answer, not for the first one's.
+        QVERIFY(loadFirst(*c, page, true) && c->waitForSave(c->save()));
+    }
     // The first server answers late, the newer one at once.
     page.answer(false, {200, centerDocument({{"1", "Old"}}, {}), "text/xml", 600});
     page.answer(true, {200, "ok", "text/plain", 600});
     newer.answer(false, {200, centerDocument({{"2", "New"}}, {})});
     c->setServerName(page.address());
     auto reports = std::make_unique<Log>(*c);
-    QTimer::singleShot(100, [&] {
+    const auto cleanup = qScopeGuard([&] { delete alive.data(); }); // before the log goes
+    QObject scope; // the timer goes with the test, whatever it finds
+    QTimer::singleShot(100, &scope, [&] {
         if (meanwhile == u"destroy") {
             delete c;
         } else if (meanwhile == u"newer load") {
@@ -196,7 +201,6 @@ void TestController::waitsEndWithTheirExchange()
     QCOMPARE(*reports, log);
     if (meanwhile == u"newer load")
         QCOMPARE(ids(*c, Side::NonSelected), QStringLiteral("2"));
-    delete c;
 }
 
 void TestController::addressesAndTimeout()

@@ -26,7 +26,6 @@ bool holdsMoreThanBlanks(const QString &text)
 Controller::Controller(QObject *parent)
     : QObject(parent)
 {
-    m_session.setTimeout(DefaultTimeout);
     connect(&m_session, &Session::loaded, this, &Controller::onLoaded);
     connect(&m_session, &Session::loadFailed, this, &Controller::onLoadFailed);
     connect(&m_session, &Session::committed, this, &Controller::onCommitted);

@@ -56,7 +56,24 @@ bool loadFirst(Controller &c, PageServer &page, bool assign34)
 const char Post[] = "POST /Velmora.asp SQL=INSERT+INTO+CenterEmployeeCrossReference+%28EmployeeID%2CCenterID%2CRecordLastUpdated%29+VALUES+%2812%2C34%2CGETDATE%28%29+%29+&";
 const char Get[] = "GET /Velmora.asp?EmployeeID=12";
 
+// One run of the commit sequence: what is pending, how the commit starts
+// and what the server answers; then what is reported, requested and left.
+struct Sequence
+{
+    bool pending = true;
+    bool save = false;      // SaveToDatabase instead of the button
+    bool hostLoads = false; // the host asks for a load during the commit
+    int status = 200;
+    QByteArray answer = "Saved.";
+    QStringList log;
+    QStringList requests = {Post, Get};
+    QString assigned = "9 34"; // the assigned list afterwards, pending ones with '*'
+    bool commitEnabled = false;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Sequence)
 
 class TestController : public QObject
 {
@@ -72,47 +89,23 @@ private Q_SLOTS:
 
 void TestController::commitAnswerReload_data()
 {
-    QTest::addColumn<bool>("pending");
-    QTest::addColumn<bool>("save");      // SaveToDatabase instead of the button
-    QTest::addColumn<bool>("hostLoads"); // the host asks for a load during the commit
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<QStringList>("log");
-    QTest::addColumn<QStringList>("requests");
-    QTest::addColumn<QString>("assigned");
-    QTest::addColumn<bool>("commitEnabled");
+    QTest::addColumn<Sequence>("run");
     const QString failed = QStringLiteral("commit failed: The server at http | down");
-    QTest::newRow("the answer first, the reload after its box") << true << false << false << 200 << QByteArray("Saved.")
-        << QStringList{"busy", "committed: Saved.", "answer before the reload: Saved.", "box closed", "load started", "idle", "loaded"} << QStringList{Post, Get} << "9 34" << false;
-    QTest::newRow("a blank answer reloads at once") << true << false << false << 200 << QByteArray("  ")
-        << QStringList{"busy", "committed:   ", "load started", "idle", "loaded"} << QStringList{Post, Get} << "9 34" << false;
-    QTest::newRow("a line break is an answer") << true << false << false << 200 << QByteArray("\n")
-        << QStringList{"busy", "committed: \n", "answer before the reload: \n", "box closed", "load started", "idle", "loaded"} << QStringList{Post, Get} << "9 34" << false;
-    QTest::newRow("nothing pending only reloads") << false << false << false << 200 << QByteArray("Saved.")
-        << QStringList{"load started", "busy", "idle", "loaded"} << QStringList{Get} << "9 34" << false;
-    QTest::newRow("a failed commit keeps every change and enables Commit") << true << false << false << 500 << QByteArray("down")
-        << QStringList{"busy", "idle", failed} << QStringList{Post} << "9 34*" << true;
-    QTest::newRow("a host load during a failing commit leaves nothing to commit") << true << false << true << 500 << QByteArray("down")
-        << QStringList{"busy", "load started", failed, "idle", "loaded"} << QStringList{Post, Get} << "9 34" << false;
-    QTest::newRow("a host load during a commit runs before the box's reload") << true << false << true << 200 << QByteArray("Saved.")
-        << QStringList{"busy", "load started", "committed: Saved.", "answer before the reload: Saved.", "loaded", "box closed", "load started", "idle", "loaded"} << QStringList{Post, Get, Get} << "9 34" << false;
-    QTest::newRow("a save shows the answer and reloads nothing") << true << true << false << 200 << QByteArray("Saved.")
-        << QStringList{"busy", "idle", "committed: Saved.", "answer: Saved."} << QStringList{Post} << "9 34*" << true;
-    QTest::newRow("a failed save keeps the changes") << true << true << false << 500 << QByteArray("down")
-        << QStringList{"busy", "idle", failed} << QStringList{Post} << "9 34*" << true;
+    QTest::newRow("the answer first, the reload after its box") << Sequence{.log = {"busy", "committed: Saved.", "answer before the reload: Saved.", "box closed", "load started", "idle", "loaded"}};
+    QTest::newRow("a blank answer reloads at once") << Sequence{.answer = "  ", .log = {"busy", "committed:   ", "load started", "idle", "loaded"}};
+    QTest::newRow("a line break is an answer") << Sequence{.answer = "\n", .log = {"busy", "committed: \n", "answer before the reload: \n", "box closed", "load started", "idle", "loaded"}};
+    QTest::newRow("nothing pending only reloads") << Sequence{.pending = false, .log = {"load started", "busy", "idle", "loaded"}, .requests = {Get}};
+    QTest::newRow("a failed commit keeps every change and enables Commit") << Sequence{.status = 500, .answer = "down", .log = {"busy", "idle", failed}, .requests = {Post}, .assigned = "9 34*", .commitEnabled = true};
+    QTest::newRow("a host load during a failing commit leaves nothing to commit") << Sequence{.hostLoads = true, .status = 500, .answer = "down", .log = {"busy", "load started", failed, "idle", "loaded"}};
+    QTest::newRow("a host load during a commit runs before the box's reload") << Sequence{.hostLoads = true, .log = {"busy", "load started", "committed: Saved.", "answer before the reload: Saved.", "loaded", "box closed", "load started", "idle", "loaded"}, .requests = {Post, Get, Get}};
+    QTest::newRow("a save shows the answer and reloads nothing") << Sequence{.save = true, .log = {"busy", "idle", "committed: Saved.", "answer: Saved."}, .requests = {Post}, .assigned = "9 34*", .commitEnabled = true};
+    QTest::newRow("a failed save keeps the changes") << Sequence{.save = true, .status = 500, .answer = "down", .log = {"busy", "idle", failed}, .requests = {Post}, .assigned = "9 34*", .commitEnabled = true};
 }
 
 void TestController::commitAnswerReload()
 {
-    QFETCH(bool, pending);
-    QFETCH(bool, save);
-    QFETCH(bool, hostLoads);
-    QFETCH(int, status);
-    QFETCH(QByteArray, answer);
-    QFETCH(QStringList, log);
-    QFETCH(QStringList, requests);
-    QFETCH(QString, assigned);
-    QFETCH(bool, commitEnabled);
+    QFETCH(Sequence, run);
+    const auto &[pending, save, hostLoads, status, answer, log, requests, assigned, commitEnabled] = run;
 
     PageServer page;
     Controller c;

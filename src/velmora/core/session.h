@@ -12,6 +12,7 @@
 #pragma once
 
 #include "core/centerdocument.h"
+#include "core/limits.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -77,7 +78,7 @@ private:
     QStringList m_certificateProblems; // of the running exchange's server
     bool m_busy = false;
     std::optional<QString> m_queuedLoad;
-    std::chrono::milliseconds m_timeout{30000};
+    std::chrono::milliseconds m_timeout = DefaultTimeout;
 };
 
 } // namespace VelmoraInternal

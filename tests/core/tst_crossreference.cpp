@@ -48,7 +48,7 @@ QString snapshot(CrossReference &rules, const QString &focus)
     parts.append(QStringLiteral("b=%1%2%3%4%5%6 s=%7:%8%9 m=%10%11 c=%12/%13 f=%14")
                      .arg(bit(s.addEnabled)).arg(bit(s.addAllEnabled)).arg(bit(s.removeEnabled))
                      .arg(bit(s.removeAllEnabled)).arg(bit(s.commitEnabled)).arg(bit(s.findEnabled))
-                     .arg(int(s.searchList)).arg(bit(s.searchListEnabled[0])).arg(bit(s.searchListEnabled[1]))
+                     .arg(int(s.findList)).arg(bit(s.findListEnabled[0])).arg(bit(s.findListEnabled[1]))
                      .arg(bit(s.multiSelect[0])).arg(bit(s.multiSelect[1]))
                      .arg(number.match(s.caption[0]).captured(1), number.match(s.caption[1]).captured(1), focus));
     return parts.join(QStringLiteral(" | "));
@@ -115,11 +115,11 @@ void TestCrossReference::operatorActions()
         } else if (w[0] == u"header") {
             rules.headerClicked(side, w[2].toInt());
         } else if (w[0] == u"list") {
-            rules.chooseSearchList(side);
+            rules.chooseFindList(side);
         } else if (w[0] == u"mode") {
             rules.chooseFindMode(mode);
         } else if (w[0] == u"text") {
-            rules.setSearchText(mode, w[2]);
+            rules.setFindText(mode, w[2]);
         } else if (w[0] == u"find") {
             hits += QStringLiteral(" hit=%1").arg(rules.find());
         } else {

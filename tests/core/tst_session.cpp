@@ -1,7 +1,7 @@
 // The control's exchanges with the server page, without a window: what a
-// load or a commit reports for each kind of answer, and a load asked for
-// during a commit. Replaced loads and deletion during an exchange are
-// tested through the control.
+// load or a commit reports for each kind of answer. A load asked for during
+// a commit, replaced loads and deletion during an exchange are tested
+// through the controller.
 #include "core/session.h"
 #include "pageserver.h"
 #include "testtable.h"
@@ -41,7 +41,6 @@ class TestSession : public QObject
 private Q_SLOTS:
     void reportsAnswerOrReason_data();
     void reportsAnswerOrReason();
-    void loadAskedForDuringCommitFollowsIt();
 };
 
 void TestSession::reportsAnswerOrReason_data()
@@ -83,22 +82,6 @@ void TestSession::reportsAnswerOrReason()
     QCOMPARE(busy.size(), 2);
     if (address.isEmpty())
         QCOMPARE(page.requests(), QStringList{commit ? "POST /Velmora.asp SQL=x+y&" : "GET /Velmora.asp?EmployeeID=7"});
-}
-
-void TestSession::loadAskedForDuringCommitFollowsIt()
-{
-    PageServer page;
-    page.answer(true, {200, "ok", "text/plain", 200});
-    page.answer(false, {200, centerDocument({{"1", "A"}}, {})});
-    Session session;
-    Reports reports(session);
-    QSignalSpy busy(&session, &Session::busyChanged);
-    session.commit(page.address() + QStringLiteral("/Velmora.asp"), "SQL=1&");
-    session.load(page.address() + QStringLiteral("/Velmora.asp?EmployeeID=3"));
-    QVERIFY(waitIdle(session));
-    QCOMPARE(reports.log, (QStringList{"committed: ok", "loaded 1/0"}));
-    QCOMPARE(page.requests(), (QStringList{"POST /Velmora.asp SQL=1&", "GET /Velmora.asp?EmployeeID=3"}));
-    QCOMPARE(busy.size(), 2); // busy from the commit until the load has reported
 }
 
 QTEST_GUILESS_MAIN(TestSession)

@@ -121,11 +121,11 @@ void CrossReference::fill(const CenterDocument &document)
         model->sortBy(CenterListModel::KeyColumn, model->sortOrder());
         model->reset(std::move(items));
         // A reset leaves no row selected and none current.
-        state.searchListEnabled[int(side)] = true;
+        state.findListEnabled[int(side)] = true;
     }
     state.findModesEnabled = true;
     state.idBoxEnabled = true;
-    state.searchEditable[int(FindMode::Id)] = true;
+    state.findEditable[int(FindMode::Id)] = true;
     setState(state);
 }
 
@@ -210,11 +210,11 @@ void CrossReference::moveRows(Side from, const std::vector<int> &rows, bool sing
     ControlState state = m_state;
     refreshCaptions(state);
     state.commitEnabled = true;
-    state.searchList = to;
+    state.findList = to;
     const bool sourceEmpty = source->count() == 0;
     const bool targetEmpty = target->count() == 0;
-    bool &sourceOption = state.searchListEnabled[int(from)];
-    bool &targetOption = state.searchListEnabled[int(to)];
+    bool &sourceOption = state.findListEnabled[int(from)];
+    bool &targetOption = state.findListEnabled[int(to)];
 
     int focusRow = -1;
     if (single) {
@@ -265,10 +265,9 @@ void CrossReference::click(Side side)
     setState(state);
 }
 
-void CrossReference::headerClicked(Side side, int headerIndex)
+void CrossReference::headerClicked(Side side, int column)
 {
-    // Header 1 ("ID") sorts by the key, which orders IDs numerically.
-    const int wanted = (headerIndex == 1 ? 3 : headerIndex) - 1;
+    const int wanted = sortColumnOf(column);
     if (wanted < 0 || wanted >= CenterListModel::ColumnCount)
         return;
     CenterListModel *model = list(side);
@@ -291,29 +290,29 @@ void CrossReference::chooseFindMode(FindMode mode)
     const int chosen = int(mode);
     const int other = 1 - chosen;
     // Emptying the other box is a change of its text, which disables Find.
-    if (!state.searchText[other].isEmpty()) {
-        state.searchText[other].clear();
+    if (!state.findText[other].isEmpty()) {
+        state.findText[other].clear();
         state.findEnabled = false;
     }
-    state.searchEditable[other] = false;
-    state.searchEditable[chosen] = true;
+    state.findEditable[other] = false;
+    state.findEditable[chosen] = true;
     state.findMode = mode;
     setState(state);
 }
 
-void CrossReference::chooseSearchList(Side side)
+void CrossReference::chooseFindList(Side side)
 {
     ControlState state = m_state;
-    state.searchList = side;
+    state.findList = side;
     setState(state);
 }
 
-void CrossReference::setSearchText(FindMode box, const QString &text)
+void CrossReference::setFindText(FindMode box, const QString &text)
 {
-    if (m_state.searchText[int(box)] == text)
+    if (m_state.findText[int(box)] == text)
         return;
     ControlState state = m_state;
-    state.searchText[int(box)] = text;
+    state.findText[int(box)] = text;
     state.findEnabled = !text.isEmpty();
     setState(state);
 }
@@ -323,9 +322,9 @@ int CrossReference::find()
     ControlState state = m_state;
     state.multiSelect[0] = state.multiSelect[1] = false;
     state.addEnabled = state.addAllEnabled = state.removeEnabled = state.removeAllEnabled = false;
-    const Side side = state.searchList;
-    const int hit = state.findMode == FindMode::Name ? findByName(*list(side), state.searchText[int(FindMode::Name)])
-                                                     : findById(*list(side), state.searchText[int(FindMode::Id)]);
+    const Side side = state.findList;
+    const int hit = state.findMode == FindMode::Name ? findByName(*list(side), state.findText[int(FindMode::Name)])
+                                                     : findById(*list(side), state.findText[int(FindMode::Id)]);
     setState(state);
     if (hit < 0)
         return -1;

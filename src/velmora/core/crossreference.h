@@ -24,8 +24,20 @@ inline constexpr Side otherSide(Side side)
     return side == Side::NonSelected ? Side::Selected : Side::NonSelected;
 }
 
-// The search modes of the find panel, by the index of their option.
+// The modes of the find panel, by the index of their option.
 enum class FindMode { Name = 0, Id = 1 };
+
+// The ID column shows the ID as the server sent it but sorts by the hidden
+// key column, whose texts order IDs numerically; a list sorted by key shows
+// its sort indicator on the ID column. Columns as CenterListModel::Column.
+inline constexpr int sortColumnOf(int shownColumn)
+{
+    return shownColumn == CenterListModel::IdColumn ? int(CenterListModel::KeyColumn) : shownColumn;
+}
+inline constexpr int shownColumnOf(int sortColumn)
+{
+    return sortColumn == CenterListModel::KeyColumn ? int(CenterListModel::IdColumn) : sortColumn;
+}
 
 // Everything about the control's children that the rules decide, as plain
 // values. Indexes by Side or FindMode.
@@ -38,13 +50,13 @@ struct ControlState
     bool commitEnabled = false;
     bool findEnabled = false;
 
-    Side searchList = Side::NonSelected;      // the list the find searches
-    bool searchListEnabled[2] = {false, false};
+    Side findList = Side::NonSelected;      // the list Find looks in
+    bool findListEnabled[2] = {false, false};
     FindMode findMode = FindMode::Id;
     bool findModesEnabled = false;
 
-    QString searchText[2];                  // name box, ID box
-    bool searchEditable[2] = {false, false}; // read-only boxes are locked
+    QString findText[2];                  // name box, ID box
+    bool findEditable[2] = {false, false}; // read-only boxes are locked
     bool idBoxEnabled = false;
 
     bool multiSelect[2] = {false, false};
@@ -83,16 +95,16 @@ public:
     // multi-select list, clears the other list's selection and enables the
     // moves that fit the selection.
     void click(Side side);
-    // A click on header 1, 2 or 3 (counted from 1): sorts by that column, or
+    // A click on the header of a column: sorts by it (sortColumnOf()), or
     // reverses the order when the list already sorts by it.
-    void headerClicked(Side side, int headerIndex);
+    void headerClicked(Side side, int column);
     // Whether the "Remove" pop-up may open over the assigned list.
     bool canOpenRemoveMenu() const;
 
     void chooseFindMode(FindMode mode);
-    void chooseSearchList(Side side);
-    void setSearchText(FindMode box, const QString &text);
-    // Searches the chosen list; selects and returns the hit's row, or -1.
+    void chooseFindList(Side side);
+    void setFindText(FindMode box, const QString &text);
+    // Looks in the chosen list; selects and returns the hit's row, or -1.
     int find();
 
     // The commit starts: every move and the commit itself are disabled.

@@ -57,7 +57,7 @@ CenterListView::CenterListView(QWidget *parent)
     // which walks every selected row.
     header()->setHighlightSections(false);
     connect(header(), &QHeaderView::sectionClicked, this,
-            [this](int logicalIndex) { Q_EMIT headerClicked(logicalIndex + 1); });
+            [this](int logicalIndex) { Q_EMIT headerClicked(logicalIndex); });
 }
 
 void CenterListView::setMultiSelect(bool on)

@@ -31,8 +31,8 @@ Q_SIGNALS:
     // a double-click), or the keyboard changed the selection.
     void listClicked();
     void listDoubleClicked();
-    // A header was clicked; index counts from 1.
-    void headerClicked(int headerIndex);
+    // The header of a column was clicked (its logical index).
+    void headerClicked(int column);
     // The right button was released, or the Menu key or Shift+F10 pressed;
     // globalPos is where a pop-up belongs.
     void popupRequested(const QPoint &globalPos);

@@ -35,7 +35,7 @@ public:
     // Stores the employee whose centers the next load shows. Returns false,
     // keeping the stored value, when the text is not a signed 32-bit number.
     // Nothing is loaded.
-    bool setEmployeeID(const QString &ptEmployeeID);
+    bool setEmployeeID(const QString &employeeId);
     qint32 employeeID() const;
 
     // Stores the base address of the server (used unchanged: no slash is
@@ -43,7 +43,7 @@ public:
     // has ended: filled, failed (loadFailed()), or replaced by a newer load.
     // While it waits, the host's event loop runs on; the control takes no
     // input. If the control is deleted meanwhile, it returns at once.
-    void setServerName(const QString &PtServerName);
+    void setServerName(const QString &serverName);
     QString serverName() const;
 
     // Posts the pending changes to the server page and returns when the
@@ -52,9 +52,9 @@ public:
     // as setServerName() does.
     void SaveToDatabase();
 
-    // Form URL encoding of theData on Windows-1252 bytes, as the commit body
+    // Form URL encoding of text on Windows-1252 bytes, as the commit body
     // uses it.
-    QString urlEncode(const QString &theData) const;
+    QString urlEncode(const QString &text) const;
 
     // How long a load or a save waits for a silent server before it fails
     // (30 seconds unless the host changes it).

@@ -1,0 +1,244 @@
+#include "core/controller.h"
+
+#include "core/changeset.h"
+#include "core/limits.h"
+
+#include <QEventLoop>
+#include <QPointer>
+
+namespace VelmoraInternal {
+
+namespace {
+
+// An answer of nothing but blanks is no news for the operator; line breaks
+// and tabs are.
+bool holdsMoreThanBlanks(const QString &text)
+{
+    for (QChar c : text) {
+        if (c != QLatin1Char(' '))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+Controller::Controller(QObject *parent)
+    : QObject(parent)
+{
+    m_session.setTimeout(DefaultTimeout);
+    connect(&m_session, &Session::loaded, this, &Controller::onLoaded);
+    connect(&m_session, &Session::loadFailed, this, &Controller::onLoadFailed);
+    connect(&m_session, &Session::committed, this, &Controller::onCommitted);
+    connect(&m_session, &Session::commitFailed, this, &Controller::onCommitFailed);
+    connect(&m_session, &Session::busyChanged, this, &Controller::refreshBusy);
+}
+
+Controller::~Controller()
+{
+    // Whoever waits gets its call back at once; the running exchange is
+    // dropped without a signal.
+    for (const Wait &wait : std::as_const(m_waits))
+        wait.loop->quit();
+}
+
+void Controller::setTimeout(std::chrono::milliseconds timeout)
+{
+    m_session.setTimeout(timeout.count() > 0 ? timeout : DefaultTimeout);
+}
+
+QString Controller::loadUrl() const
+{
+    return m_serverName + QStringLiteral("/Velmora.asp?EmployeeID=") + QString::number(m_employeeId);
+}
+
+QString Controller::commitUrl() const
+{
+    return m_serverName + QStringLiteral("/Velmora.asp");
+}
+
+Controller::Phase Controller::phase() const
+{
+    if (m_session.isCommitting())
+        return Phase::Committing;
+    if (m_awaitingReload)
+        return Phase::Answer;
+    return m_session.isBusy() ? Phase::Loading : Phase::Idle;
+}
+
+void Controller::refreshBusy()
+{
+    const bool now = m_session.isBusy() || m_awaitingReload;
+    if (now == m_busy)
+        return;
+    m_busy = now;
+    Q_EMIT busyChanged(m_busy);
+}
+
+quint64 Controller::load()
+{
+    if (m_designMode)
+        return m_loadsStarted;
+    ++m_loadsStarted;
+    m_rules.beginLoad();
+    Q_EMIT loadStarted();
+    m_session.load(loadUrl());
+    refreshBusy();
+    return m_loadsStarted;
+}
+
+void Controller::loadEnded()
+{
+    // Only the newest load reports: replaced ones never do.
+    m_loadsEnded = m_loadsStarted;
+    refreshBusy();
+}
+
+void Controller::onLoaded(const CenterDocument &document)
+{
+    m_rules.fill(document);
+    loadEnded();
+    const QPointer<Controller> alive(this);
+    Q_EMIT loaded();
+    if (alive)
+        wakeWaits();
+}
+
+void Controller::onLoadFailed(const QString &reason)
+{
+    m_rules.fail();
+    loadEnded();
+    const QPointer<Controller> alive(this);
+    Q_EMIT loadFailed(reason);
+    if (alive)
+        wakeWaits();
+}
+
+Controller::CommitStart Controller::startCommit(bool reloadAfter)
+{
+    if (m_designMode)
+        return CommitStart::NothingToSend; // nor does anything go out
+    if (m_session.isCommitting())
+        return CommitStart::AlreadyRunning;
+    QStringList statements;
+    if (!m_rules.buildStatements(m_employeeId, &statements)) {
+        Q_EMIT tooManyChanges();
+        return CommitStart::Refused;
+    }
+    const QByteArray body = ChangeSet::formBody(statements);
+    if (body.isEmpty())
+        return CommitStart::NothingToSend;
+    m_reloadAfterCommit = reloadAfter;
+    m_loadsBeforeCommit = m_loadsStarted;
+    m_session.commit(commitUrl(), body);
+    ++m_commitsStarted;
+    refreshBusy();
+    return CommitStart::Sent;
+}
+
+quint64 Controller::save()
+{
+    return startCommit(false) == CommitStart::Sent ? m_commitsStarted : 0;
+}
+
+void Controller::commit()
+{
+    if (m_session.isCommitting() || m_awaitingReload || m_designMode)
+        return;
+    m_rules.beginCommit();
+    switch (startCommit(true)) {
+    case CommitStart::NothingToSend:
+        // Nothing to save: the lists are reloaded all the same.
+        load();
+        break;
+    case CommitStart::Refused:
+        // Nothing was sent: the changes stay for the operator.
+        m_rules.commitFailed();
+        break;
+    case CommitStart::Sent:
+    case CommitStart::AlreadyRunning:
+        break;
+    }
+}
+
+void Controller::onCommitted(const QString &answer)
+{
+    m_commitsEnded = m_commitsStarted;
+    const bool reload = m_reloadAfterCommit;
+    m_awaitingReload = reload;
+    refreshBusy();
+    const QPointer<Controller> alive(this);
+    Q_EMIT committed(answer);
+    if (!alive)
+        return;
+    // The operator reads the answer first; the reload follows its box.
+    if (holdsMoreThanBlanks(answer))
+        Q_EMIT answerShown(answer, reload);
+    else
+        reloadAfterAnswer();
+    if (alive)
+        wakeWaits();
+}
+
+void Controller::answerClosed()
+{
+    reloadAfterAnswer();
+}
+
+void Controller::reloadAfterAnswer()
+{
+    if (!m_awaitingReload)
+        return;
+    m_awaitingReload = false;
+    load();
+}
+
+void Controller::onCommitFailed(const QString &reason, const QString &details)
+{
+    m_commitsEnded = m_commitsStarted;
+    // Nothing is reloaded: every pending change stays for a retry, unless a
+    // load asked for during the commit has thrown the changes away.
+    if (m_reloadAfterCommit && m_loadsStarted == m_loadsBeforeCommit)
+        m_rules.commitFailed();
+    refreshBusy();
+    const QPointer<Controller> alive(this);
+    Q_EMIT commitFailed(reason, details);
+    if (alive)
+        wakeWaits();
+}
+
+bool Controller::waitForLoad(quint64 ticket)
+{
+    return wait([this, ticket] { return m_loadsEnded >= ticket || m_loadsStarted > ticket; });
+}
+
+bool Controller::waitForSave(quint64 ticket)
+{
+    return wait([this, ticket] { return m_commitsEnded >= ticket; });
+}
+
+bool Controller::wait(const std::function<bool()> &done)
+{
+    if (done())
+        return true;
+    const QPointer<Controller> alive(this);
+    QEventLoop loop;
+    m_waits.append({&loop, &done});
+    // No input is excluded here: the rest of the host works on, and the
+    // control's own widgets hold their input while it is busy.
+    loop.exec();
+    if (!alive)
+        return false;
+    m_waits.removeIf([&](const Wait &wait) { return wait.loop == &loop; });
+    return true;
+}
+
+void Controller::wakeWaits()
+{
+    for (const Wait &wait : std::as_const(m_waits)) {
+        if ((*wait.done)())
+            wait.loop->quit();
+    }
+}
+
+} // namespace VelmoraInternal

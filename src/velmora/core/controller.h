@@ -1,0 +1,140 @@
+// The control's process without a window: it owns the cross-reference being
+// edited and the session with the server, builds the server's addresses, and
+// runs load, commit, the server's answer and the reload that follows it. The
+// widget forwards the operator's and the host's requests, shows what the
+// signals below report, and reports back when the operator has closed the
+// box with the answer (answerClosed()).
+//
+// Each load and each save gets a ticket; waitForLoad() and waitForSave() run
+// the event loop until their exchange has ended, for the members that return
+// only then. In design mode (Qt Designer) the addresses are only stored and
+// nothing goes to the network.
+#pragma once
+
+#include "core/crossreference.h"
+#include "core/session.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+
+class QEventLoop;
+
+namespace VelmoraInternal {
+
+class Controller : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Where the control stands. Answer lasts from a commit's answer until
+    // the operator has closed its box and the reload has started, whatever a
+    // host loads meanwhile.
+    enum class Phase { Idle, Loading, Committing, Answer };
+    Q_ENUM(Phase)
+
+    explicit Controller(QObject *parent = nullptr);
+    ~Controller() override;
+
+    CrossReference &rules() { return m_rules; }
+    const CrossReference &rules() const { return m_rules; }
+
+    void setEmployeeId(qint32 id) { m_employeeId = id; }
+    qint32 employeeId() const { return m_employeeId; }
+    // The base of every address, used unchanged.
+    void setServerName(const QString &name) { m_serverName = name; }
+    QString serverName() const { return m_serverName; }
+    // Zero or less restores the default time-out.
+    void setTimeout(std::chrono::milliseconds timeout);
+    std::chrono::milliseconds timeout() const { return m_session.timeout(); }
+    void enterDesignMode() { m_designMode = true; }
+
+    // The page that answers the loads, and the one that takes the commits.
+    QString loadUrl() const;
+    QString commitUrl() const;
+
+    Phase phase() const;
+    // A load or a commit runs, or the reload after a commit waits for the
+    // operator to close the answer's box. The control takes no input meanwhile.
+    bool isBusy() const { return m_busy; }
+
+    // Throws away what was not committed and loads both lists from the
+    // server. Returns the load's ticket.
+    quint64 load();
+    // Posts the pending changes without a reload afterwards. Returns the
+    // save's ticket, or 0 when nothing was sent (nothing pending, a commit
+    // running, too many changes, design mode).
+    quint64 save();
+    // "Commit to Database": posts the pending changes, then the answer, then
+    // the reload. With nothing pending it only reloads.
+    void commit();
+    // The operator closed the box with a commit's answer.
+    void answerClosed();
+
+    // Run the event loop (no input excluded) until the load with that ticket
+    // has ended or a newer load has replaced it, or until the save has
+    // ended. False when the controller was destroyed meanwhile: the caller
+    // must not touch what owned it any more.
+    bool waitForLoad(quint64 ticket);
+    bool waitForSave(quint64 ticket);
+
+Q_SIGNALS:
+    // A load starts: the lists are empty until it ends.
+    void loadStarted();
+    void loaded();
+    void loadFailed(const QString &reason);
+    // The server took a commit. When answerShown() follows, the reload waits
+    // for answerClosed().
+    void committed(const QString &answer);
+    // Show the server's answer; reloadFollows says whether a reload waits for
+    // the box to close.
+    void answerShown(const QString &answer, bool reloadFollows);
+    // reason says what went wrong; details carry the server's own words.
+    void commitFailed(const QString &reason, const QString &details);
+    // A commit was refused before anything was sent: more changes than one
+    // commit may carry.
+    void tooManyChanges();
+    void busyChanged(bool busy);
+
+private:
+    enum class CommitStart { Sent, NothingToSend, Refused, AlreadyRunning };
+    CommitStart startCommit(bool reloadAfter);
+    void onLoaded(const CenterDocument &document);
+    void onLoadFailed(const QString &reason);
+    void onCommitted(const QString &answer);
+    void onCommitFailed(const QString &reason, const QString &details);
+    void loadEnded();
+    void reloadAfterAnswer();
+    void refreshBusy();
+    bool wait(const std::function<bool()> &done);
+    void wakeWaits();
+
+    CrossReference m_rules;
+    Session m_session;
+    qint32 m_employeeId = 0;
+    QString m_serverName;
+    bool m_designMode = false;
+    bool m_busy = false;
+
+    quint64 m_loadsStarted = 0;
+    quint64 m_loadsEnded = 0;
+    quint64 m_commitsStarted = 0;
+    quint64 m_commitsEnded = 0;
+    // Of the running commit: whether the reload follows it, and how many
+    // loads had started when it began (a later one has thrown its changes away).
+    bool m_reloadAfterCommit = false;
+    quint64 m_loadsBeforeCommit = 0;
+    bool m_awaitingReload = false; // the answer is shown, the reload not started
+
+    struct Wait
+    {
+        QEventLoop *loop;
+        const std::function<bool()> *done;
+    };
+    QList<Wait> m_waits;
+};
+
+} // namespace VelmoraInternal

@@ -1,0 +1,209 @@
+#include "shell/controlform.h"
+
+#include "core/crossreference.h"
+#include "shell/centerlistview.h"
+
+#include <velmora/identity.h>
+#include <velmora/velmora.h>
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include <iterator>
+
+namespace VelmoraInternal {
+
+namespace {
+
+template<typename T>
+T *makeChild(QWidget *parent, const char *name, const QString &text = QString())
+{
+    auto *child = new T(parent);
+    child->setObjectName(QLatin1String(name));
+    if constexpr (!std::is_same_v<T, QLineEdit> && !std::is_same_v<T, QProgressBar>
+                  && !std::is_same_v<T, CenterListView> && !std::is_same_v<T, QWidget>) {
+        if (!text.isNull()) {
+            if constexpr (std::is_same_v<T, QGroupBox>)
+                child->setTitle(text);
+            else
+                child->setText(text);
+        }
+    }
+    return child;
+}
+
+} // namespace
+
+void ControlForm::setupUi(QWidget *control, CrossReference &rules)
+{
+    control->setWindowTitle(QString::fromLatin1(VelmoraIdentity::Title));
+
+    auto *outer = new QVBoxLayout(control);
+    outer->setContentsMargins(0, 0, 0, 0);
+    body = makeChild<QWidget>(control, "fraMain");
+    outer->addWidget(body);
+
+    // Children are made in the design's order.
+    commitButton = makeChild<QPushButton>(body, "cmdCommit", Velmora::tr("Commit to Database"));
+    removeAllButton = makeChild<QPushButton>(body, "cmdRemoveAll", QStringLiteral("<<"));
+    addAllButton = makeChild<QPushButton>(body, "cmdAddAll", QStringLiteral(">>"));
+    addButton = makeChild<QPushButton>(body, "cmdAdd", QStringLiteral(">"));
+    removeButton = makeChild<QPushButton>(body, "cmdDelete", QStringLiteral("<"));
+
+    findPanel = makeChild<QGroupBox>(body, "fraFind", Velmora::tr(" Find Center"));
+    listChoice = makeChild<QGroupBox>(findPanel, "Frame1", Velmora::tr(" List to search  "));
+    listOption[1] = makeChild<QRadioButton>(listChoice, "optList1", Velmora::tr("Selected Centers"));
+    listOption[0] = makeChild<QRadioButton>(listChoice, "optList0", Velmora::tr("Non Selected Centers"));
+    findButton = makeChild<QPushButton>(findPanel, "cmdFind", Velmora::tr("Find"));
+    findOption[1] = makeChild<QRadioButton>(findPanel, "optFind1", Velmora::tr("ID"));
+    findBox[1] = makeChild<QLineEdit>(findPanel, "txtVendorID");
+    findOption[0] = makeChild<QRadioButton>(findPanel, "optFind0", Velmora::tr("Name"));
+    findBox[0] = makeChild<QLineEdit>(findPanel, "txtVendorName");
+    versionLabel = makeChild<QLabel>(findPanel, "lblVersionNumber",
+                                     Velmora::tr("Version Number: %1.%2.%3")
+                                         .arg(VelmoraIdentity::VersionMajor)
+                                         .arg(VelmoraIdentity::VersionMinor)
+                                         .arg(VelmoraIdentity::VersionRevision));
+
+    progress = makeChild<QProgressBar>(body, "prbLoad");
+    progress->setTextVisible(false);
+    progress->setAccessibleName(Velmora::tr("Loading"));
+    // An idle bar would read as an empty text box: it shows only while busy,
+    // and keeps its room meanwhile.
+    QSizePolicy keepRoom = progress->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);
+    progress->setSizePolicy(keepRoom);
+    progress->setVisible(false);
+
+    lists[0] = makeChild<CenterListView>(body, "lstCenters");
+    lists[1] = makeChild<CenterListView>(body, "lstSelectedCenters");
+    captions[1] = makeChild<QLabel>(body, "lblSelVendors");
+    captions[0] = makeChild<QLabel>(body, "lblAllVendors");
+    rules.list(Side::NonSelected)->setPendingToolTip(Velmora::tr("Will be unassigned on commit"));
+    rules.list(Side::Selected)->setPendingToolTip(Velmora::tr("Will be assigned on commit"));
+    for (Side side : {Side::NonSelected, Side::Selected}) {
+        CenterListView *list = lists[int(side)];
+        list->setModel(rules.list(side));
+        QItemSelectionModel *own = list->selectionModel();
+        list->setSelectionModel(rules.selection(side));
+        delete own;
+        list->setColumnHidden(CenterListModel::KeyColumn, true);
+        list->header()->setSectionResizeMode(CenterListModel::NameColumn, QHeaderView::Stretch);
+        list->header()->setSortIndicator(CenterListModel::IdColumn, Qt::AscendingOrder);
+        captions[int(side)]->setBuddy(list);
+    }
+    lists[0]->setAccessibleName(Velmora::tr("Non Selected Active Centers"));
+    lists[1]->setAccessibleName(Velmora::tr("Selected Centers"));
+    findBox[0]->setAccessibleName(Velmora::tr("Name"));
+    findBox[1]->setAccessibleName(Velmora::tr("ID"));
+
+    // The pop-up is never shown as a menu bar of the control.
+    removeMenu = new QMenu(control);
+    removeMenu->setObjectName(QStringLiteral("mnuRemove"));
+    removeMenu->setTitle(Velmora::tr("Remove"));
+    removeAction = removeMenu->addAction(Velmora::tr("Remove"));
+    removeAction->setObjectName(QStringLiteral("mnuRemoveItems"));
+
+    auto *findGroup = new QButtonGroup(control);
+    findGroup->addButton(findOption[0]);
+    findGroup->addButton(findOption[1]);
+    auto *listGroup = new QButtonGroup(control);
+    listGroup->addButton(listOption[0]);
+    listGroup->addButton(listOption[1]);
+
+    // The arrangement of the design: the lists side by side under their
+    // captions with the move buttons between them, the find panel under the
+    // left list, the commit and the progress under the right one. The lists
+    // share whatever room the host gives beyond that.
+    auto *grid = new QGridLayout(body);
+    grid->setContentsMargins(7, 7, 6, 3);
+    grid->setHorizontalSpacing(0);
+    grid->setVerticalSpacing(0);
+    grid->addWidget(captions[0], 0, 0);
+    grid->addWidget(captions[1], 0, 2);
+    grid->addWidget(lists[0], 1, 0);
+    grid->addWidget(lists[1], 1, 2);
+    auto *moves = new QVBoxLayout;
+    moves->setSpacing(0);
+    moves->addSpacing(40);
+    for (QPushButton *button : {addButton, addAllButton, removeAllButton, removeButton})
+        moves->addWidget(button);
+    moves->addStretch();
+    grid->addLayout(moves, 1, 1);
+    grid->addWidget(findPanel, 2, 0, 1, 2);
+    auto *commitColumn = new QVBoxLayout;
+    commitColumn->setContentsMargins(8, 36, 0, 0);
+    commitColumn->setSpacing(23);
+    commitColumn->addWidget(commitButton, 0, Qt::AlignRight);
+    commitColumn->addWidget(progress);
+    commitColumn->addStretch();
+    grid->addLayout(commitColumn, 2, 2);
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(2, 1);
+    grid->setRowStretch(1, 1);
+
+    auto *findGrid = new QGridLayout(findPanel);
+    findGrid->setContentsMargins(8, 2, 8, 2);
+    findGrid->setHorizontalSpacing(4);
+    findGrid->setVerticalSpacing(2);
+    findGrid->addWidget(findOption[1], 0, 0);
+    findGrid->addWidget(findBox[1], 0, 1, Qt::AlignLeft);
+    findGrid->addWidget(findOption[0], 1, 0);
+    findGrid->addWidget(findBox[0], 1, 1, 1, 2);
+    auto *listColumn = new QVBoxLayout(listChoice);
+    listColumn->setContentsMargins(8, 0, 8, 2);
+    listColumn->setSpacing(0);
+    listColumn->addWidget(listOption[0]);
+    listColumn->addWidget(listOption[1]);
+    auto *findRow = new QHBoxLayout;
+    findRow->setSpacing(16);
+    findRow->addWidget(listChoice);
+    findRow->addWidget(findButton, 0, Qt::AlignBottom);
+    findRow->addStretch();
+    findGrid->addLayout(findRow, 2, 0, 1, 3);
+    findGrid->addWidget(versionLabel, 3, 0, 1, 3);
+    findGrid->setColumnStretch(2, 1);
+
+    // Tab order of the design; a box that cannot be typed in takes no focus.
+    QWidget *chain[] = {commitButton, removeAllButton, addAllButton, addButton, removeButton, listOption[1],
+                        listOption[0], findButton, findOption[1], findBox[1], findOption[0], findBox[0],
+                        lists[0], lists[1]};
+    for (size_t i = 1; i < std::size(chain); ++i)
+        QWidget::setTabOrder(chain[i - 1], chain[i]);
+
+    fitToFont(control->font());
+}
+
+void ControlForm::fitToFont(const QFont &font)
+{
+    // The design's sizes at its font; a larger font or a higher DPI grows
+    // them so that no caption is clipped.
+    const QFontMetrics metrics(font);
+    const int moveWidth = std::max(41, metrics.horizontalAdvance(QStringLiteral(">>")) + 20);
+    for (QPushButton *button : {addButton, addAllButton, removeAllButton, removeButton}) {
+        button->setFixedWidth(moveWidth);
+        button->setMinimumHeight(25);
+    }
+    commitButton->setMinimumWidth(std::max(112, metrics.horizontalAdvance(commitButton->text()) + 24));
+    findButton->setMinimumWidth(std::max(65, metrics.horizontalAdvance(findButton->text()) + 24));
+    commitButton->setMinimumHeight(25);
+    findButton->setMinimumHeight(25);
+    findBox[1]->setFixedWidth(std::max(73, metrics.averageCharWidth() * 10));
+    for (CenterListView *list : lists) {
+        list->header()->resizeSection(CenterListModel::IdColumn,
+                                      std::max(53, metrics.horizontalAdvance(QStringLiteral("000000")) + 8));
+    }
+}
+
+} // namespace VelmoraInternal

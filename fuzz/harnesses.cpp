@@ -11,10 +11,10 @@
 #include <commitrequest.h>
 #include <documentwriter.h>
 #include <formdecoder.h>
-#include <httpserver.h>
 
 #include "core/centerdocument.h"
 #include "core/changeset.h"
+#include "core/limits.h"
 #include "core/windows1252.h"
 
 #include <QRegularExpression>
@@ -109,7 +109,7 @@ std::optional<Statement> referenceStatement(const QString &text)
             return std::nullopt;
         centers << *center;
     }
-    if (!employee || centers.size() > StatementParser::MaxDeleteCenters)
+    if (!employee || centers.size() > VelmoraInternal::MaxCenters)
         return std::nullopt;
     if (isInsert)
         return InsertStatement{*employee, centers.first()};
@@ -145,7 +145,7 @@ int formBody(const std::uint8_t *data, std::size_t size)
     // A small limit (1 to 8 fields) reaches "too many fields" with short
     // inputs; the server's own limit is what a request meets.
     QList<FormField> fields;
-    for (const int maxFields : {1 + (size > 0 ? data[0] % 8 : 0), VelmoraServer::MaxFields}) {
+    for (const int maxFields : {1 + (size > 0 ? data[0] % 8 : 0), VelmoraInternal::MaxCenters}) {
         FormDecoder::Error error;
         int referenceField = 0;
         const bool decoded = FormDecoder::decode(body, maxFields, &fields, &error);

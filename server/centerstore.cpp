@@ -2,6 +2,8 @@
 
 #include "sampledata.h"
 
+#include "core/limits.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -557,10 +559,10 @@ bool CenterStore::centerListsOnce(qint32 employee, CenterLists *lists, Error *er
     CenterLists result;
     int total = 0;
     while (query.next()) {
-        if (++total > MaxDocumentCenters) {
+        if (++total > VelmoraInternal::MaxCenters) {
             query.finish();
             *error = {ErrorKind::Failed, QStringLiteral("more than %1 active centers: too many for one document")
-                                             .arg(MaxDocumentCenters)};
+                                             .arg(VelmoraInternal::MaxCenters)};
             return false;
         }
         Center center{query.value(0).toInt(), query.value(1).toString(), true};

@@ -35,10 +35,6 @@ using Statement = std::variant<InsertStatement, DeleteStatement>;
 class StatementParser
 {
 public:
-    // The most center IDs one DELETE may list: the control's list holds at
-    // most this many items.
-    static constexpr int MaxDeleteCenters = 32767;
-
     // Returns true and sets *statement, or returns false and sets *reason
     // (plain text that says where the text departs from the accepted form).
     // Runs in time linear in the length of text.

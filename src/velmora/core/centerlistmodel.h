@@ -10,6 +10,7 @@
 
 #include "core/centerid.h"
 #include "core/centerkey.h"
+#include "core/limits.h"
 
 #include <QAbstractTableModel>
 #include <QString>
@@ -45,8 +46,8 @@ public:
     // True for rows whose key carries a change marker; the key column is
     // hidden, so the view shows these rows differently.
     static constexpr int PendingRole = Qt::UserRole + 1;
-    // A list holds at most this many centers (signed 16-bit positions).
-    static constexpr int MaxRows = 32767;
+    // Old name of MaxCenters, left for the list rules until they use it.
+    static constexpr int MaxRows = MaxCenters;
 
     explicit CenterListModel(QObject *parent = nullptr);
 

@@ -3,6 +3,7 @@
 #include "sampledata.h"
 
 #include "core/limits.h"
+#include "core/maskedaddress.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -229,14 +230,7 @@ bool CenterStore::isPostgresAddress(const QString &database)
 
 QString CenterStore::displayAddress(const QString &database)
 {
-    if (!isPostgresAddress(database))
-        return database;
-    QUrl url(database, QUrl::StrictMode);
-    if (!url.isValid())
-        return QStringLiteral("(a PostgreSQL URL that cannot be read)");
-    if (!url.password().isEmpty())
-        url.setPassword(QStringLiteral("***"));
-    return url.toString();
+    return VelmoraInternal::maskedAddress(database);
 }
 
 bool CenterStore::isPostgres() const

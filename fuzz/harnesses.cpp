@@ -2,12 +2,11 @@
 // libFuzzer target (VELMORA_FUZZ_TARGET names it), and, built as the suite
 // tst_fuzzregressions (VELMORA_FUZZ_REPLAY), the replay of every kept input.
 // A broken property is a finding: under libFuzzer it aborts, so that the
-// input is saved as a crash; in the suite it fails the input's row.
-// The
+// input is saved as a crash; in the suite it fails the input's row. The
 // references are written apart from the product code (regular expressions,
 // splitting by the book), so a finding is a disagreement between two
-// independent readings. Besides the properties below, libFuzzer watches
-// for crashes, hangs and memory (-timeout, -rss_limit_mb, -malloc_limit_mb).
+// independent readings. Besides the properties below, libFuzzer watches for
+// crashes, hangs and memory (-timeout, -rss_limit_mb, -malloc_limit_mb).
 #include <commitrequest.h>
 #include <documentwriter.h>
 #include <formdecoder.h>
@@ -87,7 +86,7 @@ std::optional<Statement> referenceStatement(const QString &text)
 {
     static const QString N = QStringLiteral("(0|-?[1-9][0-9]{0,9})");
     static const QRegularExpression insert(QStringLiteral(R"(\AINSERT INTO CenterEmployeeCrossReference \(EmployeeID,CenterID,RecordLastUpdated\) VALUES \()") + N + u',' + N + QStringLiteral(R"(,GETDATE\(\) \) \z)"));
-    static const QRegularExpression remove(QStringLiteral(R"(\ADELETE FROM CenterEmployeeCrossReference WHERE EmployeeID=)") + N + QStringLiteral(R"( AND CenterID IN\(([0-9,-]+)\)\z)"));
+    static const QRegularExpression del(QStringLiteral(R"(\ADELETE FROM CenterEmployeeCrossReference WHERE EmployeeID=)") + N + QStringLiteral(R"( AND CenterID IN\(([0-9,-]+)\)\z)"));
     auto number = [](QStringView digits, qint64 low, std::optional<qint32> *out) {
         static const QRegularExpression plain(QStringLiteral("\\A(0|-?[1-9][0-9]{0,9})\\z"));
         const qint64 value = digits.toLongLong();
@@ -98,7 +97,7 @@ std::optional<Statement> referenceStatement(const QString &text)
     QList<qint32> centers;
     auto m = insert.match(text);
     const bool isInsert = m.hasMatch();
-    if (!isInsert && !(m = remove.match(text)).hasMatch())
+    if (!isInsert && !(m = del.match(text)).hasMatch())
         return std::nullopt;
     number(m.capturedView(1), -2147483648LL, &employee);
     const QStringList ids = isInsert ? QStringList{m.captured(2)} : m.captured(2).split(u',');

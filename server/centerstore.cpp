@@ -180,14 +180,14 @@ struct CenterStore::Connection
     std::optional<QSqlQuery> activeCount;
     std::optional<QSqlQuery> assignedAmong;
     std::optional<QSqlQuery> insertMany;
-    std::optional<QSqlQuery> deleteMany;
+    std::optional<QSqlQuery> removeMany;
 
     ~Connection()
     {
         assignedAmong.reset();
         activeCount.reset();
         insertMany.reset();
-        deleteMany.reset();
+        removeMany.reset();
         document.reset();
         insert.reset();
         remove.reset();
@@ -605,7 +605,7 @@ bool CenterStore::applyBatched(const CommitRequest &request, Outcome *outcome, E
     QSqlQuery *queries[5] = {};
     const std::pair<std::optional<QSqlQuery> *, const char *> statements[5] = {
         {&c.activeCount, ActiveCountPg}, {&c.activeCheck, ActiveAmongPg}, {&c.assignedAmong, AssignedAmongPg},
-        {&c.insertMany, InsertManyPg}, {&c.deleteMany, DeleteManyPg}};
+        {&c.insertMany, InsertManyPg}, {&c.removeMany, DeleteManyPg}};
     for (int i = 0; i < 5; ++i) {
         queries[i] = c.prepared(*statements[i].first, QString::fromLatin1(statements[i].second), &prepareError);
         if (!queries[i]) {
@@ -613,7 +613,7 @@ bool CenterStore::applyBatched(const CommitRequest &request, Outcome *outcome, E
             return false;
         }
     }
-    auto [activeCount, activeAmong, assignedAmong, insertMany, deleteMany] = queries;
+    auto [activeCount, activeAmong, assignedAmong, insertMany, removeMany] = queries;
 
     // The centers to insert (each once) and every center the request names.
     QList<qint32> wanted;
@@ -692,12 +692,12 @@ bool CenterStore::applyBatched(const CommitRequest &request, Outcome *outcome, E
         }
     }
     QList<qint32> toInsert;
-    QList<qint32> toDelete;
+    QList<qint32> toRemove;
     for (qint32 center : std::as_const(named)) {
         if (now.contains(center) && !before.contains(center))
             toInsert.append(center);
         else if (!now.contains(center) && before.contains(center))
-            toDelete.append(center);
+            toRemove.append(center);
     }
     if (!toInsert.isEmpty()) {
         insertMany->bindValue(0, request.employee());
@@ -707,12 +707,12 @@ bool CenterStore::applyBatched(const CommitRequest &request, Outcome *outcome, E
             return fail(*insertMany, QStringLiteral("adding %1 centers").arg(toInsert.size()));
         insertMany->finish();
     }
-    if (!toDelete.isEmpty()) {
-        deleteMany->bindValue(0, request.employee());
-        deleteMany->bindValue(1, arrayLiteral(toDelete));
-        if (!deleteMany->exec())
-            return fail(*deleteMany, QStringLiteral("removing %1 centers").arg(toDelete.size()));
-        deleteMany->finish();
+    if (!toRemove.isEmpty()) {
+        removeMany->bindValue(0, request.employee());
+        removeMany->bindValue(1, arrayLiteral(toRemove));
+        if (!removeMany->exec())
+            return fail(*removeMany, QStringLiteral("removing %1 centers").arg(toRemove.size()));
+        removeMany->finish();
     }
     if (!commit(error))
         return false;

@@ -71,12 +71,12 @@ struct Announcements
 QString listed(const CenterListModel &list)
 {
     QStringList out;
-    const auto id = [&](int row) { return list.at(row).id.text().toInt(); };
+    const auto id = [&](int row) { return list.at(row).id.text().toLongLong(); };
     for (int first = 0, row = 1; first < list.count(); ++row) {
         if (row < list.count() && id(row) == id(row - 1) + 1 && list.at(row).marker == list.at(first).marker)
             continue;
         const QChar marker = list.at(first).marker;
-        out << QString::number(id(first)) + (row - 1 > first ? u".."_s + QString::number(id(row - 1)) : QString())
+        out << list.at(first).id.text() + (row - 1 > first ? u".."_s + list.at(row - 1).id.text() : QString())
                 + (marker.isNull() ? QString() : QString(marker));
         first = row;
     }
@@ -121,9 +121,11 @@ void TestCenterListModel::keepsTheModelContract()
         if (words[0] == u"load") {
             std::vector<CenterItem> items;
             for (const QString &token : words[1].split(u',')) {
-                const qsizetype eq = token.indexOf(u'=');
-                for (int id : numbers(token.left(eq)))
-                    items.emplace_back(CenterId::fromText(QString::number(id)), eq < 0 ? u"c%1"_s.arg(id) : token.mid(eq + 1));
+                const QString ids = token.left(token.indexOf(u'='));
+                for (int n : ids.contains(u"..") ? numbers(ids) : QList<int>{0}) {
+                    const QString id = ids.contains(u"..") ? QString::number(n) : ids;
+                    items.emplace_back(CenterId::fromText(id), ids == token ? u"c"_s + id : token.mid(ids.size() + 1));
+                }
             }
             a.reset(std::move(items));
         } else if (words[0] == u"move" || words[0] == u"back") {

@@ -19,6 +19,8 @@
 
 #include "httpserver.h"
 
+#include "core/limits.h"
+
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDateTime>
@@ -142,7 +144,7 @@ int main(int argc, char *argv[])
     std::vector<int> sizes;
     for (const QString &text : parser.value(sizesOption).split(u',', Qt::SkipEmptyParts)) {
         const int n = text.trimmed().toInt();
-        if (n < 2 || n > VelmoraServerCore::CenterStore::MaxDocumentCenters) {
+        if (n < 2 || n > VelmoraInternal::MaxCenters) {
             std::fprintf(stderr, "velmora-bench: size %s is not between 2 and 32,767\n", qPrintable(text));
             return 2;
         }

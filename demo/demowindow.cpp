@@ -2,6 +2,8 @@
 
 #include <velmora/velmora.h>
 
+#include "core/maskedaddress.h"
+
 #include <QAction>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -9,7 +11,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QUrl>
 #include <QVBoxLayout>
 
 DemoWindow::DemoWindow(QWidget *parent) : QMainWindow(parent)
@@ -45,7 +46,7 @@ DemoWindow::DemoWindow(QWidget *parent) : QMainWindow(parent)
     connect(m_employee, &QLineEdit::returnPressed, this, [this] { load(); });
     connect(m_server, &QLineEdit::returnPressed, this, [this] { load(); });
     connect(m_control, &Velmora::loadFailed, this, [this](const QString &reason) {
-        m_lastFailure = withoutPassword(reason, m_server->text().trimmed());
+        m_lastFailure = VelmoraInternal::maskedAddress(reason);
         statusBar()->showMessage(tr("Load failed: %1").arg(reason));
     });
 
@@ -81,37 +82,7 @@ bool DemoWindow::load()
     m_control->setServerName(m_server->text().trimmed());
     if (!m_lastFailure.isEmpty())
         return false;
-    statusBar()->showMessage(
-        tr("Employee %1 loaded from %2").arg(m_employee->text().trimmed(), shownAddress(m_server->text().trimmed())));
+    const QString server = VelmoraInternal::maskedAddress(m_server->text().trimmed());
+    statusBar()->showMessage(tr("Employee %1 loaded from %2").arg(m_employee->text().trimmed(), server));
     return true;
-}
-
-QString DemoWindow::shownAddress(const QString &address)
-{
-    const QUrl url(address);
-    if (!url.isValid() || url.password().isEmpty())
-        return withoutPassword(address, address);
-    return url.toString(QUrl::RemovePassword);
-}
-
-QString DemoWindow::withoutPassword(const QString &text, const QString &address)
-{
-    // The user information ends at the last '@' before the path.
-    const qsizetype scheme = address.indexOf(QStringLiteral("://"));
-    const qsizetype start = scheme < 0 ? 0 : scheme + 3;
-    qsizetype end = address.indexOf(u'/', start);
-    if (end < 0)
-        end = address.size();
-    const qsizetype at = address.lastIndexOf(u'@', end - 1);
-    const qsizetype colon = address.indexOf(u':', start);
-    if (at < start || colon < 0 || colon > at || colon + 1 == at)
-        return text;
-    const QString password = address.sliced(colon + 1, at - colon - 1);
-    // Only where it stands as the password of an address (":secret@"), so
-    // that a short password does not blank out other parts of the text.
-    QString result = text;
-    const QString decoded = QUrl::fromPercentEncoding(password.toUtf8());
-    for (const QString &shown : {password, decoded})
-        result.replace(u':' + shown + u'@', QStringLiteral(":***@"));
-    return result;
 }

@@ -10,6 +10,8 @@
 
 #include <velmora/velmora.h>
 
+#include "core/maskedaddress.h"
+
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -197,7 +199,7 @@ int main(int argc, char *argv[])
     QTimer::singleShot(0, &window, [&] {
         if (!window.load()) {
             say(QStringLiteral("the load of employee %1 from %2 failed: %3")
-                    .arg(parser.value(employee), DemoWindow::shownAddress(serverUrl), window.lastFailure()));
+                    .arg(parser.value(employee), VelmoraInternal::maskedAddress(serverUrl), window.lastFailure()));
             status = 1;
         }
         QApplication::processEvents();

@@ -65,7 +65,6 @@ private Q_SLOTS:
     void operatorActions();
     void movesStopAtTheListLimit();
     void loadFailureAndCommitStates();
-    void sortsAsTheTextsCompare();
 };
 
 void TestCrossReference::operatorActions_data()
@@ -179,61 +178,4 @@ void TestCrossReference::loadFailureAndCommitStates()
 }
 
 QTEST_GUILESS_MAIN(TestCrossReference)
-void TestCrossReference::sortsAsTheTextsCompare()
-{
-    // Names from units whose folding is special (sharp s, dotted and dotless
-    // i, final sigma, title case, Kelvin sign, a surrogate pair and lone
-    // surrogates) must sort as QString's case-insensitive comparison does,
-    // whether sorted in place, loaded or merged in.
-    const std::u16string units = u"aAbBzZ\u00DF\u1E9E\u0130\u0131iI\u03A3\u03C3\u03C2\u01C4\u01C5\u01C6"
-                                 u"\u212Ak\U00010400\U00010428\xD801\xDC00 0";
-    QRandomGenerator random(7);
-    std::vector<CenterItem> items;
-    for (int i = 0; i < 600; ++i) {
-        QString name;
-        for (int n = random.bounded(6); n > 0; --n)
-            name += QChar(units[size_t(random.bounded(int(units.size())))]);
-        items.emplace_back(CenterId::fromText(QString::number(i + 1)), name);
-    }
-    const std::vector<CenterItem> half(items.begin() + 500, items.end());
-    for (Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
-        std::vector<CenterItem> expected = items;
-        std::stable_sort(expected.begin(), expected.end(), [order](const CenterItem &a, const CenterItem &b) {
-            const int c = QString::compare(a.name, b.name, Qt::CaseInsensitive);
-            return order == Qt::AscendingOrder ? c < 0 : c > 0;
-        });
-        CenterListModel sorted, merged;
-        sorted.reset(items);
-        sorted.sortBy(CenterListModel::NameColumn, order);
-        merged.sortBy(CenterListModel::NameColumn, order);
-        merged.reset({items.begin(), items.begin() + 500});
-        merged.insertSorted(half);
-        for (int row = 0; row < 600; row += 1) {
-            QCOMPARE(sorted.at(row).name, expected[size_t(row)].name);
-            QCOMPARE(merged.at(row).name, expected[size_t(row)].name);
-        }
-    }
-
-    // Loads in the server's order of IDs (a few runs in key order, equal
-    // IDs among them) and in no order: by key text, equal keys as loaded.
-    std::vector<qint64> ids;
-    for (int i = 0; i < 600; ++i)
-        ids.push_back(random.bounded(-50, 3000000) / (i % 7 == 0 ? 1000 : 1));
-    for (bool serverOrder : {true, false}) {
-        if (serverOrder)
-            std::sort(ids.begin(), ids.end());
-        else
-            std::shuffle(ids.begin(), ids.end(), std::mt19937(7));
-        std::vector<CenterItem> loaded;
-        for (qint64 id : ids)
-            loaded.emplace_back(CenterId::fromText(QString::number(id)), QString::number(loaded.size()));
-        CenterListModel list;
-        list.reset(loaded);
-        for (int row = 1; row < 600; ++row) {
-            const CenterItem &a = list.at(row - 1), &b = list.at(row);
-            QVERIFY(a.key() < b.key() || (a.key() == b.key() && a.name.toInt() < b.name.toInt()));
-        }
-    }
-}
-
 #include "tst_crossreference.moc"

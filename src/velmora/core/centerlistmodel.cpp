@@ -182,7 +182,7 @@ bool CenterListModel::lessThan(const CenterItem &a, const CenterItem &b) const
     return m_sortOrder == Qt::AscendingOrder ? c < 0 : c > 0;
 }
 
-void CenterListModel::sortRows(std::vector<int> &rows) const
+void CenterListModel::sortRows(std::vector<int> &rows)
 {
     const bool ascending = m_sortOrder == Qt::AscendingOrder;
     auto sortWith = [&](auto compare) {
@@ -198,6 +198,7 @@ void CenterListModel::sortRows(std::vector<int> &rows) const
         bool exact = true;
         for (int row : rows)
             folded[size_t(row)] = foldUnits(m_items[size_t(row)].name, &exact);
+        m_lastSortPath = exact ? SortPath::FoldedNames : SortPath::PlainNames;
         if (exact)
             sortWith([&](size_t a, size_t b) { return QString::compare(folded[a], folded[b], Qt::CaseSensitive); });
         else
@@ -206,10 +207,12 @@ void CenterListModel::sortRows(std::vector<int> &rows) const
         std::vector<quint64> order(m_items.size());
         for (int row : rows)
             order[size_t(row)] = idOrder(m_items[size_t(row)].id);
+        m_lastSortPath = SortPath::IdOrders;
         sortWith([&](size_t a, size_t b) {
             return compareOrdered(order[a], order[b], [&] { return compareIdTexts(m_items[a].id, m_items[b].id); });
         });
     } else {
+        m_lastSortPath = SortPath::KeyOrders;
         std::stable_sort(rows.begin(), rows.end(),
                          [this](int a, int b) { return lessThan(m_items[size_t(a)], m_items[size_t(b)]); });
     }
@@ -228,6 +231,7 @@ void CenterListModel::reset(std::vector<CenterItem> items)
         if (less(m_items[i], m_items[i - 1]))
             runs.push_back(i);
     }
+    m_lastSortPath = runs.size() > 16 ? SortPath::WholeList : SortPath::MergedRuns;
     if (runs.size() > 16) {
         std::stable_sort(m_items.begin(), m_items.end(), less);
     } else {

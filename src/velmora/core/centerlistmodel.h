@@ -10,6 +10,7 @@
 
 #include "core/centerid.h"
 #include "core/centerkey.h"
+#include "core/limits.h"
 
 #include <QAbstractTableModel>
 #include <QString>
@@ -45,8 +46,8 @@ public:
     // True for rows whose key carries a change marker; the key column is
     // hidden, so the view shows these rows differently.
     static constexpr int PendingRole = Qt::UserRole + 1;
-    // A list holds at most this many centers (signed 16-bit positions).
-    static constexpr int MaxRows = 32767;
+    // Old name of MaxCenters, left for the list rules until they use it.
+    static constexpr int MaxRows = MaxCenters;
 
     explicit CenterListModel(QObject *parent = nullptr);
 
@@ -63,6 +64,21 @@ public:
 
     // The tool tip shown on rows whose key carries a change marker.
     void setPendingToolTip(const QString &text) { m_pendingToolTip = text; }
+
+    // How the last load or sort put the rows in order. Each bulk order has a
+    // fast path for the usual lists and a general one for the rest; tests
+    // ask which one their rows took.
+    enum class SortPath {
+        None,
+        MergedRuns,   // a load in a few ascending runs, merged
+        WholeList,    // a load in no useful order, sorted whole
+        FoldedNames,  // names folded once per row, then compared as they are
+        PlainNames,   // names QString folds beyond sixteen bits, compared ignoring case
+        IdOrders,     // order numbers of the IDs
+        KeyOrders,    // order numbers of the keys
+    };
+    Q_ENUM(SortPath)
+    SortPath lastSortPath() const { return m_lastSortPath; }
 
     int sortColumn() const { return m_sortColumn; }
     Qt::SortOrder sortOrder() const { return m_sortOrder; }
@@ -92,13 +108,14 @@ private:
     bool lessThan(const CenterItem &a, const CenterItem &b) const;
     void removeRowsAt(const std::vector<int> &ascendingRows);
     // Puts rows, which hold every row once, into stable sort order.
-    void sortRows(std::vector<int> &rows) const;
+    void sortRows(std::vector<int> &rows);
     // Moves the rows into the order of permutation (new position -> old
     // position) as one layout change; persistent indexes of rows mapped to
     // -1 in newPosition become invalid.
     void applyPermutation(const std::vector<int> &permutation);
 
     std::vector<CenterItem> m_items;
+    SortPath m_lastSortPath = SortPath::None;
     int m_sortColumn = KeyColumn;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     QString m_pendingToolTip;

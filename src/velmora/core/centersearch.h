@@ -1,4 +1,5 @@
-// The two searches of the find panel over one list, in display order.
+// The find panel's two ways of finding a center in one list, in display
+// order.
 #pragma once
 
 #include <QStringView>

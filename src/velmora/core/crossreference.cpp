@@ -350,13 +350,7 @@ void CrossReference::commitFailed()
 
 bool CrossReference::buildStatements(qint32 employeeId, QStringList *statements) const
 {
-    auto itemsOf = [](const CenterListModel *model) {
-        return [model](int i) { return std::make_pair(model->at(i).id.text(), model->at(i).key()); };
-    };
-    const CenterListModel *selected = list(Side::Selected);
-    const CenterListModel *nonSelected = list(Side::NonSelected);
-    return ChangeSet::buildStatements(employeeId, selected->count(), itemsOf(selected), nonSelected->count(),
-                                      itemsOf(nonSelected), statements);
+    return ChangeSet::buildStatements(employeeId, *list(Side::Selected), *list(Side::NonSelected), statements);
 }
 
 } // namespace VelmoraInternal

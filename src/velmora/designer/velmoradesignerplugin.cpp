@@ -69,9 +69,10 @@ void VelmoraDesignerPlugin::initialize(QDesignerFormEditorInterface *)
 
 QString VelmoraDesignerPlugin::domXml() const
 {
-    // The design size, the name in the widget box, the header included as
-    // <velmora/velmora.h>, and the employee and the server as plain,
-    // untranslated text: they go to the server as they are.
+    // The size a control dropped on a form starts with (the smallest size it
+    // asks for, 583 x 348 pixels), the name in the widget box, the header
+    // included as <velmora/velmora.h>, and the employee and the server as
+    // plain, untranslated text: they go to the server as they are.
     return QStringLiteral(R"(<ui language="c++" displayname="%1">
  <widget class="Velmora" name="velmora">
   <property name="geometry">

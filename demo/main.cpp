@@ -11,6 +11,7 @@
 #include <velmora/velmora.h>
 
 #include "core/maskedaddress.h"
+#include "core/uilanguage.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -148,9 +149,13 @@ int main(int argc, char *argv[])
     // created; the demo's own texts follow the same locale.
     if (parser.isSet(language))
         QLocale::setDefault(QLocale(parser.value(language)));
+    // English, the language the texts are written in, wins where it comes
+    // first among the operator's languages.
+    const QString texts = QStringLiteral(":/velmora-demo/translations");
+    const QString demoLanguage = VelmoraInternal::catalogueFor(
+        QLocale().uiLanguages(), VelmoraInternal::cataloguesIn(texts, QStringLiteral("velmora-demo_")));
     QTranslator demoTexts;
-    if (demoTexts.load(QLocale(), QStringLiteral("velmora-demo"), QStringLiteral("_"),
-                       QStringLiteral(":/velmora-demo/translations")))
+    if (!demoLanguage.isEmpty() && demoTexts.load(QStringLiteral("velmora-demo_") + demoLanguage, texts))
         QApplication::installTranslator(&demoTexts);
 
     QString screenshotFile = parser.value(screenshot);

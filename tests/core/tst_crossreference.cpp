@@ -54,6 +54,67 @@ QString snapshot(CrossReference &rules, const QString &focus)
     return parts.join(QStringLiteral(" | "));
 }
 
+void load(CrossReference &rules, const QString &nonSelected, const QString &selected)
+{
+    CenterDocument document;
+    document.nonSelected = records(nonSelected);
+    document.selected = records(selected);
+    document.nonSelectedCount = qint16(document.nonSelected.size());
+    document.selectedCount = qint16(document.selected.size());
+    rules.beginLoad();
+    rules.fill(document);
+}
+
+// One scripted action, as operator-actions.txt describes them. Find, F3
+// ("next") and Shift+F3 ("prev") add their hit to hits.
+void act(CrossReference &rules, const QString &action, QString &hits)
+{
+    const QStringList w = action.split(u' ', Qt::SkipEmptyParts);
+    const Side side = w.size() > 1 && w[1] == u"1" ? Side::Selected : Side::NonSelected;
+    const FindMode mode = w.size() > 1 && w[1] == u"name" ? FindMode::Name : FindMode::Id;
+    if (w[0] == u"sel" || w[0] == u"cur") {
+        QItemSelectionModel *selection = rules.selection(side);
+        const QAbstractItemModel *model = selection->model();
+        if (w[0] == u"sel") {
+            selection->clearSelection();
+            for (int i = 2; i < w.size(); ++i)
+                selection->select(model->index(w[i].toInt(), 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        }
+        selection->setCurrentIndex(model->index(w[2].toInt(), 0), QItemSelectionModel::NoUpdate);
+    } else if (w[0] == u"click") {
+        rules.click(side);
+    } else if (w[0] == u">" || w[0] == u"<") {
+        rules.moveOne(w[0] == u">" ? Side::NonSelected : Side::Selected);
+    } else if (w[0] == u">>" || w[0] == u"<<") {
+        rules.moveSelected(w[0] == u">>" ? Side::NonSelected : Side::Selected);
+    } else if (w[0] == u"enter") {
+        rules.moveByKey(side);
+    } else if (w[0] == u"header") {
+        rules.headerClicked(side, w[2].toInt());
+    } else if (w[0] == u"list") {
+        rules.chooseFindList(side);
+    } else if (w[0] == u"mode") {
+        rules.chooseFindMode(mode);
+    } else if (w[0] == u"text") {
+        rules.setFindText(mode, w[2]);
+    } else if (w[0] == u"find" || w[0] == u"next" || w[0] == u"prev") {
+        hits += QStringLiteral(" hit=%1").arg(w[0] == u"find" ? rules.find() : rules.findNext(w[0] == u"prev"));
+    } else if (w[0] == u"undo" || w[0] == u"redo") {
+        QVERIFY(w[0] == u"undo" ? rules.undo() : rules.redo());
+    } else if (w[0] == u"saved") {
+        rules.commitSucceeded();
+    } else if (w[0] == u"reload") {
+        rules.beginLoad();
+    } else {
+        QFAIL(qPrintable(action));
+    }
+}
+
+bool isMove(const QString &action)
+{
+    return action.startsWith(u'>') || action.startsWith(u'<') || action.startsWith(u"enter");
+}
+
 } // namespace
 
 class TestCrossReference : public QObject
@@ -63,6 +124,14 @@ class TestCrossReference : public QObject
 private Q_SLOTS:
     void operatorActions_data();
     void operatorActions();
+    void operatorKeys_data() { TestTable::load(VELMORA_TABLES "/operator-keys.txt"); }
+    void operatorKeys() { operatorActions(); }
+    void undoTakesBackEachMove_data() { TestTable::load(VELMORA_TABLES "/operator-actions.txt"); }
+    void undoTakesBackEachMove();
+    void undoTakesBackEachKeyMove_data() { TestTable::load(VELMORA_TABLES "/operator-keys.txt"); }
+    void undoTakesBackEachKeyMove() { undoTakesBackEachMove(); }
+    void pendingChanges_data();
+    void pendingChanges();
     void movesStopAtTheListLimit();
     void loadFailureAndCommitStates();
 };
@@ -80,52 +149,73 @@ void TestCrossReference::operatorActions()
     QFETCH(QString, expected);
 
     CrossReference rules;
-    CenterDocument document;
-    document.nonSelected = records(nonSelected);
-    document.selected = records(selected);
-    document.nonSelectedCount = qint16(document.nonSelected.size());
-    document.selectedCount = qint16(document.selected.size());
-    rules.beginLoad();
-    rules.fill(document);
+    load(rules, nonSelected, selected);
     QString focus = QStringLiteral("-");
     connect(&rules, &CrossReference::focusRequested, this,
             [&](Side side, int row) { focus = QStringLiteral("%1:%2").arg(int(side)).arg(row); });
 
     QString hits;
-    for (const QString &action : actions.split(u';', Qt::SkipEmptyParts)) {
-        const QStringList w = action.split(u' ', Qt::SkipEmptyParts);
-        const Side side = w.size() > 1 && w[1] == u"1" ? Side::Selected : Side::NonSelected;
-        const FindMode mode = w.size() > 1 && w[1] == u"name" ? FindMode::Name : FindMode::Id;
-        if (w[0] == u"sel" || w[0] == u"cur") {
-            QItemSelectionModel *selection = rules.selection(side);
-            const QAbstractItemModel *model = selection->model();
-            if (w[0] == u"sel") {
-                selection->clearSelection();
-                for (int i = 2; i < w.size(); ++i)
-                    selection->select(model->index(w[i].toInt(), 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-            }
-            selection->setCurrentIndex(model->index(w[2].toInt(), 0), QItemSelectionModel::NoUpdate);
-        } else if (w[0] == u"click") {
-            rules.click(side);
-        } else if (w[0] == u">" || w[0] == u"<") {
-            rules.moveOne(w[0] == u">" ? Side::NonSelected : Side::Selected);
-        } else if (w[0] == u">>" || w[0] == u"<<") {
-            rules.moveSelected(w[0] == u">>" ? Side::NonSelected : Side::Selected);
-        } else if (w[0] == u"header") {
-            rules.headerClicked(side, w[2].toInt());
-        } else if (w[0] == u"list") {
-            rules.chooseFindList(side);
-        } else if (w[0] == u"mode") {
-            rules.chooseFindMode(mode);
-        } else if (w[0] == u"text") {
-            rules.setFindText(mode, w[2]);
-        } else if (w[0] == u"find") {
-            hits += QStringLiteral(" hit=%1").arg(rules.find());
-        } else {
-            QFAIL(qPrintable(action));
-        }
-    }
+    for (const QString &action : actions.split(u';', Qt::SkipEmptyParts))
+        act(rules, action, hits);
     QCOMPARE(snapshot(rules, focus) + hits, expected);
+}
+
+
+void TestCrossReference::undoTakesBackEachMove()
+{
+    // After every move of the scripts, undo returns exactly what was before
+    // it and redo what was after it; the script then goes on.
+    QFETCH(QString, nonSelected);
+    QFETCH(QString, selected);
+    QFETCH(QString, actions);
+    CrossReference rules;
+    load(rules, nonSelected, selected);
+    QString hits;
+    for (const QString &action : actions.split(u';', Qt::SkipEmptyParts)) {
+        const QString before = snapshot(rules, {});
+        act(rules, action, hits);
+        const QString after = snapshot(rules, {});
+        if (!isMove(action.trimmed()) || after == before)
+            continue;
+        QVERIFY(rules.undo());
+        QCOMPARE(snapshot(rules, {}), before);
+        QVERIFY(rules.redo());
+        QCOMPARE(snapshot(rules, {}), after);
+        QVERIFY(!rules.canRedo());
+    }
+}
+
+void TestCrossReference::pendingChanges_data()
+{
+    QTest::addColumn<QString>("nonSelected");
+    QTest::addColumn<QString>("selected");
+    QTest::addColumn<QString>("actions");
+    QTest::addColumn<bool>("pending");
+    QTest::addColumn<bool>("undoable");
+    QTest::newRow("a move") << "1 2" << "" << "sel 0 0; >" << true << true;
+    QTest::newRow("a move and its move back cancel") << "1 2" << "" << "sel 0 0; >; sel 1 0; <" << false << true;
+    QTest::newRow("a second copy out of the assigned list") << "5" << "5" << "sel 1 0; <" << true << true;
+    QTest::newRow("the only move undone") << "1 2" << "" << "sel 0 0; >; undo" << false << false;
+    QTest::newRow("undone and redone") << "1 2" << "" << "sel 0 0; >; undo; redo" << true << true;
+    QTest::newRow("a commit the server took") << "1 2" << "" << "sel 0 0; >>; saved" << false << false;
+    QTest::newRow("moved back after a commit") << "1 2" << "" << "sel 0 0; >; saved; sel 1 0; <" << true << true;
+    QTest::newRow("a load") << "1 2" << "" << "sel 0 0; >; reload" << false << false;
+}
+
+void TestCrossReference::pendingChanges()
+{
+    QFETCH(QString, nonSelected);
+    QFETCH(QString, selected);
+    QFETCH(QString, actions);
+    QFETCH(bool, pending);
+    QFETCH(bool, undoable);
+    CrossReference rules;
+    load(rules, nonSelected, selected);
+    QString hits;
+    for (const QString &action : actions.split(u';', Qt::SkipEmptyParts))
+        act(rules, action, hits);
+    QCOMPARE(rules.state().pendingChanges, pending);
+    QCOMPARE(rules.canUndo(), undoable);
 }
 
 void TestCrossReference::movesStopAtTheListLimit()

@@ -7,6 +7,7 @@
 #include "core/changeset.h"
 #include "core/limits.h"
 #include "core/maskedaddress.h"
+#include "core/uilanguage.h"
 #include "core/urlencoder.h"
 #include "testtable.h"
 
@@ -20,6 +21,8 @@ class TestText : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void choosesTheCatalogue_data();
+    void choosesTheCatalogue();
     void formatsAndMarksKeys_data();
     void formatsAndMarksKeys();
     void encodesFormFields_data();
@@ -201,6 +204,29 @@ void TestText::masksPasswordsInAddresses()
     QFETCH(QString, text);
     QFETCH(QString, shown);
     QCOMPARE(maskedAddress(text), shown);
+}
+
+void TestText::choosesTheCatalogue_data()
+{
+    // The operator's languages as LANGUAGE lists them; the catalogues there are.
+    QTest::addColumn<QString>("languages");
+    QTest::addColumn<QString>("catalogue");
+    QTest::newRow("en_US:de, English first") << "en_US:de" << "";
+    QTest::newRow("de_DE") << "de_DE" << "de";
+    QTest::newRow("fr:de, no French catalogue") << "fr:de" << "de";
+    QTest::newRow("fr alone") << "fr" << "";
+    QTest::newRow("C") << "C" << "";
+    QTest::newRow("the plain catalogue for a region without one") << "de_AT:en" << "de";
+}
+
+void TestText::choosesTheCatalogue()
+{
+    QFETCH(QString, languages);
+    QFETCH(QString, catalogue);
+    QStringList uiLanguages;
+    for (const QString &name : languages.split(u':'))
+        uiLanguages += QLocale(name).uiLanguages();
+    QCOMPARE(catalogueFor(uiLanguages, {QStringLiteral("de"), QStringLiteral("nl")}), catalogue);
 }
 
 QTEST_APPLESS_MAIN(TestText)

@@ -252,6 +252,27 @@ void CenterListModel::reset(std::vector<CenterItem> items)
     endResetModel();
 }
 
+void CenterListModel::restore(std::vector<CenterItem> items, int column, Qt::SortOrder order)
+{
+    beginResetModel();
+    m_items = std::move(items);
+    m_sortColumn = column;
+    m_sortOrder = order;
+    endResetModel();
+}
+
+bool CenterListModel::hasUnsaved() const
+{
+    return std::any_of(m_items.begin(), m_items.end(),
+                       [](const CenterItem &item) { return item.marker != item.savedMarker; });
+}
+
+void CenterListModel::markSaved()
+{
+    for (CenterItem &item : m_items)
+        item.savedMarker = item.marker;
+}
+
 void CenterListModel::clear()
 {
     if (m_items.empty())

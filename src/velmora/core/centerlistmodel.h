@@ -33,6 +33,9 @@ struct CenterItem
     QString name;
     // InsertMarker, DeleteMarker, or null when the center is unchanged.
     QChar marker;
+    // The marker the server last took in a commit: the markers stay until
+    // the reload, but the server already holds the row where it is.
+    QChar savedMarker;
     // orderOf(key()), kept because every load and move sorts by the key.
     quint64 keyOrder = NoOrder;
 };
@@ -61,6 +64,9 @@ public:
 
     int count() const { return int(m_items.size()); }
     const CenterItem &at(int row) const { return m_items[size_t(row)]; }
+    const std::vector<CenterItem> &items() const { return m_items; }
+    // Whether a row stands elsewhere than the server holds it.
+    bool hasUnsaved() const;
 
     // The tool tip shown on rows whose key carries a change marker.
     void setPendingToolTip(const QString &text) { m_pendingToolTip = text; }
@@ -86,6 +92,11 @@ public:
     // Replaces every row; the rows are sorted by the current sort settings.
     void reset(std::vector<CenterItem> items);
     void clear();
+    // Replaces every row and the sort settings with ones saved before, rows
+    // in the order given: an undo puts a list back exactly as it was.
+    void restore(std::vector<CenterItem> items, int column, Qt::SortOrder order);
+    // The server now holds the rows where they are; their markers stay.
+    void markSaved();
 
     // Inserts the items where the sort puts them, each after the rows that
     // compare equal to it. Returns the new rows' positions in the order the

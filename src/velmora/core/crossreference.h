@@ -62,6 +62,9 @@ struct ControlState
     bool multiSelect[2] = {false, false};
     QString caption[2]; // in the operator's language
     int progressMaximum = 1;
+    // The lists differ from what the server holds: a move and its move back
+    // cancel, a load and a successful commit clear it.
+    bool pendingChanges = false;
 
     bool operator==(const ControlState &) const = default;
 };
@@ -87,9 +90,23 @@ public:
 
     // ">" (from NonSelected) and "<" (from Selected): the current center, or
     // every selected center when the current one is among several selected.
-    void moveOne(Side from);
+    // Returns the first row the centers left, or -1 when nothing moved.
+    int moveOne(Side from);
     // ">>" and "<<": every selected center.
     void moveSelected(Side from);
+    // Enter, or Delete in the assigned list: moveOne(), but the operator
+    // stays in the list the center left, on the center after it, so that
+    // the next key press moves the next center, not this one back.
+    void moveByKey(Side from);
+
+    // Every move can be taken back and done again: the lists with their
+    // markers, sort, selection and current rows, the captions and the
+    // buttons return exactly to how they were. A load or a commit forgets
+    // them. False when there is nothing to undo or redo.
+    bool undo();
+    bool redo();
+    bool canUndo() const { return !m_undo.empty(); }
+    bool canRedo() const { return !m_redo.empty(); }
 
     // A click (or a keyboard change of the selection) in a list: makes it the
     // multi-select list, clears the other list's selection and enables the
@@ -106,11 +123,16 @@ public:
     void setFindText(FindMode box, const QString &text);
     // Looks in the chosen list; selects and returns the hit's row, or -1.
     int find();
+    // Looks on from the chosen list's current row (back when backwards),
+    // wrapping around; the current row itself matches last.
+    int findNext(bool backwards);
 
     // The commit starts: every move and the commit itself are disabled.
     void beginCommit();
     // The commit failed: nothing is reloaded, the changes stay for a retry.
     void commitFailed();
+    // The server took the commit: it now holds what the lists show.
+    void commitSucceeded();
 
     // The statements that commit the pending changes; false when there are
     // more than one save may send.
@@ -122,7 +144,27 @@ Q_SIGNALS:
     void focusRequested(VelmoraInternal::Side side, int row);
 
 private:
-    void moveRows(Side from, const std::vector<int> &rows, bool single);
+    // What a move changes, saved for undo and redo.
+    struct Snapshot
+    {
+        struct List
+        {
+            std::vector<CenterItem> items;
+            int sortColumn;
+            Qt::SortOrder sortOrder;
+            std::vector<int> selected;
+            int current;
+        };
+        List lists[2];
+        ControlState state;
+    };
+    Snapshot snapshot() const;
+    void restore(Snapshot snapshot);
+    void remember();
+    void forget();
+    int showHit(int hit);
+
+    int moveRows(Side from, const std::vector<int> &rows, bool single);
     void refreshCaptions(ControlState &state) const;
     void setState(const ControlState &state);
     std::vector<int> selectedRows(Side side) const;
@@ -132,6 +174,8 @@ private:
     CenterListModel m_lists[2];
     QItemSelectionModel m_selections[2];
     ControlState m_state;
+    std::vector<Snapshot> m_undo;
+    std::vector<Snapshot> m_redo;
 };
 
 } // namespace VelmoraInternal

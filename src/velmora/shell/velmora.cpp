@@ -131,6 +131,10 @@ void Velmora::Private::applyState()
     form.listOption[int(state.findList)]->setChecked(true);
     form.findOption[int(state.findMode)]->setChecked(true);
     form.findBox[int(FindMode::Id)]->setEnabled(state.idBoxEnabled);
+    if (state.pendingChanges != q->isWindowModified()) {
+        q->setWindowModified(state.pendingChanges);
+        Q_EMIT q->pendingChangesChanged(state.pendingChanges);
+    }
     if (!controller.isBusy()) {
         form.progress->setRange(0, state.progressMaximum);
         form.progress->setValue(0);
@@ -156,7 +160,7 @@ void Velmora::Private::connectUi()
         CenterListView *list = view(side);
         QObject::connect(list, &CenterListView::listClicked, q, [this, side] { rules().click(side); });
         QObject::connect(list, &CenterListView::listDoubleClicked, q, [this, side] { rules().moveOne(side); });
-        QObject::connect(list, &CenterListView::activateKeyPressed, q, [this, side] { rules().moveOne(side); });
+        QObject::connect(list, &CenterListView::activateKeyPressed, q, [this, side] { rules().moveByKey(side); });
         QObject::connect(list, &CenterListView::headerClicked, q,
                          [this, side](int header) { rules().headerClicked(side, header); });
         // Dragging the selection into the other list is the multiple move.
@@ -166,7 +170,23 @@ void Velmora::Private::connectUi()
         });
     }
     QObject::connect(view(Side::Selected), &CenterListView::deleteKeyPressed, q,
-                     [this] { rules().moveOne(Side::Selected); });
+                     [this] { rules().moveByKey(Side::Selected); });
+    // Keys for the whole control. Shortcuts come before the input guard sees
+    // the key, hence the busy check; a find box keeps its own undo.
+    const auto addShortcut = [this](QKeySequence::StandardKey key, std::function<void()> run) {
+        auto *action = new QAction(q);
+        action->setShortcuts(key);
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        QObject::connect(action, &QAction::triggered, q, [this, run] {
+            if (!controller.isBusy())
+                run();
+        });
+        q->addAction(action);
+    };
+    addShortcut(QKeySequence::Undo, [this] { rules().undo(); });
+    addShortcut(QKeySequence::Redo, [this] { rules().redo(); });
+    addShortcut(QKeySequence::FindNext, [this] { find(false); });
+    addShortcut(QKeySequence::FindPrevious, [this] { find(true); });
     QObject::connect(view(Side::Selected), &CenterListView::popupRequested, q, [this](const QPoint &at) {
         if (rules().canOpenRemoveMenu())
             form.removeMenu->popup(at);
@@ -186,7 +206,6 @@ void Velmora::Private::connectUi()
     for (Side side : {Side::NonSelected, Side::Selected})
         QObject::connect(form.listOption[int(side)], &QRadioButton::clicked, q, [this, side] { rules().chooseFindList(side); });
     QObject::connect(form.findButton, &QPushButton::clicked, q, [this] { find(); });
-
 }
 
 void Velmora::Private::connectController()
@@ -237,9 +256,12 @@ void Velmora::Private::applyBusy(bool busy)
     Q_EMIT q->busyChanged(busy);
 }
 
-void Velmora::Private::find()
+void Velmora::Private::find(std::optional<bool> backwards)
 {
-    if (rules().find() < 0)
+    // F3 and Shift+F3 need what the Find button needs: a text to look for.
+    if (backwards && !rules().state().findEnabled)
+        return;
+    if ((backwards ? rules().findNext(*backwards) : rules().find()) < 0)
         showMessage(Velmora::tr("Not found"), QMessageBox::Information);
 }
 
@@ -306,6 +328,11 @@ void Velmora::load(const QString &serverName)
     d->controller.load();
 }
 
+void Velmora::setServerAddress(const QString &serverName)
+{
+    load(serverName);
+}
+
 void Velmora::SaveToDatabase()
 {
     if (const quint64 ticket = d->controller.save())
@@ -352,9 +379,14 @@ int Velmora::timeoutMs() const
     return int(timeout().count());
 }
 
-void Velmora::setTimeoutMs(int ms)
+void Velmora::setTimeout(int milliseconds)
 {
-    setTimeout(std::chrono::milliseconds(ms));
+    setTimeout(std::chrono::milliseconds(milliseconds));
+}
+
+bool Velmora::hasPendingChanges() const
+{
+    return d->rules().state().pendingChanges;
 }
 
 QSize Velmora::sizeHint() const

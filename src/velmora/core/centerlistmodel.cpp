@@ -13,6 +13,27 @@ namespace VelmoraInternal {
 CenterListModel::CenterListModel(QObject *parent)
     : QAbstractTableModel(parent)
 {
+    setCollation(QLocale());
+}
+
+void CenterListModel::setCollation(const QLocale &locale)
+{
+    m_collator.setLocale(locale);
+    m_collator.setCaseSensitivity(Qt::CaseInsensitive);
+    // The C locale's keys keep letter case; folded names make them ignore it.
+    m_foldForKeys = locale.language() == QLocale::C;
+    makeNameKeys(m_items.begin(), m_items.end(), true);
+    if (m_sortColumn == NameColumn)
+        sortBy(m_sortColumn, m_sortOrder);
+}
+
+template<typename Iterator>
+void CenterListModel::makeNameKeys(Iterator first, Iterator last, bool again) const
+{
+    for (; first != last; ++first) {
+        if (again || !first->nameKey)
+            first->nameKey = m_collator.sortKey(m_foldForKeys ? first->name.toCaseFolded() : first->name);
+    }
 }
 
 int CenterListModel::rowCount(const QModelIndex &parent) const
@@ -124,29 +145,6 @@ QString CenterItem::key() const
 
 namespace {
 
-// Folds a name the way a case-insensitive QString comparison folds it, unit
-// by unit. The unit after a high surrogate folds as the whole code point,
-// which needs more than sixteen bits: such names are not folded exactly.
-QString foldUnits(const QString &name, bool *exact)
-{
-    QString folded(name.size(), Qt::Uninitialized);
-    char16_t *out = reinterpret_cast<char16_t *>(folded.data());
-    char16_t last = 0;
-    for (qsizetype i = 0; i < name.size(); ++i) {
-        const char16_t unit = name[i].unicode();
-        if (unit < 0x80) {
-            out[i] = unit >= u'A' && unit <= u'Z' ? char16_t(unit + 32) : unit;
-        } else if (QChar::isLowSurrogate(unit) && QChar::isHighSurrogate(last)) {
-            *exact = false;
-            out[i] = unit;
-        } else {
-            out[i] = char16_t(QChar::toCaseFolded(char32_t(unit)));
-        }
-        last = unit;
-    }
-    return folded;
-}
-
 // Compares two texts by their order numbers where these decide, and by the
 // texts, which are written only then, where they do not.
 template<typename CompareTexts>
@@ -173,7 +171,7 @@ bool CenterListModel::lessThan(const CenterItem &a, const CenterItem &b) const
         c = compareOrdered(idOrder(a.id), idOrder(b.id), [&] { return compareIdTexts(a.id, b.id); });
         break;
     case NameColumn:
-        c = QString::compare(a.name, b.name, Qt::CaseInsensitive);
+        c = a.nameKey->compare(*b.nameKey);
         break;
     default:
         c = compareOrdered(a.keyOrder, b.keyOrder, [&] { return QString::compare(a.key(), b.key(), Qt::CaseSensitive); });
@@ -191,18 +189,12 @@ void CenterListModel::sortRows(std::vector<int> &rows)
             return ascending ? c < 0 : c > 0;
         });
     };
-    // A whole list is sorted on forms made once per row for this sort, so
-    // that no comparison folds or builds text; they go again afterwards.
+    // A whole list is sorted on forms made before the sort (the names' keys
+    // as the rows arrived, the IDs' order numbers for this sort), so that no
+    // comparison collates or builds text.
     if (m_sortColumn == NameColumn) {
-        std::vector<QString> folded(m_items.size());
-        bool exact = true;
-        for (int row : rows)
-            folded[size_t(row)] = foldUnits(m_items[size_t(row)].name, &exact);
-        m_lastSortPath = exact ? SortPath::FoldedNames : SortPath::PlainNames;
-        if (exact)
-            sortWith([&](size_t a, size_t b) { return QString::compare(folded[a], folded[b], Qt::CaseSensitive); });
-        else
-            sortWith([&](size_t a, size_t b) { return QString::compare(m_items[a].name, m_items[b].name, Qt::CaseInsensitive); });
+        m_lastSortPath = SortPath::CollatedNames;
+        sortWith([&](size_t a, size_t b) { return m_items[a].nameKey->compare(*m_items[b].nameKey); });
     } else if (m_sortColumn == IdColumn) {
         std::vector<quint64> order(m_items.size());
         for (int row : rows)
@@ -222,6 +214,7 @@ void CenterListModel::reset(std::vector<CenterItem> items)
 {
     beginResetModel();
     m_items = std::move(items);
+    makeNameKeys(m_items.begin(), m_items.end());
     // A load arrives in the server's order of IDs, which in key order is a
     // few ascending runs (keys of six digits, of seven, negative ones):
     // merging neighbouring runs is linear per round.
@@ -256,6 +249,7 @@ void CenterListModel::restore(std::vector<CenterItem> items, int column, Qt::Sor
 {
     beginResetModel();
     m_items = std::move(items);
+    makeNameKeys(m_items.begin(), m_items.end());
     m_sortColumn = column;
     m_sortOrder = order;
     endResetModel();
@@ -307,6 +301,7 @@ void CenterListModel::applyPermutation(const std::vector<int> &permutation)
 std::vector<int> CenterListModel::insertSorted(std::vector<CenterItem> items)
 {
     std::vector<int> rows(items.size());
+    makeNameKeys(items.begin(), items.end());
     const auto less = [this](const CenterItem &a, const CenterItem &b) { return lessThan(a, b); };
     if (items.size() < 64) {
         // Few rows: one insert notification each. Earlier positions shift as

@@ -13,8 +13,10 @@
 #include "core/limits.h"
 
 #include <QAbstractTableModel>
+#include <QCollator>
 #include <QString>
 
+#include <optional>
 #include <vector>
 
 namespace VelmoraInternal {
@@ -38,6 +40,9 @@ struct CenterItem
     QChar savedMarker;
     // orderOf(key()), kept because every load and move sorts by the key.
     quint64 keyOrder = NoOrder;
+    // The name's sort key for the list's collation, made once as the row
+    // arrives; it travels with the row into the other list.
+    std::optional<QCollatorSortKey> nameKey;
 };
 
 class CenterListModel : public QAbstractTableModel
@@ -78,13 +83,16 @@ public:
         None,
         MergedRuns,   // a load in a few ascending runs, merged
         WholeList,    // a load in no useful order, sorted whole
-        FoldedNames,  // names folded once per row, then compared as they are
-        PlainNames,   // names QString folds beyond sixteen bits, compared ignoring case
+        CollatedNames, // the names' sort keys
         IdOrders,     // order numbers of the IDs
         KeyOrders,    // order numbers of the keys
     };
     Q_ENUM(SortPath)
     SortPath lastSortPath() const { return m_lastSortPath; }
+
+    // Names sort as QCollator orders them for locale, letter case ignored
+    // (QLocale() until set). Both lists of a control share one locale.
+    void setCollation(const QLocale &locale);
 
     int sortColumn() const { return m_sortColumn; }
     Qt::SortOrder sortOrder() const { return m_sortOrder; }
@@ -117,6 +125,8 @@ public:
 
 private:
     bool lessThan(const CenterItem &a, const CenterItem &b) const;
+    template<typename Iterator>
+    void makeNameKeys(Iterator first, Iterator last, bool again = false) const;
     void removeRowsAt(const std::vector<int> &ascendingRows);
     // Puts rows, which hold every row once, into stable sort order.
     void sortRows(std::vector<int> &rows);
@@ -130,6 +140,8 @@ private:
     int m_sortColumn = KeyColumn;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     QString m_pendingToolTip;
+    QCollator m_collator;
+    bool m_foldForKeys = false;
 };
 
 } // namespace VelmoraInternal

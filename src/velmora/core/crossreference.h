@@ -82,6 +82,13 @@ public:
     QItemSelectionModel *selection(Side side) { return &m_selections[int(side)]; }
     const ControlState &state() const { return m_state; }
 
+    // Names sort in the operator's language: see CenterListModel::setCollation().
+    void setCollation(const QLocale &locale)
+    {
+        m_lists[0].setCollation(locale);
+        m_lists[1].setCollation(locale);
+    }
+
     // Loading. A load starts by disabling the commit and clearing both lists;
     // it ends with fill() or fail().
     void beginLoad();

@@ -291,6 +291,7 @@ Velmora::Velmora(QWidget *parent)
     d->setupUi();
     d->connectUi();
     d->connectController();
+    d->rules().setCollation(locale());
     resize(sizeHint());
 }
 
@@ -400,4 +401,6 @@ void Velmora::changeEvent(QEvent *event)
     QWidget::changeEvent(event);
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
         d->form.fitToFont(font());
+    else if (event->type() == QEvent::LocaleChange)
+        d->rules().setCollation(locale());
 }

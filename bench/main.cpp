@@ -54,8 +54,8 @@ void defineRows(Report &report, bool withPostgres)
     report.define("addone", "\">\" of one center", Unit::Ms, true);
     report.define("addall", "\">>\" of all centers", Unit::Ms, true, atMost(100, "≤ 100 ms"));
     report.define("removeall", "\"<<\" of all centers", Unit::Ms, true, atMost(100, "≤ 100 ms"));
-    report.define("sort.name", "header sort: Name", Unit::Ms, true, atMost(50, "≤ 50 ms"));
-    report.define("sort.namerev", "header sort: Name again (reversed)", Unit::Ms, true, atMost(50, "≤ 50 ms"));
+    report.define("sort.name", "header sort: Name", Unit::Ms, true, atMost(15, "≤ 15 ms"));
+    report.define("sort.namerev", "header sort: Name again (reversed)", Unit::Ms, true, atMost(15, "≤ 15 ms"));
     report.define("sort.id", "header sort: ID", Unit::Ms, true, atMost(50, "≤ 50 ms"));
     report.define("sort.name.selected", "header sort: Name, every row selected", Unit::Ms, true,
                   atMost(50, "≤ 50 ms"));

@@ -8,14 +8,17 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QCloseEvent>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QVBoxLayout>
 
 DemoWindow::DemoWindow(QWidget *parent) : QMainWindow(parent)
 {
-    setWindowTitle(tr("Velmora Demo"));
+    // "[*]" shows while the control has changes pending.
+    setWindowTitle(tr("Velmora Demo") + QStringLiteral("[*]"));
 
     auto *central = new QWidget(this);
     auto *layout = new QVBoxLayout(central);
@@ -45,6 +48,7 @@ DemoWindow::DemoWindow(QWidget *parent) : QMainWindow(parent)
     connect(loadButton, &QPushButton::clicked, this, [this] { load(); });
     connect(m_employee, &QLineEdit::returnPressed, this, [this] { load(); });
     connect(m_server, &QLineEdit::returnPressed, this, [this] { load(); });
+    connect(m_control, &Velmora::pendingChangesChanged, this, &QWidget::setWindowModified);
     connect(m_control, &Velmora::loadFailed, this, [this](const QString &reason) {
         m_lastFailure = VelmoraInternal::maskedAddress(reason);
         statusBar()->showMessage(tr("Load failed: %1").arg(reason));
@@ -68,8 +72,30 @@ void DemoWindow::setServer(const QString &server)
     m_server->setText(server);
 }
 
+bool DemoWindow::settlePendingChanges()
+{
+    if (!m_control->hasPendingChanges())
+        return true;
+    const auto answer = QMessageBox::question(this, tr("Velmora Demo"), tr("Save the changes to the assigned centers?"),
+                                              QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
+                                              QMessageBox::Save);
+    if (answer == QMessageBox::Save)
+        m_control->SaveToDatabase(); // a failed save keeps the changes pending
+    return answer == QMessageBox::Discard || (answer == QMessageBox::Save && !m_control->hasPendingChanges());
+}
+
+void DemoWindow::closeEvent(QCloseEvent *event)
+{
+    if (settlePendingChanges())
+        event->accept();
+    else
+        event->ignore();
+}
+
 bool DemoWindow::load()
 {
+    if (!settlePendingChanges())
+        return false;
     m_lastFailure.clear();
     if (!m_control->setEmployeeID(m_employee->text().trimmed())) {
         m_lastFailure = tr("\"%1\" is not an employee number (a signed 32-bit number)").arg(m_employee->text());

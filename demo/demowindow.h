@@ -25,7 +25,14 @@ public:
     bool load();
     QString lastFailure() const { return m_lastFailure; }
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private:
+    // With changes pending, asks Save / Discard / Cancel. True when the
+    // window may go on (saved or discarded), false to stay.
+    bool settlePendingChanges();
+
     Velmora *m_control = nullptr;
     QLineEdit *m_employee = nullptr;
     QLineEdit *m_server = nullptr;

@@ -7,12 +7,15 @@
 #include "ui_form-plain.h"
 #include "ui_form-stdset.h"
 
+#include <QAction>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTreeView>
+#include <QVBoxLayout>
 #include <QtTest>
 
 namespace {
@@ -80,15 +83,25 @@ void TestHosting::keys()
 {
     PageServer page;
     page.answer(false, {200, centerDocument({{"1", "Zeta"}, {"2", "Bremen"}, {"3", "Apfel"}, {"4", "Hamburg"}}, {{"9", "Omega"}})});
-    Velmora control;
-    QSignalSpy pending(&control, &Velmora::pendingChangesChanged);
-    QSignalSpy loaded(&control, &Velmora::loaded);
-    control.load(page.address());
+    // A host window with an undo of its own for the rest of the window.
+    QWidget host;
+    auto *layout = new QVBoxLayout(&host);
+    auto *control = new Velmora;
+    auto *elsewhere = new QPushButton(QStringLiteral("Elsewhere"));
+    layout->addWidget(control);
+    layout->addWidget(elsewhere);
+    QAction hostUndo;
+    hostUndo.setShortcut(QKeySequence::Undo);
+    host.addAction(&hostUndo);
+    QSignalSpy hostUndone(&hostUndo, &QAction::triggered);
+    QSignalSpy pending(control, &Velmora::pendingChangesChanged);
+    QSignalSpy loaded(control, &Velmora::loaded);
+    control->load(page.address());
     QVERIFY(loaded.wait(10000));
-    control.show();
-    QVERIFY(QTest::qWaitForWindowActive(&control));
-    QTreeView *left = list(control, 0);
-    QTreeView *right = list(control, 1);
+    host.show();
+    QVERIFY(QTest::qWaitForWindowActive(&host));
+    QTreeView *left = list(*control, 0);
+    QTreeView *right = list(*control, 1);
 
     // Enter twice moves two centers, and focus stays in the list they left.
     left->setFocus();
@@ -96,8 +109,8 @@ void TestHosting::keys()
     QTest::keyClick(left, Qt::Key_Return);
     QCOMPARE(ids(left), QStringLiteral("3^ 4"));
     QCOMPARE(ids(right), QStringLiteral("1 2^ 9"));
-    QCOMPARE(control.focusWidget(), left);
-    QVERIFY(control.isWindowModified() && control.hasPendingChanges());
+    QCOMPARE(control->focusWidget(), left);
+    QVERIFY(control->isWindowModified() && control->hasPendingChanges());
     QCOMPARE(pending.count(), 1);
 
     // Delete twice in the assigned list removes two.
@@ -106,15 +119,20 @@ void TestHosting::keys()
     QTest::keyClick(right, Qt::Key_Delete);
     QTest::keyClick(right, Qt::Key_Delete);
     QCOMPARE(ids(right), QStringLiteral("9^"));
-    QCOMPARE(control.focusWidget(), right);
+    QCOMPARE(control->focusWidget(), right);
     QCOMPARE(pending.count(), 2); // the centers are back where the server has them
-    QVERIFY(!control.hasPendingChanges() && !control.isWindowModified());
+    QVERIFY(!control->hasPendingChanges() && !control->isWindowModified());
 
     // Undo and redo, from the keyboard.
     QTest::keyClick(right, Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(ids(right), QStringLiteral("2^ 9"));
-    QVERIFY(control.hasPendingChanges());
+    QVERIFY(control->hasPendingChanges());
     QTest::keyClick(right, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(ids(right), QStringLiteral("9^"));
+    QCOMPARE(hostUndone.count(), 0);
+    elsewhere->setFocus();
+    QTest::keyClick(elsewhere, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(hostUndone.count(), 1);
     QCOMPARE(ids(right), QStringLiteral("9^"));
 
     // Ctrl+2 sorts by name, Ctrl+1 by ID; type-ahead finds names too.
@@ -128,15 +146,15 @@ void TestHosting::keys()
     QCOMPARE(left->header()->sortIndicatorSection(), 0);
 
     // F3 looks on from the current row; "Not found" only without a match.
-    QTest::mouseClick(control.findChild<QWidget *>(QStringLiteral("optFind0")), Qt::LeftButton);
-    auto *nameBox = control.findChild<QLineEdit *>(QStringLiteral("txtVendorName"));
+    QTest::mouseClick(control->findChild<QWidget *>(QStringLiteral("optFind0")), Qt::LeftButton);
+    auto *nameBox = control->findChild<QLineEdit *>(QStringLiteral("txtVendorName"));
     QTest::keyClicks(nameBox, "e");
     QTest::keyClick(nameBox, Qt::Key_F3);
     QTest::keyClick(left, Qt::Key_F3);
     QTest::keyClick(left, Qt::Key_F3);
     QTest::keyClick(left, Qt::Key_F3, Qt::ShiftModifier);
     QCOMPARE(ids(left), QStringLiteral("1 2^ 3 4"));
-    QVERIFY(!control.findChild<QMessageBox *>());
+    QVERIFY(!control->findChild<QMessageBox *>());
 }
 
 QTEST_MAIN(TestHosting)

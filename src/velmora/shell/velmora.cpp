@@ -3,6 +3,7 @@
 #include "core/limits.h"
 #include "core/urlencoder.h"
 #include "shell/centerlistview.h"
+#include "shell/controlkeys.h"
 #include "shell/translationloader.h"
 
 #include <velmora/identity.h>
@@ -171,22 +172,17 @@ void Velmora::Private::connectUi()
     }
     QObject::connect(view(Side::Selected), &CenterListView::deleteKeyPressed, q,
                      [this] { rules().moveByKey(Side::Selected); });
-    // Keys for the whole control. Shortcuts come before the input guard sees
-    // the key, hence the busy check; a find box keeps its own undo.
-    const auto addShortcut = [this](QKeySequence::StandardKey key, std::function<void()> run) {
-        auto *action = new QAction(q);
-        action->setShortcuts(key);
-        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-        QObject::connect(action, &QAction::triggered, q, [this, run] {
+    // Shortcuts come before the input guard sees the key: hence the busy check.
+    const auto unlessBusy = [this](std::function<void()> run) {
+        return [this, run] {
             if (!controller.isBusy())
                 run();
-        });
-        q->addAction(action);
+        };
     };
-    addShortcut(QKeySequence::Undo, [this] { rules().undo(); });
-    addShortcut(QKeySequence::Redo, [this] { rules().redo(); });
-    addShortcut(QKeySequence::FindNext, [this] { find(false); });
-    addShortcut(QKeySequence::FindPrevious, [this] { find(true); });
+    new ControlKeys(q, {{QKeySequence::Undo, false, unlessBusy([this] { rules().undo(); })},
+                        {QKeySequence::Redo, false, unlessBusy([this] { rules().redo(); })},
+                        {QKeySequence::FindNext, true, unlessBusy([this] { find(false); })},
+                        {QKeySequence::FindPrevious, true, unlessBusy([this] { find(true); })}});
     QObject::connect(view(Side::Selected), &CenterListView::popupRequested, q, [this](const QPoint &at) {
         if (rules().canOpenRemoveMenu())
             form.removeMenu->popup(at);

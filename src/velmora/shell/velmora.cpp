@@ -132,9 +132,10 @@ void Velmora::Private::applyState()
     form.listOption[int(state.findList)]->setChecked(true);
     form.findOption[int(state.findMode)]->setChecked(true);
     form.findBox[int(FindMode::Id)]->setEnabled(state.idBoxEnabled);
-    if (state.pendingChanges != q->isWindowModified()) {
-        q->setWindowModified(state.pendingChanges);
-        Q_EMIT q->pendingChangesChanged(state.pendingChanges);
+    if (state.pendingChanges != pending) {
+        pending = state.pendingChanges;
+        q->setWindowModified(pending);
+        Q_EMIT q->pendingChangesChanged(pending);
     }
     if (!controller.isBusy()) {
         form.progress->setRange(0, state.progressMaximum);

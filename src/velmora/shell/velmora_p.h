@@ -39,6 +39,7 @@ public:
     Velmora *q;
     VelmoraInternal::Controller controller;
     QObject *inputGuard = nullptr;
+    bool pending = false; // what pendingChangesChanged() last said
 
     VelmoraInternal::ControlForm form;
 };

@@ -22,16 +22,21 @@ void CenterListModel::setCollation(const QLocale &locale)
     m_collator.setCaseSensitivity(Qt::CaseInsensitive);
     // The C locale's keys keep letter case; folded names make them ignore it.
     m_foldForKeys = locale.language() == QLocale::C;
-    makeNameKeys(m_items.begin(), m_items.end(), true);
+    for (CenterItem &item : m_items)
+        item.nameKey.reset();
     if (m_sortColumn == NameColumn)
         sortBy(m_sortColumn, m_sortOrder);
 }
 
 template<typename Iterator>
-void CenterListModel::makeNameKeys(Iterator first, Iterator last, bool again) const
+void CenterListModel::makeNameKeys(Iterator first, Iterator last) const
 {
+    // Only a list sorted by name needs them: a load sorted by ID makes none,
+    // the first sort by name makes them all.
+    if (m_sortColumn != NameColumn)
+        return;
     for (; first != last; ++first) {
-        if (again || !first->nameKey)
+        if (!first->nameKey)
             first->nameKey = m_collator.sortKey(m_foldForKeys ? first->name.toCaseFolded() : first->name);
     }
 }
@@ -193,6 +198,7 @@ void CenterListModel::sortRows(std::vector<int> &rows)
     // as the rows arrived, the IDs' order numbers for this sort), so that no
     // comparison collates or builds text.
     if (m_sortColumn == NameColumn) {
+        makeNameKeys(m_items.begin(), m_items.end());
         m_lastSortPath = SortPath::CollatedNames;
         sortWith([&](size_t a, size_t b) { return m_items[a].nameKey->compare(*m_items[b].nameKey); });
     } else if (m_sortColumn == IdColumn) {
@@ -249,9 +255,9 @@ void CenterListModel::restore(std::vector<CenterItem> items, int column, Qt::Sor
 {
     beginResetModel();
     m_items = std::move(items);
-    makeNameKeys(m_items.begin(), m_items.end());
     m_sortColumn = column;
     m_sortOrder = order;
+    makeNameKeys(m_items.begin(), m_items.end());
     endResetModel();
 }
 

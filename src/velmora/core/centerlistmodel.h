@@ -40,8 +40,9 @@ struct CenterItem
     QChar savedMarker;
     // orderOf(key()), kept because every load and move sorts by the key.
     quint64 keyOrder = NoOrder;
-    // The name's sort key for the list's collation, made once as the row
-    // arrives; it travels with the row into the other list.
+    // The name's sort key for the list's collation, made once per load when
+    // the row is first sorted by name; it travels with the row into the
+    // other list.
     std::optional<QCollatorSortKey> nameKey;
 };
 
@@ -126,7 +127,7 @@ public:
 private:
     bool lessThan(const CenterItem &a, const CenterItem &b) const;
     template<typename Iterator>
-    void makeNameKeys(Iterator first, Iterator last, bool again = false) const;
+    void makeNameKeys(Iterator first, Iterator last) const;
     void removeRowsAt(const std::vector<int> &ascendingRows);
     // Puts rows, which hold every row once, into stable sort order.
     void sortRows(std::vector<int> &rows);

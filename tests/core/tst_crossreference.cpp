@@ -132,6 +132,8 @@ private Q_SLOTS:
     void undoTakesBackEachKeyMove() { undoTakesBackEachMove(); }
     void pendingChanges_data();
     void pendingChanges();
+    void undoStepsAreBounded_data();
+    void undoStepsAreBounded();
     void movesStopAtTheListLimit();
     void loadFailureAndCommitStates();
 };
@@ -216,6 +218,36 @@ void TestCrossReference::pendingChanges()
         act(rules, action, hits);
     QCOMPARE(rules.state().pendingChanges, pending);
     QCOMPARE(rules.canUndo(), undoable);
+}
+
+void TestCrossReference::undoStepsAreBounded_data()
+{
+    QTest::addColumn<int>("centers");
+    QTest::addColumn<int>("moves");
+    QTest::addColumn<int>("steps");
+    QTest::newRow("a hundred moves at most") << 1 << 101 << 100;
+    QTest::newRow("fewer moves of large lists: 262,136 saved rows at most") << 20000 << 15 << 13;
+}
+
+void TestCrossReference::undoStepsAreBounded()
+{
+    QFETCH(int, centers);
+    QFETCH(int, moves);
+    QFETCH(int, steps);
+    CrossReference rules;
+    QStringList ids;
+    for (int id = 1; id <= centers; ++id)
+        ids << QString::number(id);
+    load(rules, ids.join(u' '), {});
+    QString hits;
+    for (int i = 0; i < moves; ++i) {
+        act(rules, QStringLiteral("sel %1 0").arg(i % 2), hits);
+        act(rules, i % 2 ? QStringLiteral("<") : QStringLiteral(">"), hits);
+    }
+    int undone = 0;
+    while (undone <= moves && rules.undo())
+        ++undone;
+    QCOMPARE(undone, steps);
 }
 
 void TestCrossReference::movesStopAtTheListLimit()

@@ -180,10 +180,11 @@ void Velmora::Private::connectUi()
                 run();
         };
     };
-    new ControlKeys(q, {{QKeySequence::Undo, false, unlessBusy([this] { rules().undo(); })},
-                        {QKeySequence::Redo, false, unlessBusy([this] { rules().redo(); })},
-                        {QKeySequence::FindNext, true, unlessBusy([this] { find(false); })},
-                        {QKeySequence::FindPrevious, true, unlessBusy([this] { find(true); })}});
+    auto *keys = new ControlKeys(q, {{QKeySequence::Undo, false, unlessBusy([this] { rules().undo(); })},
+                                     {QKeySequence::Redo, false, unlessBusy([this] { rules().redo(); })},
+                                     {QKeySequence::FindNext, true, unlessBusy([this] { find(false); })},
+                                     {QKeySequence::FindPrevious, true, unlessBusy([this] { find(true); })}});
+    keys->setParent(form.body); // it calls into this Private: it goes with the children
     QObject::connect(view(Side::Selected), &CenterListView::popupRequested, q, [this](const QPoint &at) {
         if (rules().canOpenRemoveMenu())
             form.removeMenu->popup(at);

@@ -132,6 +132,7 @@ private Q_SLOTS:
     void undoTakesBackEachKeyMove() { undoTakesBackEachMove(); }
     void pendingChanges_data();
     void pendingChanges();
+    void nameKeysAreMadeWhileIdle();
     void undoStepsAreBounded_data();
     void undoStepsAreBounded();
     void movesStopAtTheListLimit();
@@ -218,6 +219,27 @@ void TestCrossReference::pendingChanges()
         act(rules, action, hits);
     QCOMPARE(rules.state().pendingChanges, pending);
     QCOMPARE(rules.canUndo(), undoable);
+}
+
+void TestCrossReference::nameKeysAreMadeWhileIdle()
+{
+    // Not during the load, which keeps its pace: after it, a slice of rows
+    // per turn of the event loop, so that the first sort by name finds them.
+    CrossReference rules;
+    QStringList ids;
+    for (int id = 1; id <= 3000; ++id)
+        ids << QString::number(id);
+    load(rules, ids.join(u' '), QStringLiteral("9"));
+    const auto keyed = [&] {
+        int count = 0;
+        for (Side side : {Side::NonSelected, Side::Selected}) {
+            for (const CenterItem &item : rules.list(side)->items())
+                count += item.nameKey.has_value();
+        }
+        return count;
+    };
+    QCOMPARE(keyed(), 0);
+    QTRY_COMPARE(keyed(), 3001);
 }
 
 void TestCrossReference::undoStepsAreBounded_data()

@@ -37,8 +37,25 @@ void CenterListModel::makeNameKeys(Iterator first, Iterator last) const
         return;
     for (; first != last; ++first) {
         if (!first->nameKey)
-            first->nameKey = m_collator.sortKey(m_foldForKeys ? first->name.toCaseFolded() : first->name);
+            first->nameKey = nameKeyOf(first->name);
     }
+}
+
+QCollatorSortKey CenterListModel::nameKeyOf(const QString &name) const
+{
+    return m_collator.sortKey(m_foldForKeys ? name.toCaseFolded() : name);
+}
+
+bool CenterListModel::prepareNameKeys(int rows)
+{
+    for (CenterItem &item : m_items) {
+        if (item.nameKey)
+            continue;
+        if (rows-- == 0)
+            return false;
+        item.nameKey = nameKeyOf(item.name);
+    }
+    return true;
 }
 
 int CenterListModel::rowCount(const QModelIndex &parent) const

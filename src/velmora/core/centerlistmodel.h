@@ -40,9 +40,9 @@ struct CenterItem
     QChar savedMarker;
     // orderOf(key()), kept because every load and move sorts by the key.
     quint64 keyOrder = NoOrder;
-    // The name's sort key for the list's collation, made once per load when
-    // the row is first sorted by name; it travels with the row into the
-    // other list.
+    // The name's sort key for the list's collation, made once per load:
+    // after the load while the operator is idle, or by the first sort by name
+    // that comes sooner. It travels with the row into the other list.
     std::optional<QCollatorSortKey> nameKey;
 };
 
@@ -94,6 +94,10 @@ public:
     // Names sort as QCollator orders them for locale, letter case ignored
     // (QLocale() until set). Both lists of a control share one locale.
     void setCollation(const QLocale &locale);
+    // Makes the name keys of up to `rows` rows that have none yet; true when
+    // every row has one. Lets a list get ready for a sort by name in slices
+    // while the operator is idle.
+    bool prepareNameKeys(int rows);
 
     int sortColumn() const { return m_sortColumn; }
     Qt::SortOrder sortOrder() const { return m_sortOrder; }
@@ -128,6 +132,7 @@ private:
     bool lessThan(const CenterItem &a, const CenterItem &b) const;
     template<typename Iterator>
     void makeNameKeys(Iterator first, Iterator last) const;
+    QCollatorSortKey nameKeyOf(const QString &name) const;
     void removeRowsAt(const std::vector<int> &ascendingRows);
     // Puts rows, which hold every row once, into stable sort order.
     void sortRows(std::vector<int> &rows);

@@ -36,6 +36,21 @@ CrossReference::CrossReference(QObject *parent)
     // Before the first load the captions carry no count.
     m_state.caption[0] = tr("Non Selected Active Centers:");
     m_state.caption[1] = tr("Selected Centers:");
+    // About half a millisecond a slice: input waits no longer than that.
+    m_keyMaker.setInterval(0);
+    connect(&m_keyMaker, &QTimer::timeout, this, [this] {
+        constexpr int Slice = 1024;
+        if (m_lists[0].prepareNameKeys(Slice) && m_lists[1].prepareNameKeys(Slice))
+            m_keyMaker.stop();
+    });
+}
+
+void CrossReference::setCollation(const QLocale &locale)
+{
+    m_lists[0].setCollation(locale);
+    m_lists[1].setCollation(locale);
+    if (m_lists[0].count() + m_lists[1].count() > 0)
+        m_keyMaker.start();
 }
 
 CrossReference::~CrossReference() = default;
@@ -100,6 +115,7 @@ void CrossReference::selectOnly(Side side, const std::vector<int> &rows, int cur
 void CrossReference::beginLoad()
 {
     forget();
+    m_keyMaker.stop();
     ControlState state = m_state;
     state.commitEnabled = false;
     state.pendingChanges = false;
@@ -136,11 +152,13 @@ void CrossReference::fill(const CenterDocument &document)
     state.idBoxEnabled = true;
     state.findEditable[int(FindMode::Id)] = true;
     setState(state);
+    m_keyMaker.start();
 }
 
 void CrossReference::fail()
 {
     forget();
+    m_keyMaker.stop();
     ControlState state = m_state;
     state.pendingChanges = false;
     m_lists[0].clear();

@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 namespace VelmoraInternal {
 
@@ -83,11 +84,7 @@ public:
     const ControlState &state() const { return m_state; }
 
     // Names sort in the operator's language: see CenterListModel::setCollation().
-    void setCollation(const QLocale &locale)
-    {
-        m_lists[0].setCollation(locale);
-        m_lists[1].setCollation(locale);
-    }
+    void setCollation(const QLocale &locale);
 
     // Loading. A load starts by disabling the commit and clearing both lists;
     // it ends with fill() or fail().
@@ -183,6 +180,9 @@ private:
     ControlState m_state;
     std::vector<Snapshot> m_undo;
     std::vector<Snapshot> m_redo;
+    // Makes the names' sort keys after a load, a slice per turn of the
+    // event loop, so that the first sort by name finds them ready.
+    QTimer m_keyMaker;
 };
 
 } // namespace VelmoraInternal

@@ -41,7 +41,7 @@ namespace {
 
 using VelmoraInternal::CenterListModel;
 using VelmoraInternal::CenterListView;
-using VelmoraInternal::ChangeSet;
+namespace ChangeSet = VelmoraInternal::ChangeSet;
 
 // Marks a figure as failed (and says why on stderr) when the state after an
 // operation is not what the operation should have produced, so that a
@@ -177,12 +177,6 @@ public:
 
     // Emits what a mouse release in the list emits: the click rule runs.
     void click() const { Q_EMIT m_view->listClicked(); }
-
-    ChangeSet::ItemAt itemsOf() const
-    {
-        const CenterListModel *list = &model();
-        return [list](int i) { return std::make_pair(list->at(i).id.text(), list->at(i).key()); };
-    }
 
 private:
     CenterListView *m_view;
@@ -344,8 +338,7 @@ void benchOurs(Report &report, const QString &baseUrl, const QString &staticUrl,
             statements.clear();
             body.clear();
             const double t = timeMs([&] {
-                ChangeSet::buildStatements(LoadEmployee, right.count(), right.itemsOf(), left.count(),
-                                           left.itemsOf(), &statements);
+                ChangeSet::buildStatements(LoadEmployee, right.model(), left.model(), &statements);
                 body = ChangeSet::formBody(statements);
             });
             check(statements.size() == size && body.size() > size * 100, "one INSERT per center");

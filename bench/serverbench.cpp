@@ -18,7 +18,7 @@ namespace Bench {
 
 namespace {
 
-using VelmoraInternal::ChangeSet;
+namespace ChangeSet = VelmoraInternal::ChangeSet;
 using VelmoraServerCore::Center;
 using VelmoraServerCore::VelmoraServer;
 

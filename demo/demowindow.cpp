@@ -2,19 +2,23 @@
 
 #include <velmora/velmora.h>
 
+#include "core/maskedaddress.h"
+
 #include <QAction>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QCloseEvent>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QUrl>
 #include <QVBoxLayout>
 
 DemoWindow::DemoWindow(QWidget *parent) : QMainWindow(parent)
 {
-    setWindowTitle(tr("Velmora Demo"));
+    // "[*]" shows while the control has changes pending.
+    setWindowTitle(tr("Velmora Demo") + QStringLiteral("[*]"));
 
     auto *central = new QWidget(this);
     auto *layout = new QVBoxLayout(central);
@@ -44,8 +48,9 @@ DemoWindow::DemoWindow(QWidget *parent) : QMainWindow(parent)
     connect(loadButton, &QPushButton::clicked, this, [this] { load(); });
     connect(m_employee, &QLineEdit::returnPressed, this, [this] { load(); });
     connect(m_server, &QLineEdit::returnPressed, this, [this] { load(); });
+    connect(m_control, &Velmora::pendingChangesChanged, this, &QWidget::setWindowModified);
     connect(m_control, &Velmora::loadFailed, this, [this](const QString &reason) {
-        m_lastFailure = withoutPassword(reason, m_server->text().trimmed());
+        m_lastFailure = VelmoraInternal::maskedAddress(reason);
         statusBar()->showMessage(tr("Load failed: %1").arg(reason));
     });
 
@@ -67,8 +72,30 @@ void DemoWindow::setServer(const QString &server)
     m_server->setText(server);
 }
 
+bool DemoWindow::settlePendingChanges()
+{
+    if (!m_control->hasPendingChanges())
+        return true;
+    const auto answer = QMessageBox::question(this, tr("Velmora Demo"), tr("Save the changes to the assigned centers?"),
+                                              QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
+                                              QMessageBox::Save);
+    if (answer == QMessageBox::Save)
+        m_control->SaveToDatabase(); // a failed save keeps the changes pending
+    return answer == QMessageBox::Discard || (answer == QMessageBox::Save && !m_control->hasPendingChanges());
+}
+
+void DemoWindow::closeEvent(QCloseEvent *event)
+{
+    if (settlePendingChanges())
+        event->accept();
+    else
+        event->ignore();
+}
+
 bool DemoWindow::load()
 {
+    if (!settlePendingChanges())
+        return false;
     m_lastFailure.clear();
     if (!m_control->setEmployeeID(m_employee->text().trimmed())) {
         m_lastFailure = tr("\"%1\" is not an employee number (a signed 32-bit number)").arg(m_employee->text());
@@ -81,37 +108,7 @@ bool DemoWindow::load()
     m_control->setServerName(m_server->text().trimmed());
     if (!m_lastFailure.isEmpty())
         return false;
-    statusBar()->showMessage(
-        tr("Employee %1 loaded from %2").arg(m_employee->text().trimmed(), shownAddress(m_server->text().trimmed())));
+    const QString server = VelmoraInternal::maskedAddress(m_server->text().trimmed());
+    statusBar()->showMessage(tr("Employee %1 loaded from %2").arg(m_employee->text().trimmed(), server));
     return true;
-}
-
-QString DemoWindow::shownAddress(const QString &address)
-{
-    const QUrl url(address);
-    if (!url.isValid() || url.password().isEmpty())
-        return withoutPassword(address, address);
-    return url.toString(QUrl::RemovePassword);
-}
-
-QString DemoWindow::withoutPassword(const QString &text, const QString &address)
-{
-    // The user information ends at the last '@' before the path.
-    const qsizetype scheme = address.indexOf(QStringLiteral("://"));
-    const qsizetype start = scheme < 0 ? 0 : scheme + 3;
-    qsizetype end = address.indexOf(u'/', start);
-    if (end < 0)
-        end = address.size();
-    const qsizetype at = address.lastIndexOf(u'@', end - 1);
-    const qsizetype colon = address.indexOf(u':', start);
-    if (at < start || colon < 0 || colon > at || colon + 1 == at)
-        return text;
-    const QString password = address.sliced(colon + 1, at - colon - 1);
-    // Only where it stands as the password of an address (":secret@"), so
-    // that a short password does not blank out other parts of the text.
-    QString result = text;
-    const QString decoded = QUrl::fromPercentEncoding(password.toUtf8());
-    for (const QString &shown : {password, decoded})
-        result.replace(u':' + shown + u'@', QStringLiteral(":***@"));
-    return result;
 }

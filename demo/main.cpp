@@ -10,6 +10,9 @@
 
 #include <velmora/velmora.h>
 
+#include "core/maskedaddress.h"
+#include "core/uilanguage.h"
+
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -146,9 +149,13 @@ int main(int argc, char *argv[])
     // created; the demo's own texts follow the same locale.
     if (parser.isSet(language))
         QLocale::setDefault(QLocale(parser.value(language)));
+    // English, the language the texts are written in, wins where it comes
+    // first among the operator's languages.
+    const QString texts = QStringLiteral(":/velmora-demo/translations");
+    const QString demoLanguage = VelmoraInternal::catalogueFor(
+        QLocale().uiLanguages(), VelmoraInternal::cataloguesIn(texts, QStringLiteral("velmora-demo_")));
     QTranslator demoTexts;
-    if (demoTexts.load(QLocale(), QStringLiteral("velmora-demo"), QStringLiteral("_"),
-                       QStringLiteral(":/velmora-demo/translations")))
+    if (!demoLanguage.isEmpty() && demoTexts.load(QStringLiteral("velmora-demo_") + demoLanguage, texts))
         QApplication::installTranslator(&demoTexts);
 
     QString screenshotFile = parser.value(screenshot);
@@ -197,7 +204,7 @@ int main(int argc, char *argv[])
     QTimer::singleShot(0, &window, [&] {
         if (!window.load()) {
             say(QStringLiteral("the load of employee %1 from %2 failed: %3")
-                    .arg(parser.value(employee), DemoWindow::shownAddress(serverUrl), window.lastFailure()));
+                    .arg(parser.value(employee), VelmoraInternal::maskedAddress(serverUrl), window.lastFailure()));
             status = 1;
         }
         QApplication::processEvents();

@@ -2,19 +2,18 @@
 // libFuzzer target (VELMORA_FUZZ_TARGET names it), and, built as the suite
 // tst_fuzzregressions (VELMORA_FUZZ_REPLAY), the replay of every kept input.
 // A broken property is a finding: under libFuzzer it aborts, so that the
-// input is saved as a crash; in the suite it fails the input's row.
-// The
+// input is saved as a crash; in the suite it fails the input's row. The
 // references are written apart from the product code (regular expressions,
 // splitting by the book), so a finding is a disagreement between two
-// independent readings. Besides the properties below, libFuzzer watches
-// for crashes, hangs and memory (-timeout, -rss_limit_mb, -malloc_limit_mb).
+// independent readings. Besides the properties below, libFuzzer watches for
+// crashes, hangs and memory (-timeout, -rss_limit_mb, -malloc_limit_mb).
 #include <commitrequest.h>
 #include <documentwriter.h>
 #include <formdecoder.h>
-#include <httpserver.h>
 
 #include "core/centerdocument.h"
 #include "core/changeset.h"
+#include "core/limits.h"
 #include "core/windows1252.h"
 
 #include <QRegularExpression>
@@ -87,7 +86,7 @@ std::optional<Statement> referenceStatement(const QString &text)
 {
     static const QString N = QStringLiteral("(0|-?[1-9][0-9]{0,9})");
     static const QRegularExpression insert(QStringLiteral(R"(\AINSERT INTO CenterEmployeeCrossReference \(EmployeeID,CenterID,RecordLastUpdated\) VALUES \()") + N + u',' + N + QStringLiteral(R"(,GETDATE\(\) \) \z)"));
-    static const QRegularExpression remove(QStringLiteral(R"(\ADELETE FROM CenterEmployeeCrossReference WHERE EmployeeID=)") + N + QStringLiteral(R"( AND CenterID IN\(([0-9,-]+)\)\z)"));
+    static const QRegularExpression del(QStringLiteral(R"(\ADELETE FROM CenterEmployeeCrossReference WHERE EmployeeID=)") + N + QStringLiteral(R"( AND CenterID IN\(([0-9,-]+)\)\z)"));
     auto number = [](QStringView digits, qint64 low, std::optional<qint32> *out) {
         static const QRegularExpression plain(QStringLiteral("\\A(0|-?[1-9][0-9]{0,9})\\z"));
         const qint64 value = digits.toLongLong();
@@ -98,7 +97,7 @@ std::optional<Statement> referenceStatement(const QString &text)
     QList<qint32> centers;
     auto m = insert.match(text);
     const bool isInsert = m.hasMatch();
-    if (!isInsert && !(m = remove.match(text)).hasMatch())
+    if (!isInsert && !(m = del.match(text)).hasMatch())
         return std::nullopt;
     number(m.capturedView(1), -2147483648LL, &employee);
     const QStringList ids = isInsert ? QStringList{m.captured(2)} : m.captured(2).split(u',');
@@ -109,7 +108,7 @@ std::optional<Statement> referenceStatement(const QString &text)
             return std::nullopt;
         centers << *center;
     }
-    if (!employee || centers.size() > StatementParser::MaxDeleteCenters)
+    if (!employee || centers.size() > VelmoraInternal::MaxCenters)
         return std::nullopt;
     if (isInsert)
         return InsertStatement{*employee, centers.first()};
@@ -145,7 +144,7 @@ int formBody(const std::uint8_t *data, std::size_t size)
     // A small limit (1 to 8 fields) reaches "too many fields" with short
     // inputs; the server's own limit is what a request meets.
     QList<FormField> fields;
-    for (const int maxFields : {1 + (size > 0 ? data[0] % 8 : 0), VelmoraServer::MaxFields}) {
+    for (const int maxFields : {1 + (size > 0 ? data[0] % 8 : 0), VelmoraInternal::MaxCenters}) {
         FormDecoder::Error error;
         int referenceField = 0;
         const bool decoded = FormDecoder::decode(body, maxFields, &fields, &error);

@@ -2,6 +2,9 @@
 
 #include "sampledata.h"
 
+#include "core/limits.h"
+#include "core/maskedaddress.h"
+
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -188,7 +191,7 @@ struct CenterStore::Connection
     std::optional<QSqlQuery> activeCount;
     std::optional<QSqlQuery> assignedAmong;
     std::optional<QSqlQuery> insertMany;
-    std::optional<QSqlQuery> deleteMany;
+    std::optional<QSqlQuery> removeMany;
     std::optional<QSqlQuery> employeeLock;
 
     ~Connection()
@@ -197,7 +200,7 @@ struct CenterStore::Connection
         assignedAmong.reset();
         activeCount.reset();
         insertMany.reset();
-        deleteMany.reset();
+        removeMany.reset();
         document.reset();
         insert.reset();
         remove.reset();
@@ -240,14 +243,7 @@ bool CenterStore::isPostgresAddress(const QString &database)
 
 QString CenterStore::displayAddress(const QString &database)
 {
-    if (!isPostgresAddress(database))
-        return database;
-    QUrl url(database, QUrl::StrictMode);
-    if (!url.isValid())
-        return QStringLiteral("(a PostgreSQL URL that cannot be read)");
-    if (!url.password().isEmpty())
-        url.setPassword(QStringLiteral("***"));
-    return url.toString();
+    return VelmoraInternal::maskedAddress(database);
 }
 
 bool CenterStore::isPostgres() const
@@ -599,10 +595,10 @@ bool CenterStore::centerListsOnce(qint32 employee, CenterLists *lists, Error *er
     CenterLists result;
     int total = 0;
     while (query.next()) {
-        if (++total > MaxDocumentCenters) {
+        if (++total > VelmoraInternal::MaxCenters) {
             query.finish();
             *error = {ErrorKind::Failed, QStringLiteral("more than %1 active centers: too many for one document")
-                                             .arg(MaxDocumentCenters)};
+                                             .arg(VelmoraInternal::MaxCenters)};
             return false;
         }
         Center center{query.value(0).toInt(), query.value(1).toString(), true};
@@ -651,7 +647,7 @@ bool CenterStore::applyBatched(const CommitRequest &request, Outcome *outcome, E
     QSqlQuery *queries[6] = {};
     const std::pair<std::optional<QSqlQuery> *, const char *> statements[6] = {
         {&c.employeeLock, EmployeeLockPg}, {&c.activeCount, ActiveCountPg}, {&c.activeCheck, ActiveAmongPg},
-        {&c.assignedAmong, AssignedAmongPg}, {&c.insertMany, InsertManyPg}, {&c.deleteMany, DeleteManyPg}};
+        {&c.assignedAmong, AssignedAmongPg}, {&c.insertMany, InsertManyPg}, {&c.removeMany, DeleteManyPg}};
     for (int i = 0; i < 6; ++i) {
         queries[i] = c.prepared(*statements[i].first, QString::fromLatin1(statements[i].second), &prepareError);
         if (!queries[i]) {
@@ -659,7 +655,7 @@ bool CenterStore::applyBatched(const CommitRequest &request, Outcome *outcome, E
             return false;
         }
     }
-    auto [employeeLock, activeCount, activeAmong, assignedAmong, insertMany, deleteMany] = queries;
+    auto [employeeLock, activeCount, activeAmong, assignedAmong, insertMany, removeMany] = queries;
 
     // The centers to insert (each once) and every center the request names.
     QList<qint32> wanted;
@@ -744,9 +740,9 @@ bool CenterStore::applyBatched(const CommitRequest &request, Outcome *outcome, E
     // that end state is written whatever was read, so a row that changed
     // behind the lock's back (a hand-made edit) cannot make it wrong.
     QList<qint32> toInsert;
-    QList<qint32> toDelete;
+    QList<qint32> toRemove;
     for (qint32 center : std::as_const(named))
-        (now.contains(center) ? toInsert : toDelete).append(center);
+        (now.contains(center) ? toInsert : toRemove).append(center);
     if (!toInsert.isEmpty()) {
         insertMany->bindValue(0, request.employee());
         insertMany->bindValue(1, arrayLiteral(toInsert));
@@ -755,12 +751,12 @@ bool CenterStore::applyBatched(const CommitRequest &request, Outcome *outcome, E
             return fail(*insertMany, QStringLiteral("adding %1 centers").arg(toInsert.size()));
         insertMany->finish();
     }
-    if (!toDelete.isEmpty()) {
-        deleteMany->bindValue(0, request.employee());
-        deleteMany->bindValue(1, arrayLiteral(toDelete));
-        if (!deleteMany->exec())
-            return fail(*deleteMany, QStringLiteral("removing %1 centers").arg(toDelete.size()));
-        deleteMany->finish();
+    if (!toRemove.isEmpty()) {
+        removeMany->bindValue(0, request.employee());
+        removeMany->bindValue(1, arrayLiteral(toRemove));
+        if (!removeMany->exec())
+            return fail(*removeMany, QStringLiteral("removing %1 centers").arg(toRemove.size()));
+        removeMany->finish();
     }
     if (!commit(error))
         return false;

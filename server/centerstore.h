@@ -83,10 +83,6 @@ public:
         int removed = 0;
     };
 
-    // A centers table with more active centers than this cannot be shown: the
-    // control counts its records in 16 bits.
-    static constexpr int MaxDocumentCenters = 32767;
-
     explicit CenterStore(Settings settings);
     ~CenterStore();
     CenterStore(const CenterStore &) = delete;

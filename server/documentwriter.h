@@ -19,15 +19,15 @@
 
 namespace VelmoraServerCore {
 
-class DocumentWriter
-{
-public:
-    // UTF-8. The counts are the numbers of records. A name that XML cannot
-    // carry as it stands is written so that it still reads as one non-empty
-    // node: characters XML 1.0 forbids become U+FFFD, a carriage return a
-    // character reference, and a name of blanks only a CDATA section (a
-    // parser drops blank text).
-    static QByteArray write(const CenterLists &lists);
-};
+namespace DocumentWriter {
+
+// UTF-8. The counts are the numbers of records. A name that XML cannot
+// carry as it stands is written so that it still reads as one non-empty
+// node: characters XML 1.0 forbids become U+FFFD, a carriage return a
+// character reference, and a name of blanks only a CDATA section (a
+// parser drops blank text).
+QByteArray write(const CenterLists &lists);
+
+} // namespace DocumentWriter
 
 } // namespace VelmoraServerCore

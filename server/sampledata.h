@@ -12,16 +12,16 @@
 
 namespace VelmoraServerCore {
 
-class SampleData
-{
-public:
-    // Ascending IDs, unique names, all within Windows-1252.
-    static const QList<Center> &centers();
-    // (employee, center) pairs, each once; employees 1 to EmployeeCount.
-    // A few name centers that are inactive now, as a real history would.
-    static const QList<std::pair<qint32, qint32>> &assignments();
+namespace SampleData {
 
-    static constexpr int EmployeeCount = 8;
-};
+// Ascending IDs, unique names, all within Windows-1252.
+const QList<Center> &centers();
+// (employee, center) pairs, each once; employees 1 to EmployeeCount.
+// A few name centers that are inactive now, as a real history would.
+const QList<std::pair<qint32, qint32>> &assignments();
+
+inline constexpr int EmployeeCount = 8;
+
+} // namespace SampleData
 
 } // namespace VelmoraServerCore

@@ -1,5 +1,6 @@
 #include "statementparser.h"
 
+#include "core/limits.h"
 #include "core/statements.h"
 
 #include <limits>
@@ -176,8 +177,8 @@ bool parseDelete(Cursor &cursor, DeleteStatement *del, QString *reason)
         return false;
     }
     for (;;) {
-        if (del->centers.size() == StatementParser::MaxDeleteCenters) {
-            *reason = QStringLiteral("more than %1 center IDs in one DELETE").arg(StatementParser::MaxDeleteCenters);
+        if (del->centers.size() == VelmoraInternal::MaxCenters) {
+            *reason = QStringLiteral("more than %1 center IDs in one DELETE").arg(VelmoraInternal::MaxCenters);
             return false;
         }
         qint32 center = 0;

@@ -32,24 +32,20 @@ struct DeleteStatement
 
 using Statement = std::variant<InsertStatement, DeleteStatement>;
 
-class StatementParser
-{
-public:
-    // The most center IDs one DELETE may list: the control's list holds at
-    // most this many items.
-    static constexpr int MaxDeleteCenters = 32767;
+namespace StatementParser {
 
-    // Returns true and sets *statement, or returns false and sets *reason
-    // (plain text that says where the text departs from the accepted form).
-    // Runs in time linear in the length of text.
-    static bool parse(QStringView text, Statement *statement, QString *reason);
+// Returns true and sets *statement, or returns false and sets *reason
+// (plain text that says where the text departs from the accepted form).
+// Runs in time linear in the length of text.
+bool parse(QStringView text, Statement *statement, QString *reason);
 
-    // A whole number written as the control writes one: optional '-', then
-    // "0" or a digit 1-9 followed by digits, within the signed 32-bit range.
-    // Used for the employee number of a document request as well.
-    static bool parseInteger(QStringView text, qint32 *value);
+// A whole number written as the control writes one: optional '-', then
+// "0" or a digit 1-9 followed by digits, within the signed 32-bit range.
+// Used for the employee number of a document request as well.
+bool parseInteger(QStringView text, qint32 *value);
 
-    static qint32 employeeOf(const Statement &statement);
-};
+qint32 employeeOf(const Statement &statement);
+
+} // namespace StatementParser
 
 } // namespace VelmoraServerCore

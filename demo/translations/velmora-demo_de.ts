@@ -4,6 +4,10 @@
 <context>
     <name>DemoWindow</name>
     <message>
+        <source>Save the changes to the assigned centers?</source>
+        <translation>Änderungen an den zugeordneten Arbeitsplätzen speichern?</translation>
+    </message>
+    <message>
         <source>Velmora Demo</source>
         <translation>Velmora-Demo</translation>
     </message>

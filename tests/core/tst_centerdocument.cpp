@@ -3,6 +3,7 @@
 // not XML or are built to hurt the reader. The documents of the table are
 // files in documents/; documents/expected.txt says what each one reads as.
 #include "core/centerdocument.h"
+#include "core/limits.h"
 #include "testtable.h"
 
 #include <QtTest>
@@ -97,7 +98,7 @@ void TestCenterDocument::readsByPositionOrRefuses()
 void TestCenterDocument::refusesAnswerOverTheSizeLimit()
 {
     const QByteArray head = document({}, {});
-    const QByteArray body = head + QByteArray(CenterDocumentReader::MaxDocumentBytes - head.size() + 1, ' ');
+    const QByteArray body = head + QByteArray(MaxAnswerBytes - head.size() + 1, ' ');
     CenterDocument doc;
     QString error;
     QVERIFY(!CenterDocumentReader::read(body, &doc, &error));

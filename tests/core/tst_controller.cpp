@@ -85,6 +85,8 @@ private Q_SLOTS:
     void waitsEndWithTheirExchange_data();
     void waitsEndWithTheirExchange();
     void addressesAndTimeout();
+    void pendingEndsWhenTheServerTakesTheChanges_data();
+    void pendingEndsWhenTheServerTakesTheChanges();
 };
 
 void TestController::commitAnswerReload_data()
@@ -216,6 +218,39 @@ void TestController::addressesAndTimeout()
     c.commit();
     QCOMPARE(c.save(), quint64(0));
     QVERIFY(!c.isBusy() && page.requests().isEmpty());
+}
+
+void TestController::pendingEndsWhenTheServerTakesTheChanges_data()
+{
+    QTest::addColumn<bool>("save");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("pending");
+    QTest::newRow("a save the server took") << true << 200 << false;
+    QTest::newRow("a save that failed") << true << 500 << true;
+    QTest::newRow("a commit the server took, its answer still shown") << false << 200 << false;
+}
+
+void TestController::pendingEndsWhenTheServerTakesTheChanges()
+{
+    QFETCH(bool, save);
+    QFETCH(int, status);
+    QFETCH(bool, pending);
+    PageServer page;
+    Controller c;
+    QVERIFY(loadFirst(c, page, true));
+    QVERIFY(c.rules().state().pendingChanges && c.rules().canUndo());
+    page.answer(true, {status, "Saved."});
+    if (save) {
+        QVERIFY(c.waitForSave(c.save()));
+    } else {
+        c.commit();
+        QVERIFY(QTest::qWaitFor([&] { return c.phase() == Controller::Phase::Answer; }, 10000));
+    }
+    QCOMPARE(c.rules().state().pendingChanges, pending);
+    // Undo goes with the changes the server took.
+    QCOMPARE(c.rules().canUndo(), pending);
+    // The markers stay until the reload.
+    QCOMPARE(ids(c, Side::Selected), QStringLiteral("9 34*"));
 }
 
 QTEST_GUILESS_MAIN(TestController)

@@ -54,6 +54,67 @@ QString snapshot(CrossReference &rules, const QString &focus)
     return parts.join(QStringLiteral(" | "));
 }
 
+void load(CrossReference &rules, const QString &nonSelected, const QString &selected)
+{
+    CenterDocument document;
+    document.nonSelected = records(nonSelected);
+    document.selected = records(selected);
+    document.nonSelectedCount = qint16(document.nonSelected.size());
+    document.selectedCount = qint16(document.selected.size());
+    rules.beginLoad();
+    rules.fill(document);
+}
+
+// One scripted action, as operator-actions.txt describes them. Find, F3
+// ("next") and Shift+F3 ("prev") add their hit to hits.
+void act(CrossReference &rules, const QString &action, QString &hits)
+{
+    const QStringList w = action.split(u' ', Qt::SkipEmptyParts);
+    const Side side = w.size() > 1 && w[1] == u"1" ? Side::Selected : Side::NonSelected;
+    const FindMode mode = w.size() > 1 && w[1] == u"name" ? FindMode::Name : FindMode::Id;
+    if (w[0] == u"sel" || w[0] == u"cur") {
+        QItemSelectionModel *selection = rules.selection(side);
+        const QAbstractItemModel *model = selection->model();
+        if (w[0] == u"sel") {
+            selection->clearSelection();
+            for (int i = 2; i < w.size(); ++i)
+                selection->select(model->index(w[i].toInt(), 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        }
+        selection->setCurrentIndex(model->index(w[2].toInt(), 0), QItemSelectionModel::NoUpdate);
+    } else if (w[0] == u"click") {
+        rules.click(side);
+    } else if (w[0] == u">" || w[0] == u"<") {
+        rules.moveOne(w[0] == u">" ? Side::NonSelected : Side::Selected);
+    } else if (w[0] == u">>" || w[0] == u"<<") {
+        rules.moveSelected(w[0] == u">>" ? Side::NonSelected : Side::Selected);
+    } else if (w[0] == u"enter") {
+        rules.moveByKey(side);
+    } else if (w[0] == u"header") {
+        rules.headerClicked(side, w[2].toInt());
+    } else if (w[0] == u"list") {
+        rules.chooseFindList(side);
+    } else if (w[0] == u"mode") {
+        rules.chooseFindMode(mode);
+    } else if (w[0] == u"text") {
+        rules.setFindText(mode, w[2]);
+    } else if (w[0] == u"find" || w[0] == u"next" || w[0] == u"prev") {
+        hits += QStringLiteral(" hit=%1").arg(w[0] == u"find" ? rules.find() : rules.findNext(w[0] == u"prev"));
+    } else if (w[0] == u"undo" || w[0] == u"redo") {
+        QVERIFY(w[0] == u"undo" ? rules.undo() : rules.redo());
+    } else if (w[0] == u"saved") {
+        rules.commitSucceeded();
+    } else if (w[0] == u"reload") {
+        rules.beginLoad();
+    } else {
+        QFAIL(qPrintable(action));
+    }
+}
+
+bool isMove(const QString &action)
+{
+    return action.startsWith(u'>') || action.startsWith(u'<') || action.startsWith(u"enter");
+}
+
 } // namespace
 
 class TestCrossReference : public QObject
@@ -63,9 +124,19 @@ class TestCrossReference : public QObject
 private Q_SLOTS:
     void operatorActions_data();
     void operatorActions();
+    void operatorKeys_data() { TestTable::load(VELMORA_TABLES "/operator-keys.txt"); }
+    void operatorKeys() { operatorActions(); }
+    void undoTakesBackEachMove_data() { TestTable::load(VELMORA_TABLES "/operator-actions.txt"); }
+    void undoTakesBackEachMove();
+    void undoTakesBackEachKeyMove_data() { TestTable::load(VELMORA_TABLES "/operator-keys.txt"); }
+    void undoTakesBackEachKeyMove() { undoTakesBackEachMove(); }
+    void pendingChanges_data();
+    void pendingChanges();
+    void nameKeysAreMadeWhileIdle();
+    void undoStepsAreBounded_data();
+    void undoStepsAreBounded();
     void movesStopAtTheListLimit();
     void loadFailureStates();
-    void sortsAsTheTextsCompare();
 };
 
 void TestCrossReference::operatorActions_data()
@@ -81,52 +152,124 @@ void TestCrossReference::operatorActions()
     QFETCH(QString, expected);
 
     CrossReference rules;
-    CenterDocument document;
-    document.nonSelected = records(nonSelected);
-    document.selected = records(selected);
-    document.nonSelectedCount = qint16(document.nonSelected.size());
-    document.selectedCount = qint16(document.selected.size());
-    rules.beginLoad();
-    rules.fill(document);
+    load(rules, nonSelected, selected);
     QString focus = QStringLiteral("-");
     connect(&rules, &CrossReference::focusRequested, this,
             [&](Side side, int row) { focus = QStringLiteral("%1:%2").arg(int(side)).arg(row); });
 
     QString hits;
-    for (const QString &action : actions.split(u';', Qt::SkipEmptyParts)) {
-        const QStringList w = action.split(u' ', Qt::SkipEmptyParts);
-        const Side side = w.size() > 1 && w[1] == u"1" ? Side::Selected : Side::NonSelected;
-        const FindMode mode = w.size() > 1 && w[1] == u"name" ? FindMode::Name : FindMode::Id;
-        if (w[0] == u"sel" || w[0] == u"cur") {
-            QItemSelectionModel *selection = rules.selection(side);
-            const QAbstractItemModel *model = selection->model();
-            if (w[0] == u"sel") {
-                selection->clearSelection();
-                for (int i = 2; i < w.size(); ++i)
-                    selection->select(model->index(w[i].toInt(), 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-            }
-            selection->setCurrentIndex(model->index(w[2].toInt(), 0), QItemSelectionModel::NoUpdate);
-        } else if (w[0] == u"click") {
-            rules.click(side);
-        } else if (w[0] == u">" || w[0] == u"<") {
-            rules.moveOne(w[0] == u">" ? Side::NonSelected : Side::Selected);
-        } else if (w[0] == u">>" || w[0] == u"<<") {
-            rules.moveSelected(w[0] == u">>" ? Side::NonSelected : Side::Selected);
-        } else if (w[0] == u"header") {
-            rules.headerClicked(side, w[2].toInt());
-        } else if (w[0] == u"list") {
-            rules.chooseFindList(side);
-        } else if (w[0] == u"mode") {
-            rules.chooseFindMode(mode);
-        } else if (w[0] == u"text") {
-            rules.setFindText(mode, w[2]);
-        } else if (w[0] == u"find") {
-            hits += QStringLiteral(" hit=%1").arg(rules.find());
-        } else {
-            QFAIL(qPrintable(action));
-        }
-    }
+    for (const QString &action : actions.split(u';', Qt::SkipEmptyParts))
+        act(rules, action, hits);
     QCOMPARE(snapshot(rules, focus) + hits, expected);
+}
+
+
+void TestCrossReference::undoTakesBackEachMove()
+{
+    // After every move of the scripts, undo returns exactly what was before
+    // it and redo what was after it; the script then goes on.
+    QFETCH(QString, nonSelected);
+    QFETCH(QString, selected);
+    QFETCH(QString, actions);
+    CrossReference rules;
+    load(rules, nonSelected, selected);
+    QString hits;
+    for (const QString &action : actions.split(u';', Qt::SkipEmptyParts)) {
+        const QString before = snapshot(rules, {});
+        act(rules, action, hits);
+        const QString after = snapshot(rules, {});
+        if (!isMove(action.trimmed()) || after == before)
+            continue;
+        QVERIFY(rules.undo());
+        QCOMPARE(snapshot(rules, {}), before);
+        QVERIFY(rules.redo());
+        QCOMPARE(snapshot(rules, {}), after);
+        QVERIFY(!rules.canRedo());
+    }
+}
+
+void TestCrossReference::pendingChanges_data()
+{
+    QTest::addColumn<QString>("nonSelected");
+    QTest::addColumn<QString>("selected");
+    QTest::addColumn<QString>("actions");
+    QTest::addColumn<bool>("pending");
+    QTest::addColumn<bool>("undoable");
+    QTest::newRow("a move") << "1 2" << "" << "sel 0 0; >" << true << true;
+    QTest::newRow("a move and its move back cancel") << "1 2" << "" << "sel 0 0; >; sel 1 0; <" << false << true;
+    QTest::newRow("a second copy out of the assigned list") << "5" << "5" << "sel 1 0; <" << true << true;
+    QTest::newRow("the only move undone") << "1 2" << "" << "sel 0 0; >; undo" << false << false;
+    QTest::newRow("undone and redone") << "1 2" << "" << "sel 0 0; >; undo; redo" << true << true;
+    QTest::newRow("a commit the server took") << "1 2" << "" << "sel 0 0; >>; saved" << false << false;
+    QTest::newRow("moved back after a commit") << "1 2" << "" << "sel 0 0; >; saved; sel 1 0; <" << true << true;
+    QTest::newRow("a load") << "1 2" << "" << "sel 0 0; >; reload" << false << false;
+}
+
+void TestCrossReference::pendingChanges()
+{
+    QFETCH(QString, nonSelected);
+    QFETCH(QString, selected);
+    QFETCH(QString, actions);
+    QFETCH(bool, pending);
+    QFETCH(bool, undoable);
+    CrossReference rules;
+    load(rules, nonSelected, selected);
+    QString hits;
+    for (const QString &action : actions.split(u';', Qt::SkipEmptyParts))
+        act(rules, action, hits);
+    QCOMPARE(rules.state().pendingChanges, pending);
+    QCOMPARE(rules.canUndo(), undoable);
+}
+
+void TestCrossReference::nameKeysAreMadeWhileIdle()
+{
+    // Not during the load, which keeps its pace: after it, a slice of rows
+    // per turn of the event loop, so that the first sort by name finds them.
+    CrossReference rules;
+    QStringList ids;
+    for (int id = 1; id <= 3000; ++id)
+        ids << QString::number(id);
+    load(rules, ids.join(u' '), QStringLiteral("9"));
+    const auto keyed = [&] {
+        int count = 0;
+        for (Side side : {Side::NonSelected, Side::Selected}) {
+            for (const CenterItem &item : rules.list(side)->items())
+                count += item.nameKey.has_value();
+        }
+        return count;
+    };
+    QCOMPARE(keyed(), 0);
+    QTRY_COMPARE(keyed(), 3001);
+}
+
+void TestCrossReference::undoStepsAreBounded_data()
+{
+    QTest::addColumn<int>("centers");
+    QTest::addColumn<int>("moves");
+    QTest::addColumn<int>("steps");
+    QTest::newRow("a hundred moves at most") << 1 << 101 << 100;
+    QTest::newRow("fewer moves of large lists: 262,136 saved rows at most") << 20000 << 15 << 13;
+}
+
+void TestCrossReference::undoStepsAreBounded()
+{
+    QFETCH(int, centers);
+    QFETCH(int, moves);
+    QFETCH(int, steps);
+    CrossReference rules;
+    QStringList ids;
+    for (int id = 1; id <= centers; ++id)
+        ids << QString::number(id);
+    load(rules, ids.join(u' '), {});
+    QString hits;
+    for (int i = 0; i < moves; ++i) {
+        act(rules, QStringLiteral("sel %1 0").arg(i % 2), hits);
+        act(rules, i % 2 ? QStringLiteral("<") : QStringLiteral(">"), hits);
+    }
+    int undone = 0;
+    while (undone <= moves && rules.undo())
+        ++undone;
+    QCOMPARE(undone, steps);
 }
 
 void TestCrossReference::movesStopAtTheListLimit()
@@ -176,61 +319,4 @@ void TestCrossReference::loadFailureStates()
 }
 
 QTEST_GUILESS_MAIN(TestCrossReference)
-void TestCrossReference::sortsAsTheTextsCompare()
-{
-    // Names from units whose folding is special (sharp s, dotted and dotless
-    // i, final sigma, title case, Kelvin sign, a surrogate pair and lone
-    // surrogates) must sort as QString's case-insensitive comparison does,
-    // whether sorted in place, loaded or merged in.
-    const std::u16string units = u"aAbBzZ\u00DF\u1E9E\u0130\u0131iI\u03A3\u03C3\u03C2\u01C4\u01C5\u01C6"
-                                 u"\u212Ak\U00010400\U00010428\xD801\xDC00 0";
-    QRandomGenerator random(7);
-    std::vector<CenterItem> items;
-    for (int i = 0; i < 600; ++i) {
-        QString name;
-        for (int n = random.bounded(6); n > 0; --n)
-            name += QChar(units[size_t(random.bounded(int(units.size())))]);
-        items.emplace_back(CenterId::fromText(QString::number(i + 1)), name);
-    }
-    const std::vector<CenterItem> half(items.begin() + 500, items.end());
-    for (Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
-        std::vector<CenterItem> expected = items;
-        std::stable_sort(expected.begin(), expected.end(), [order](const CenterItem &a, const CenterItem &b) {
-            const int c = QString::compare(a.name, b.name, Qt::CaseInsensitive);
-            return order == Qt::AscendingOrder ? c < 0 : c > 0;
-        });
-        CenterListModel sorted, merged;
-        sorted.reset(items);
-        sorted.sortBy(CenterListModel::NameColumn, order);
-        merged.sortBy(CenterListModel::NameColumn, order);
-        merged.reset({items.begin(), items.begin() + 500});
-        merged.insertSorted(half);
-        for (int row = 0; row < 600; row += 1) {
-            QCOMPARE(sorted.at(row).name, expected[size_t(row)].name);
-            QCOMPARE(merged.at(row).name, expected[size_t(row)].name);
-        }
-    }
-
-    // Loads in the server's order of IDs (a few runs in key order, equal
-    // IDs among them) and in no order: by key text, equal keys as loaded.
-    std::vector<qint64> ids;
-    for (int i = 0; i < 600; ++i)
-        ids.push_back(random.bounded(-50, 3000000) / (i % 7 == 0 ? 1000 : 1));
-    for (bool serverOrder : {true, false}) {
-        if (serverOrder)
-            std::sort(ids.begin(), ids.end());
-        else
-            std::shuffle(ids.begin(), ids.end(), std::mt19937(7));
-        std::vector<CenterItem> loaded;
-        for (qint64 id : ids)
-            loaded.emplace_back(CenterId::fromText(QString::number(id)), QString::number(loaded.size()));
-        CenterListModel list;
-        list.reset(loaded);
-        for (int row = 1; row < 600; ++row) {
-            const CenterItem &a = list.at(row - 1), &b = list.at(row);
-            QVERIFY(a.key() < b.key() || (a.key() == b.key() && a.name.toInt() < b.name.toInt()));
-        }
-    }
-}
-
 #include "tst_crossreference.moc"

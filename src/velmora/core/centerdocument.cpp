@@ -1,6 +1,7 @@
 #include "core/centerdocument.h"
 
 #include "core/centerkey.h"
+#include "core/limits.h"
 #include "core/windows1252.h"
 
 #include <pugixml.hpp>
@@ -635,9 +636,9 @@ void readList(pugi::xml_node root, const ListSource &source, RecordTexts &texts,
         texts.bytes.append(textBytes(nameNode, &scratch));
         ends.emplace_back(idEnd, texts.bytes.size());
 
-        if (++recordCounter > CenterDocumentReader::MaxRecords)
+        if (++recordCounter > MaxCenters)
             fail(CenterDocumentReader::tr("The center document lists more than %1 centers")
-                     .arg(grouped(CenterDocumentReader::MaxRecords)));
+                     .arg(grouped(MaxCenters)));
     }
 }
 
@@ -677,9 +678,9 @@ QString notXml(const pugi::xml_parse_result &result, std::string_view text)
 // Parses and checks the document; the records' texts go to *texts.
 void readTree(const QByteArray &body, CenterDocument &document, RecordTexts *texts)
 {
-    if (body.size() > CenterDocumentReader::MaxDocumentBytes)
+    if (body.size() > MaxAnswerBytes)
         fail(CenterDocumentReader::tr("The server's answer is %1 bytes long, more than the %2 bytes the control reads")
-                 .arg(grouped(body.size()), grouped(CenterDocumentReader::MaxDocumentBytes)));
+                 .arg(grouped(body.size()), grouped(MaxAnswerBytes)));
     if (body.isEmpty())
         fail(CenterDocumentReader::tr("The server's answer is empty"));
 

@@ -36,11 +36,6 @@ class CenterDocumentReader
     Q_DECLARE_TR_FUNCTIONS(CenterDocumentReader)
 
 public:
-    // The largest answer that is read at all; anything larger fails at once.
-    static constexpr qsizetype MaxDocumentBytes = 64 * 1024 * 1024;
-    // Signed 16-bit record counter: more records than this fail the load.
-    static constexpr int MaxRecords = 32767;
-
     // Reads and checks the whole document. Returns true and fills *document,
     // or returns false and sets *error (may be null) to a reason an operator
     // understands (not XML with line and column, which node is missing,

@@ -13,6 +13,49 @@ namespace VelmoraInternal {
 CenterListModel::CenterListModel(QObject *parent)
     : QAbstractTableModel(parent)
 {
+    setCollation(QLocale());
+}
+
+void CenterListModel::setCollation(const QLocale &locale)
+{
+    m_collator.setLocale(locale);
+    m_collator.setCaseSensitivity(Qt::CaseInsensitive);
+    // The C locale's keys keep letter case; folded names make them ignore it.
+    m_foldForKeys = locale.language() == QLocale::C;
+    for (CenterItem &item : m_items)
+        item.nameKey.reset();
+    if (m_sortColumn == NameColumn)
+        sortBy(m_sortColumn, m_sortOrder);
+}
+
+template<typename Iterator>
+void CenterListModel::makeNameKeys(Iterator first, Iterator last) const
+{
+    // Only a list sorted by name needs them: a load sorted by ID makes none,
+    // the first sort by name makes them all.
+    if (m_sortColumn != NameColumn)
+        return;
+    for (; first != last; ++first) {
+        if (!first->nameKey)
+            first->nameKey = nameKeyOf(first->name);
+    }
+}
+
+QCollatorSortKey CenterListModel::nameKeyOf(const QString &name) const
+{
+    return m_collator.sortKey(m_foldForKeys ? name.toCaseFolded() : name);
+}
+
+bool CenterListModel::prepareNameKeys(int rows)
+{
+    for (CenterItem &item : m_items) {
+        if (item.nameKey)
+            continue;
+        if (rows-- == 0)
+            return false;
+        item.nameKey = nameKeyOf(item.name);
+    }
+    return true;
 }
 
 int CenterListModel::rowCount(const QModelIndex &parent) const
@@ -124,29 +167,6 @@ QString CenterItem::key() const
 
 namespace {
 
-// Folds a name the way a case-insensitive QString comparison folds it, unit
-// by unit. The unit after a high surrogate folds as the whole code point,
-// which needs more than sixteen bits: such names are not folded exactly.
-QString foldUnits(const QString &name, bool *exact)
-{
-    QString folded(name.size(), Qt::Uninitialized);
-    char16_t *out = reinterpret_cast<char16_t *>(folded.data());
-    char16_t last = 0;
-    for (qsizetype i = 0; i < name.size(); ++i) {
-        const char16_t unit = name[i].unicode();
-        if (unit < 0x80) {
-            out[i] = unit >= u'A' && unit <= u'Z' ? char16_t(unit + 32) : unit;
-        } else if (QChar::isLowSurrogate(unit) && QChar::isHighSurrogate(last)) {
-            *exact = false;
-            out[i] = unit;
-        } else {
-            out[i] = char16_t(QChar::toCaseFolded(char32_t(unit)));
-        }
-        last = unit;
-    }
-    return folded;
-}
-
 // Compares two texts by their order numbers where these decide, and by the
 // texts, which are written only then, where they do not.
 template<typename CompareTexts>
@@ -173,7 +193,7 @@ bool CenterListModel::lessThan(const CenterItem &a, const CenterItem &b) const
         c = compareOrdered(idOrder(a.id), idOrder(b.id), [&] { return compareIdTexts(a.id, b.id); });
         break;
     case NameColumn:
-        c = QString::compare(a.name, b.name, Qt::CaseInsensitive);
+        c = a.nameKey->compare(*b.nameKey);
         break;
     default:
         c = compareOrdered(a.keyOrder, b.keyOrder, [&] { return QString::compare(a.key(), b.key(), Qt::CaseSensitive); });
@@ -182,7 +202,7 @@ bool CenterListModel::lessThan(const CenterItem &a, const CenterItem &b) const
     return m_sortOrder == Qt::AscendingOrder ? c < 0 : c > 0;
 }
 
-void CenterListModel::sortRows(std::vector<int> &rows) const
+void CenterListModel::sortRows(std::vector<int> &rows)
 {
     const bool ascending = m_sortOrder == Qt::AscendingOrder;
     auto sortWith = [&](auto compare) {
@@ -191,25 +211,23 @@ void CenterListModel::sortRows(std::vector<int> &rows) const
             return ascending ? c < 0 : c > 0;
         });
     };
-    // A whole list is sorted on forms made once per row for this sort, so
-    // that no comparison folds or builds text; they go again afterwards.
+    // A whole list is sorted on forms made before the sort (the names' keys
+    // as the rows arrived, the IDs' order numbers for this sort), so that no
+    // comparison collates or builds text.
     if (m_sortColumn == NameColumn) {
-        std::vector<QString> folded(m_items.size());
-        bool exact = true;
-        for (int row : rows)
-            folded[size_t(row)] = foldUnits(m_items[size_t(row)].name, &exact);
-        if (exact)
-            sortWith([&](size_t a, size_t b) { return QString::compare(folded[a], folded[b], Qt::CaseSensitive); });
-        else
-            sortWith([&](size_t a, size_t b) { return QString::compare(m_items[a].name, m_items[b].name, Qt::CaseInsensitive); });
+        makeNameKeys(m_items.begin(), m_items.end());
+        m_lastSortPath = SortPath::CollatedNames;
+        sortWith([&](size_t a, size_t b) { return m_items[a].nameKey->compare(*m_items[b].nameKey); });
     } else if (m_sortColumn == IdColumn) {
         std::vector<quint64> order(m_items.size());
         for (int row : rows)
             order[size_t(row)] = idOrder(m_items[size_t(row)].id);
+        m_lastSortPath = SortPath::IdOrders;
         sortWith([&](size_t a, size_t b) {
             return compareOrdered(order[a], order[b], [&] { return compareIdTexts(m_items[a].id, m_items[b].id); });
         });
     } else {
+        m_lastSortPath = SortPath::KeyOrders;
         std::stable_sort(rows.begin(), rows.end(),
                          [this](int a, int b) { return lessThan(m_items[size_t(a)], m_items[size_t(b)]); });
     }
@@ -219,6 +237,7 @@ void CenterListModel::reset(std::vector<CenterItem> items)
 {
     beginResetModel();
     m_items = std::move(items);
+    makeNameKeys(m_items.begin(), m_items.end());
     // A load arrives in the server's order of IDs, which in key order is a
     // few ascending runs (keys of six digits, of seven, negative ones):
     // merging neighbouring runs is linear per round.
@@ -228,6 +247,7 @@ void CenterListModel::reset(std::vector<CenterItem> items)
         if (less(m_items[i], m_items[i - 1]))
             runs.push_back(i);
     }
+    m_lastSortPath = runs.size() > 16 ? SortPath::WholeList : SortPath::MergedRuns;
     if (runs.size() > 16) {
         std::stable_sort(m_items.begin(), m_items.end(), less);
     } else {
@@ -246,6 +266,28 @@ void CenterListModel::reset(std::vector<CenterItem> items)
         }
     }
     endResetModel();
+}
+
+void CenterListModel::restore(std::vector<CenterItem> items, int column, Qt::SortOrder order)
+{
+    beginResetModel();
+    m_items = std::move(items);
+    m_sortColumn = column;
+    m_sortOrder = order;
+    makeNameKeys(m_items.begin(), m_items.end());
+    endResetModel();
+}
+
+bool CenterListModel::hasUnsaved() const
+{
+    return std::any_of(m_items.begin(), m_items.end(),
+                       [](const CenterItem &item) { return item.marker != item.savedMarker; });
+}
+
+void CenterListModel::markSaved()
+{
+    for (CenterItem &item : m_items)
+        item.savedMarker = item.marker;
 }
 
 void CenterListModel::clear()
@@ -282,6 +324,7 @@ void CenterListModel::applyPermutation(const std::vector<int> &permutation)
 std::vector<int> CenterListModel::insertSorted(std::vector<CenterItem> items)
 {
     std::vector<int> rows(items.size());
+    makeNameKeys(items.begin(), items.end());
     const auto less = [this](const CenterItem &a, const CenterItem &b) { return lessThan(a, b); };
     if (items.size() < 64) {
         // Few rows: one insert notification each. Earlier positions shift as

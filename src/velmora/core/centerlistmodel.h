@@ -10,10 +10,13 @@
 
 #include "core/centerid.h"
 #include "core/centerkey.h"
+#include "core/limits.h"
 
 #include <QAbstractTableModel>
+#include <QCollator>
 #include <QString>
 
+#include <optional>
 #include <vector>
 
 namespace VelmoraInternal {
@@ -32,8 +35,15 @@ struct CenterItem
     QString name;
     // InsertMarker, DeleteMarker, or null when the center is unchanged.
     QChar marker;
+    // The marker the server last took in a commit: the markers stay until
+    // the reload, but the server already holds the row where it is.
+    QChar savedMarker;
     // orderOf(key()), kept because every load and move sorts by the key.
     quint64 keyOrder = NoOrder;
+    // The name's sort key for the list's collation, made once per load:
+    // after the load while the operator is idle, or by the first sort by name
+    // that comes sooner. It travels with the row into the other list.
+    std::optional<QCollatorSortKey> nameKey;
 };
 
 class CenterListModel : public QAbstractTableModel
@@ -45,8 +55,8 @@ public:
     // True for rows whose key carries a change marker; the key column is
     // hidden, so the view shows these rows differently.
     static constexpr int PendingRole = Qt::UserRole + 1;
-    // A list holds at most this many centers (signed 16-bit positions).
-    static constexpr int MaxRows = 32767;
+    // Old name of MaxCenters, left for the list rules until they use it.
+    static constexpr int MaxRows = MaxCenters;
 
     explicit CenterListModel(QObject *parent = nullptr);
 
@@ -60,9 +70,34 @@ public:
 
     int count() const { return int(m_items.size()); }
     const CenterItem &at(int row) const { return m_items[size_t(row)]; }
+    const std::vector<CenterItem> &items() const { return m_items; }
+    // Whether a row stands elsewhere than the server holds it.
+    bool hasUnsaved() const;
 
     // The tool tip shown on rows whose key carries a change marker.
     void setPendingToolTip(const QString &text) { m_pendingToolTip = text; }
+
+    // How the last load or sort put the rows in order. Each bulk order has a
+    // fast path for the usual lists and a general one for the rest; tests
+    // ask which one their rows took.
+    enum class SortPath {
+        None,
+        MergedRuns,   // a load in a few ascending runs, merged
+        WholeList,    // a load in no useful order, sorted whole
+        CollatedNames, // the names' sort keys
+        IdOrders,     // order numbers of the IDs
+        KeyOrders,    // order numbers of the keys
+    };
+    Q_ENUM(SortPath)
+    SortPath lastSortPath() const { return m_lastSortPath; }
+
+    // Names sort as QCollator orders them for locale, letter case ignored
+    // (QLocale() until set). Both lists of a control share one locale.
+    void setCollation(const QLocale &locale);
+    // Makes the name keys of up to `rows` rows that have none yet; true when
+    // every row has one. Lets a list get ready for a sort by name in slices
+    // while the operator is idle.
+    bool prepareNameKeys(int rows);
 
     int sortColumn() const { return m_sortColumn; }
     Qt::SortOrder sortOrder() const { return m_sortOrder; }
@@ -70,6 +105,11 @@ public:
     // Replaces every row; the rows are sorted by the current sort settings.
     void reset(std::vector<CenterItem> items);
     void clear();
+    // Replaces every row and the sort settings with ones saved before, rows
+    // in the order given: an undo puts a list back exactly as it was.
+    void restore(std::vector<CenterItem> items, int column, Qt::SortOrder order);
+    // The server now holds the rows where they are; their markers stay.
+    void markSaved();
 
     // Inserts the items where the sort puts them, each after the rows that
     // compare equal to it. Returns the new rows' positions in the order the
@@ -90,18 +130,24 @@ public:
 
 private:
     bool lessThan(const CenterItem &a, const CenterItem &b) const;
+    template<typename Iterator>
+    void makeNameKeys(Iterator first, Iterator last) const;
+    QCollatorSortKey nameKeyOf(const QString &name) const;
     void removeRowsAt(const std::vector<int> &ascendingRows);
     // Puts rows, which hold every row once, into stable sort order.
-    void sortRows(std::vector<int> &rows) const;
+    void sortRows(std::vector<int> &rows);
     // Moves the rows into the order of permutation (new position -> old
     // position) as one layout change; persistent indexes of rows mapped to
     // -1 in newPosition become invalid.
     void applyPermutation(const std::vector<int> &permutation);
 
     std::vector<CenterItem> m_items;
+    SortPath m_lastSortPath = SortPath::None;
     int m_sortColumn = KeyColumn;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     QString m_pendingToolTip;
+    QCollator m_collator;
+    bool m_foldForKeys = false;
 };
 
 } // namespace VelmoraInternal

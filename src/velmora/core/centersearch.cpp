@@ -8,8 +8,28 @@ int findByName(const CenterListModel &list, QStringView text)
 {
     const int n = list.count();
     for (int row = 0; row < n; ++row) {
-        const QString &name = list.at(row).name;
-        if (!name.isEmpty() && QStringView(name).contains(text, Qt::CaseInsensitive))
+        if (nameMatches(list.at(row).name, text))
+            return row;
+    }
+    return -1;
+}
+
+bool nameMatches(QStringView name, QStringView text)
+{
+    return !name.isEmpty() && name.contains(text, Qt::CaseInsensitive);
+}
+
+int findNextRow(const CenterListModel &list, int after, bool backwards,
+                const std::function<bool(const CenterItem &)> &matches)
+{
+    const int n = list.count();
+    if (n == 0)
+        return -1;
+    if (after < 0 || after >= n)
+        after = backwards ? 0 : n - 1;
+    for (int step = 1; step <= n; ++step) {
+        const int row = backwards ? (after - step + n) % n : (after + step) % n;
+        if (matches(list.at(row)))
             return row;
     }
     return -1;

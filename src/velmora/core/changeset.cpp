@@ -1,6 +1,6 @@
 #include "core/changeset.h"
 
-#include "core/centerkey.h"
+#include "core/centerlistmodel.h"
 #include "core/statements.h"
 #include "core/urlencoder.h"
 
@@ -46,33 +46,31 @@ QString ChangeSet::deleteStatement(qint32 employeeId, const QStringList &ids)
     return sql;
 }
 
-bool ChangeSet::buildStatements(qint32 employeeId,
-                                int selectedCount, const ItemAt &selectedAt,
-                                int nonSelectedCount, const ItemAt &nonSelectedAt,
+bool ChangeSet::buildStatements(qint32 employeeId, const CenterListModel &selected, const CenterListModel &nonSelected,
                                 QStringList *statements)
 {
     statements->clear();
 
     QStringList inserts;
-    for (int i = 0; i < selectedCount; ++i) {
-        const auto [id, key] = selectedAt(i);
-        if (isNumericKey(key))
+    for (int row = 0; row < selected.count(); ++row) {
+        const CenterItem &item = selected.at(row);
+        if (!item.isPending())
             continue;
         // Checked before adding, so an oversized change set never builds
         // more than the limit.
-        if (inserts.size() >= MaxStatements)
+        if (inserts.size() >= MaxCenters)
             return false;
-        inserts.append(insertStatement(employeeId, id));
+        inserts.append(insertStatement(employeeId, item.id.text()));
     }
 
     QStringList deleteIds;
-    for (int i = 0; i < nonSelectedCount; ++i) {
-        const auto [id, key] = nonSelectedAt(i);
-        if (!isNumericKey(key))
-            deleteIds.append(id);
+    for (int row = 0; row < nonSelected.count(); ++row) {
+        const CenterItem &item = nonSelected.at(row);
+        if (item.isPending())
+            deleteIds.append(item.id.text());
     }
     if (!deleteIds.isEmpty()) {
-        if (inserts.size() >= MaxStatements)
+        if (inserts.size() >= MaxCenters)
             return false;
         inserts.append(deleteStatement(employeeId, deleteIds));
     }

@@ -163,6 +163,9 @@ void Controller::commit()
 void Controller::onCommitted(const QString &answer)
 {
     m_commitsEnded = m_commitsStarted;
+    // Unless a load has replaced them, the lists are what the server holds now.
+    if (m_loadsStarted == m_loadsBeforeCommit)
+        m_rules.commitSucceeded();
     const bool reload = m_reloadAfterCommit;
     m_awaitingReload = reload;
     refreshBusy();

@@ -13,6 +13,11 @@ namespace VelmoraInternal {
 
 namespace {
 
+// How many moves undo keeps, and how many saved rows all of them may hold
+// together: a few steps at the largest lists, many at usual sizes.
+constexpr size_t MaxUndoSteps = 100;
+constexpr size_t MaxUndoRows = 8 * size_t(MaxCenters);
+
 QString caption(Side side, int count)
 {
     return side == Side::NonSelected ? CrossReference::tr("Non Selected Active Centers (%1):").arg(count)
@@ -31,6 +36,21 @@ CrossReference::CrossReference(QObject *parent)
     // Before the first load the captions carry no count.
     m_state.caption[0] = tr("Non Selected Active Centers:");
     m_state.caption[1] = tr("Selected Centers:");
+    // About half a millisecond a slice: input waits no longer than that.
+    m_keyMaker.setInterval(0);
+    connect(&m_keyMaker, &QTimer::timeout, this, [this] {
+        constexpr int Slice = 1024;
+        if (m_lists[0].prepareNameKeys(Slice) && m_lists[1].prepareNameKeys(Slice))
+            m_keyMaker.stop();
+    });
+}
+
+void CrossReference::setCollation(const QLocale &locale)
+{
+    m_lists[0].setCollation(locale);
+    m_lists[1].setCollation(locale);
+    if (m_lists[0].count() + m_lists[1].count() > 0)
+        m_keyMaker.start();
 }
 
 CrossReference::~CrossReference() = default;
@@ -94,8 +114,11 @@ void CrossReference::selectOnly(Side side, const std::vector<int> &rows, int cur
 
 void CrossReference::beginLoad()
 {
+    forget();
+    m_keyMaker.stop();
     ControlState state = m_state;
     state.commitEnabled = false;
+    state.pendingChanges = false;
     m_lists[0].clear();
     m_lists[1].clear();
     setState(state);
@@ -103,7 +126,9 @@ void CrossReference::beginLoad()
 
 void CrossReference::fill(const CenterDocument &document)
 {
+    forget();
     ControlState state = m_state;
+    state.pendingChanges = false;
     // The reader has checked both counts and their sum against 32,767. A
     // zero range would turn a progress bar into a busy indicator.
     state.progressMaximum = std::max(1, int(document.nonSelectedCount) + int(document.selectedCount));
@@ -127,11 +152,15 @@ void CrossReference::fill(const CenterDocument &document)
     state.idBoxEnabled = true;
     state.findEditable[int(FindMode::Id)] = true;
     setState(state);
+    m_keyMaker.start();
 }
 
 void CrossReference::fail()
 {
+    forget();
+    m_keyMaker.stop();
     ControlState state = m_state;
+    state.pendingChanges = false;
     m_lists[0].clear();
     m_lists[1].clear();
     state.commitEnabled = false;
@@ -140,14 +169,14 @@ void CrossReference::fail()
     setState(state);
 }
 
-void CrossReference::moveOne(Side from)
+int CrossReference::moveOne(Side from)
 {
     const Side to = otherSide(from);
     const CenterListModel *source = list(from);
     const CenterListModel *target = list(to);
     const int current = currentRow(from);
     if (source->count() == 0 || current < 0)
-        return;
+        return -1;
     const CenterId id = source->at(current).id;
 
     // Several selected centers with the current one among them all go, as
@@ -167,14 +196,25 @@ void CrossReference::moveOne(Side from)
                                       [&](int row) { return present.contains(source->at(row).id); }),
                        rows.end());
             if (rows.empty())
-                return;
+                return -1;
         }
-        moveRows(from, rows, rows.size() == 1);
-        return;
+        return moveRows(from, rows, rows.size() == 1);
     }
     if (toSelected && target->findId(id) >= 0)
+        return -1;
+    return moveRows(from, {current}, true);
+}
+
+void CrossReference::moveByKey(Side from)
+{
+    const int left = moveOne(from);
+    if (left < 0)
         return;
-    moveRows(from, {current}, true);
+    const int next = std::min(left, list(from)->count() - 1);
+    if (next >= 0)
+        selectOnly(from, {next}, next);
+    click(from);
+    Q_EMIT focusRequested(from, next);
 }
 
 void CrossReference::moveSelected(Side from)
@@ -185,7 +225,7 @@ void CrossReference::moveSelected(Side from)
         moveRows(from, rows, false);
 }
 
-void CrossReference::moveRows(Side from, const std::vector<int> &rows, bool single)
+int CrossReference::moveRows(Side from, const std::vector<int> &rows, bool single)
 {
     const Side to = otherSide(from);
     CenterListModel *source = list(from);
@@ -193,7 +233,8 @@ void CrossReference::moveRows(Side from, const std::vector<int> &rows, bool sing
     const bool toSelected = to == Side::Selected;
     // Past the 16-bit limit a move fails cleanly, before any change.
     if (target->count() + int(rows.size()) > CenterListModel::MaxRows)
-        return;
+        return -1;
+    remember();
 
     // A move never copies the source key: it builds the key afresh and marks
     // it only when the center leaves the list it was loaded into, so moving
@@ -210,6 +251,7 @@ void CrossReference::moveRows(Side from, const std::vector<int> &rows, bool sing
     ControlState state = m_state;
     refreshCaptions(state);
     state.commitEnabled = true;
+    state.pendingChanges = source->hasUnsaved() || target->hasUnsaved();
     state.findList = to;
     const bool sourceEmpty = source->count() == 0;
     const bool targetEmpty = target->count() == 0;
@@ -242,6 +284,85 @@ void CrossReference::moveRows(Side from, const std::vector<int> &rows, bool sing
     setState(state);
     if (focusRow >= 0)
         Q_EMIT focusRequested(to, focusRow);
+    return rows.front();
+}
+
+CrossReference::Snapshot CrossReference::snapshot() const
+{
+    Snapshot saved;
+    for (int side = 0; side < 2; ++side) {
+        const CenterListModel &model = m_lists[side];
+        saved.lists[side] = {model.items(), model.sortColumn(), model.sortOrder(), selectedRows(Side(side)),
+                             currentRow(Side(side))};
+    }
+    saved.state = m_state;
+    return saved;
+}
+
+void CrossReference::restore(Snapshot saved)
+{
+    for (int side = 0; side < 2; ++side) {
+        Snapshot::List &list = saved.lists[side];
+        m_lists[side].restore(std::move(list.items), list.sortColumn, list.sortOrder);
+        selectOnly(Side(side), list.selected, list.current);
+    }
+    // The find panel is the operator's, not the moves': it stays as it is.
+    ControlState state = saved.state;
+    for (int box = 0; box < 2; ++box) {
+        state.findText[box] = m_state.findText[box];
+        state.findEditable[box] = m_state.findEditable[box];
+    }
+    state.findMode = m_state.findMode;
+    state.findEnabled = m_state.findEnabled;
+    setState(state);
+    const Side focus = state.findList;
+    Q_EMIT focusRequested(focus, currentRow(focus));
+}
+
+void CrossReference::remember()
+{
+    m_redo.clear();
+    m_undo.push_back(snapshot());
+    // The oldest steps go first when the saved rows grow too many.
+    size_t rows = 0;
+    for (const Snapshot &saved : m_undo)
+        rows += saved.lists[0].items.size() + saved.lists[1].items.size();
+    size_t drop = m_undo.size() > MaxUndoSteps ? m_undo.size() - MaxUndoSteps : 0;
+    for (size_t i = 0; i < drop; ++i)
+        rows -= m_undo[i].lists[0].items.size() + m_undo[i].lists[1].items.size();
+    while (drop + 1 < m_undo.size() && rows > MaxUndoRows) {
+        rows -= m_undo[drop].lists[0].items.size() + m_undo[drop].lists[1].items.size();
+        ++drop;
+    }
+    m_undo.erase(m_undo.begin(), m_undo.begin() + qsizetype(drop));
+}
+
+void CrossReference::forget()
+{
+    m_undo.clear();
+    m_redo.clear();
+}
+
+bool CrossReference::undo()
+{
+    if (m_undo.empty())
+        return false;
+    m_redo.push_back(snapshot());
+    Snapshot saved = std::move(m_undo.back());
+    m_undo.pop_back();
+    restore(std::move(saved));
+    return true;
+}
+
+bool CrossReference::redo()
+{
+    if (m_redo.empty())
+        return false;
+    m_undo.push_back(snapshot());
+    Snapshot saved = std::move(m_redo.back());
+    m_redo.pop_back();
+    restore(std::move(saved));
+    return true;
 }
 
 void CrossReference::click(Side side)
@@ -319,12 +440,29 @@ void CrossReference::setFindText(FindMode box, const QString &text)
 
 int CrossReference::find()
 {
+    const Side side = m_state.findList;
+    return showHit(m_state.findMode == FindMode::Name ? findByName(*list(side), m_state.findText[int(FindMode::Name)])
+                                                      : findById(*list(side), m_state.findText[int(FindMode::Id)]));
+}
+
+int CrossReference::findNext(bool backwards)
+{
+    const Side side = m_state.findList;
+    const QString &text = m_state.findText[int(m_state.findMode)];
+    const CenterListModel &model = *list(side);
+    if (m_state.findMode == FindMode::Name)
+        return showHit(findNextRow(model, currentRow(side), backwards,
+                                   [&](const CenterItem &item) { return nameMatches(item.name, text); }));
+    const CenterId id = CenterId::fromText(text);
+    return showHit(findNextRow(model, currentRow(side), backwards, [&](const CenterItem &item) { return item.id == id; }));
+}
+
+int CrossReference::showHit(int hit)
+{
     ControlState state = m_state;
     state.multiSelect[0] = state.multiSelect[1] = false;
     state.addEnabled = state.addAllEnabled = state.removeEnabled = state.removeAllEnabled = false;
     const Side side = state.findList;
-    const int hit = state.findMode == FindMode::Name ? findByName(*list(side), state.findText[int(FindMode::Name)])
-                                                     : findById(*list(side), state.findText[int(FindMode::Id)]);
     setState(state);
     if (hit < 0)
         return -1;
@@ -335,6 +473,7 @@ int CrossReference::find()
 
 void CrossReference::beginCommit()
 {
+    forget();
     ControlState state = m_state;
     state.addEnabled = state.addAllEnabled = state.removeEnabled = state.removeAllEnabled = false;
     state.commitEnabled = false;
@@ -348,15 +487,19 @@ void CrossReference::commitFailed()
     setState(state);
 }
 
+void CrossReference::commitSucceeded()
+{
+    forget();
+    m_lists[0].markSaved();
+    m_lists[1].markSaved();
+    ControlState state = m_state;
+    state.pendingChanges = false;
+    setState(state);
+}
+
 bool CrossReference::buildStatements(qint32 employeeId, QStringList *statements) const
 {
-    auto itemsOf = [](const CenterListModel *model) {
-        return [model](int i) { return std::make_pair(model->at(i).id.text(), model->at(i).key()); };
-    };
-    const CenterListModel *selected = list(Side::Selected);
-    const CenterListModel *nonSelected = list(Side::NonSelected);
-    return ChangeSet::buildStatements(employeeId, selected->count(), itemsOf(selected), nonSelected->count(),
-                                      itemsOf(nonSelected), statements);
+    return ChangeSet::buildStatements(employeeId, *list(Side::Selected), *list(Side::NonSelected), statements);
 }
 
 } // namespace VelmoraInternal

@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 namespace VelmoraInternal {
 
@@ -62,6 +63,9 @@ struct ControlState
     bool multiSelect[2] = {false, false};
     QString caption[2]; // in the operator's language
     int progressMaximum = 1;
+    // The lists differ from what the server holds: a move and its move back
+    // cancel, a load and a successful commit clear it.
+    bool pendingChanges = false;
 
     bool operator==(const ControlState &) const = default;
 };
@@ -79,6 +83,9 @@ public:
     QItemSelectionModel *selection(Side side) { return &m_selections[int(side)]; }
     const ControlState &state() const { return m_state; }
 
+    // Names sort in the operator's language: see CenterListModel::setCollation().
+    void setCollation(const QLocale &locale);
+
     // Loading. A load starts by disabling the commit and clearing both lists;
     // it ends with fill() or fail().
     void beginLoad();
@@ -87,9 +94,23 @@ public:
 
     // ">" (from NonSelected) and "<" (from Selected): the current center, or
     // every selected center when the current one is among several selected.
-    void moveOne(Side from);
+    // Returns the first row the centers left, or -1 when nothing moved.
+    int moveOne(Side from);
     // ">>" and "<<": every selected center.
     void moveSelected(Side from);
+    // Enter, or Delete in the assigned list: moveOne(), but the operator
+    // stays in the list the center left, on the center after it, so that
+    // the next key press moves the next center, not this one back.
+    void moveByKey(Side from);
+
+    // Every move can be taken back and done again: the lists with their
+    // markers, sort, selection and current rows, the captions and the
+    // buttons return exactly to how they were. A load or a commit forgets
+    // them. False when there is nothing to undo or redo.
+    bool undo();
+    bool redo();
+    bool canUndo() const { return !m_undo.empty(); }
+    bool canRedo() const { return !m_redo.empty(); }
 
     // A click (or a keyboard change of the selection) in a list: makes it the
     // multi-select list, clears the other list's selection and enables the
@@ -106,11 +127,16 @@ public:
     void setFindText(FindMode box, const QString &text);
     // Looks in the chosen list; selects and returns the hit's row, or -1.
     int find();
+    // Looks on from the chosen list's current row (back when backwards),
+    // wrapping around; the current row itself matches last.
+    int findNext(bool backwards);
 
     // The commit starts: every move and the commit itself are disabled.
     void beginCommit();
     // The commit failed: nothing is reloaded, the changes stay for a retry.
     void commitFailed();
+    // The server took the commit: it now holds what the lists show.
+    void commitSucceeded();
 
     // The statements that commit the pending changes; false when there are
     // more than one save may send.
@@ -122,7 +148,27 @@ Q_SIGNALS:
     void focusRequested(VelmoraInternal::Side side, int row);
 
 private:
-    void moveRows(Side from, const std::vector<int> &rows, bool single);
+    // What a move changes, saved for undo and redo.
+    struct Snapshot
+    {
+        struct List
+        {
+            std::vector<CenterItem> items;
+            int sortColumn;
+            Qt::SortOrder sortOrder;
+            std::vector<int> selected;
+            int current;
+        };
+        List lists[2];
+        ControlState state;
+    };
+    Snapshot snapshot() const;
+    void restore(Snapshot snapshot);
+    void remember();
+    void forget();
+    int showHit(int hit);
+
+    int moveRows(Side from, const std::vector<int> &rows, bool single);
     void refreshCaptions(ControlState &state) const;
     void setState(const ControlState &state);
     std::vector<int> selectedRows(Side side) const;
@@ -132,6 +178,11 @@ private:
     CenterListModel m_lists[2];
     QItemSelectionModel m_selections[2];
     ControlState m_state;
+    std::vector<Snapshot> m_undo;
+    std::vector<Snapshot> m_redo;
+    // Makes the names' sort keys after a load, a slice per turn of the
+    // event loop, so that the first sort by name finds them ready.
+    QTimer m_keyMaker;
 };
 
 } // namespace VelmoraInternal

@@ -29,9 +29,6 @@ class QNetworkAccessManager;
 
 namespace VelmoraInternal {
 
-// The address as an operator may see it: user name and password removed.
-QString displayAddress(const QString &url);
-
 class Session : public QObject
 {
     Q_OBJECT

@@ -29,7 +29,7 @@ QString VelmoraDesignerPlugin::toolTip() const
 QString VelmoraDesignerPlugin::whatsThis() const
 {
     return QStringLiteral("%1: the work centers assigned to one employee, loaded from and committed to the "
-                          "server page Velmora.asp. Set employeeID and serverName; in Designer nothing is loaded.")
+                          "server page Velmora.asp. Set employeeID and serverAddress; in Designer nothing is loaded.")
         .arg(QString::fromLatin1(VelmoraIdentity::Title));
 }
 
@@ -69,9 +69,10 @@ void VelmoraDesignerPlugin::initialize(QDesignerFormEditorInterface *)
 
 QString VelmoraDesignerPlugin::domXml() const
 {
-    // The design size, the name in the widget box, the header included as
-    // <velmora/velmora.h>, and the employee and the server as plain,
-    // untranslated text: they go to the server as they are.
+    // The size a control dropped on a form starts with (the smallest size it
+    // asks for, 583 x 348 pixels), the name in the widget box, the header
+    // included as <velmora/velmora.h>, and the employee and the server as
+    // plain, untranslated text: they go to the server as they are.
     return QStringLiteral(R"(<ui language="c++" displayname="%1">
  <widget class="Velmora" name="velmora">
   <property name="geometry">
@@ -85,9 +86,9 @@ QString VelmoraDesignerPlugin::domXml() const
    <header location="global">velmora/velmora.h</header>
    <propertyspecifications>
     <stringpropertyspecification name="employeeID" type="singleline" notr="true"/>
-    <stringpropertyspecification name="serverName" type="singleline" notr="true"/>
+    <stringpropertyspecification name="serverAddress" type="singleline" notr="true"/>
     <tooltip name="employeeID">The employee whose centers are shown (a signed 32-bit number)</tooltip>
-    <tooltip name="serverName">Base address of the server, e.g. http://intranet:8080; loads at run time only</tooltip>
+    <tooltip name="serverAddress">Base address of the server, e.g. http://intranet:8080; loads at run time only</tooltip>
     <tooltip name="timeout">How long a load or a commit waits for a silent server, in milliseconds</tooltip>
    </propertyspecifications>
   </customwidget>

@@ -1,7 +1,9 @@
 #include "shell/centerlistview.h"
 
 #include "core/centerlistmodel.h"
+#include "core/centersearch.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QHeaderView>
@@ -117,6 +119,15 @@ void CenterListView::keyPressEvent(QKeyEvent *event)
         Q_EMIT deleteKeyPressed();
         event->accept();
         return;
+    case Qt::Key_1:
+    case Qt::Key_2:
+        // The header's clicks from the keyboard.
+        if (event->modifiers() == Qt::ControlModifier) {
+            Q_EMIT headerClicked(event->key() == Qt::Key_1 ? CenterListModel::IdColumn : CenterListModel::NameColumn);
+            event->accept();
+            return;
+        }
+        break;
     case Qt::Key_Menu:
     case Qt::Key_F10:
         // The Menu key and Shift+F10 open the pop-up as a keyboard
@@ -137,6 +148,26 @@ void CenterListView::keyPressEvent(QKeyEvent *event)
     // fit what is selected.
     if (selectionModel()->selection() != before || event->matches(QKeySequence::SelectAll))
         Q_EMIT listClicked();
+}
+
+void CenterListView::keyboardSearch(const QString &search)
+{
+    // Keys typed in quick succession build one prefix; the search starts at
+    // the current row while the prefix grows, after it for a new one.
+    if (!m_sinceTyped.isValid() || m_sinceTyped.elapsed() > QApplication::keyboardInputInterval())
+        m_typed.clear();
+    m_sinceTyped.start();
+    const bool growing = !m_typed.isEmpty();
+    m_typed += search;
+    const auto *list = qobject_cast<const CenterListModel *>(model());
+    if (!list || search.isEmpty())
+        return;
+    const int current = currentIndex().isValid() ? currentIndex().row() : -1;
+    const int row = findNextRow(*list, growing && current >= 0 ? current - 1 : current, false, [this](const CenterItem &item) {
+        return item.id.text().startsWith(m_typed, Qt::CaseInsensitive) || item.name.startsWith(m_typed, Qt::CaseInsensitive);
+    });
+    if (row >= 0)
+        setCurrentIndex(list->index(row, 0));
 }
 
 void CenterListView::contextMenuEvent(QContextMenuEvent *event)

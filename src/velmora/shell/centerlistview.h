@@ -4,6 +4,7 @@
 // drops from the other list) and shows a placeholder text when it is empty.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QTreeView>
 
 namespace VelmoraInternal {
@@ -22,6 +23,10 @@ public:
     // The design's size of a list; layouts give it more when there is room.
     QSize sizeHint() const override { return {265, 185}; }
 
+    // Type-ahead: the next row from the current one whose ID or name starts
+    // with what was typed.
+    void keyboardSearch(const QString &search) override;
+
     // Shown in the empty list, for example why a load failed.
     void setPlaceholderText(const QString &text);
     QString placeholderText() const { return m_placeholder; }
@@ -31,7 +36,8 @@ Q_SIGNALS:
     // a double-click), or the keyboard changed the selection.
     void listClicked();
     void listDoubleClicked();
-    // The header of a column was clicked (its logical index).
+    // The header of a column was clicked (its logical index), or Ctrl+1
+    // (ID) or Ctrl+2 (Name) pressed.
     void headerClicked(int column);
     // The right button was released, or the Menu key or Shift+F10 pressed;
     // globalPos is where a pop-up belongs.
@@ -57,6 +63,8 @@ private:
     bool acceptsDrop(QDropEvent *event) const;
 
     QString m_placeholder;
+    QString m_typed;
+    QElapsedTimer m_sinceTyped;
     bool m_releaseEndsDoubleClick = false;
 };
 

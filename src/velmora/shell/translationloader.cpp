@@ -1,5 +1,7 @@
 #include "shell/translationloader.h"
 
+#include "core/uilanguage.h"
+
 #include <QCoreApplication>
 #include <QLocale>
 #include <QPointer>
@@ -20,8 +22,12 @@ void loadTranslation()
     QCoreApplication *app = QCoreApplication::instance();
     if (!app)
         return;
-    const QLocale locale;
-    if (g_installed && g_installedFor == locale.name())
+    // QTranslator::load(QLocale) would walk past an English entry (there is
+    // no English catalogue) to the next language that has one.
+    const QString directory = QStringLiteral(":/velmora/translations");
+    const QString prefix = QStringLiteral("velmora_");
+    const QString language = catalogueFor(QLocale().uiLanguages(), cataloguesIn(directory, prefix));
+    if (g_installed && g_installedFor == language)
         return;
     if (g_installed) {
         QCoreApplication::removeTranslator(g_installed);
@@ -36,15 +42,16 @@ void loadTranslation()
     // The .qm files are built into the library as resources: no path to
     // look up, so the same lookup works from any install prefix, from the
     // build tree and in Qt Designer.
+    if (language.isEmpty())
+        return;
     auto *translator = new QTranslator(app);
-    if (!translator->load(locale, QStringLiteral("velmora"), QStringLiteral("_"),
-                          QStringLiteral(":/velmora/translations"))) {
+    if (!translator->load(prefix + language, directory)) {
         delete translator;
         return;
     }
     QCoreApplication::installTranslator(translator);
     g_installed = translator;
-    g_installedFor = locale.name();
+    g_installedFor = language;
 }
 
 } // namespace VelmoraInternal

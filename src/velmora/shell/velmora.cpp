@@ -3,6 +3,7 @@
 #include "core/limits.h"
 #include "core/urlencoder.h"
 #include "shell/centerlistview.h"
+#include "shell/controlkeys.h"
 #include "shell/translationloader.h"
 
 #include <velmora/identity.h>
@@ -131,6 +132,11 @@ void Velmora::Private::applyState()
     form.listOption[int(state.findList)]->setChecked(true);
     form.findOption[int(state.findMode)]->setChecked(true);
     form.findBox[int(FindMode::Id)]->setEnabled(state.idBoxEnabled);
+    if (state.pendingChanges != pending) {
+        pending = state.pendingChanges;
+        q->setWindowModified(pending);
+        Q_EMIT q->pendingChangesChanged(pending);
+    }
     if (!controller.isBusy()) {
         form.progress->setRange(0, state.progressMaximum);
         form.progress->setValue(0);
@@ -156,7 +162,7 @@ void Velmora::Private::connectUi()
         CenterListView *list = view(side);
         QObject::connect(list, &CenterListView::listClicked, q, [this, side] { rules().click(side); });
         QObject::connect(list, &CenterListView::listDoubleClicked, q, [this, side] { rules().moveOne(side); });
-        QObject::connect(list, &CenterListView::activateKeyPressed, q, [this, side] { rules().moveOne(side); });
+        QObject::connect(list, &CenterListView::activateKeyPressed, q, [this, side] { rules().moveByKey(side); });
         QObject::connect(list, &CenterListView::headerClicked, q,
                          [this, side](int header) { rules().headerClicked(side, header); });
         // Dragging the selection into the other list is the multiple move.
@@ -166,7 +172,19 @@ void Velmora::Private::connectUi()
         });
     }
     QObject::connect(view(Side::Selected), &CenterListView::deleteKeyPressed, q,
-                     [this] { rules().moveOne(Side::Selected); });
+                     [this] { rules().moveByKey(Side::Selected); });
+    // Shortcuts come before the input guard sees the key: hence the busy check.
+    const auto unlessBusy = [this](std::function<void()> run) {
+        return [this, run] {
+            if (!controller.isBusy())
+                run();
+        };
+    };
+    auto *keys = new ControlKeys(q, {{QKeySequence::Undo, false, unlessBusy([this] { rules().undo(); })},
+                                     {QKeySequence::Redo, false, unlessBusy([this] { rules().redo(); })},
+                                     {QKeySequence::FindNext, true, unlessBusy([this] { find(false); })},
+                                     {QKeySequence::FindPrevious, true, unlessBusy([this] { find(true); })}});
+    keys->setParent(form.body); // it calls into this Private: it goes with the children
     QObject::connect(view(Side::Selected), &CenterListView::popupRequested, q, [this](const QPoint &at) {
         if (rules().canOpenRemoveMenu())
             form.removeMenu->popup(at);
@@ -186,7 +204,6 @@ void Velmora::Private::connectUi()
     for (Side side : {Side::NonSelected, Side::Selected})
         QObject::connect(form.listOption[int(side)], &QRadioButton::clicked, q, [this, side] { rules().chooseFindList(side); });
     QObject::connect(form.findButton, &QPushButton::clicked, q, [this] { find(); });
-
 }
 
 void Velmora::Private::connectController()
@@ -237,9 +254,12 @@ void Velmora::Private::applyBusy(bool busy)
     Q_EMIT q->busyChanged(busy);
 }
 
-void Velmora::Private::find()
+void Velmora::Private::find(std::optional<bool> backwards)
 {
-    if (rules().find() < 0)
+    // F3 and Shift+F3 need what the Find button needs: a text to look for.
+    if (backwards && !rules().state().findEnabled)
+        return;
+    if ((backwards ? rules().findNext(*backwards) : rules().find()) < 0)
         showMessage(Velmora::tr("Not found"), QMessageBox::Information);
 }
 
@@ -269,6 +289,7 @@ Velmora::Velmora(QWidget *parent)
     d->setupUi();
     d->connectUi();
     d->connectController();
+    d->rules().setCollation(locale());
     resize(sizeHint());
 }
 
@@ -304,6 +325,11 @@ void Velmora::load(const QString &serverName)
 {
     d->controller.setServerName(serverName);
     d->controller.load();
+}
+
+void Velmora::setServerAddress(const QString &serverName)
+{
+    load(serverName);
 }
 
 void Velmora::SaveToDatabase()
@@ -352,9 +378,14 @@ int Velmora::timeoutMs() const
     return int(timeout().count());
 }
 
-void Velmora::setTimeoutMs(int ms)
+void Velmora::setTimeout(int milliseconds)
 {
-    setTimeout(std::chrono::milliseconds(ms));
+    setTimeout(std::chrono::milliseconds(milliseconds));
+}
+
+bool Velmora::hasPendingChanges() const
+{
+    return d->rules().state().pendingChanges;
 }
 
 QSize Velmora::sizeHint() const
@@ -368,4 +399,6 @@ void Velmora::changeEvent(QEvent *event)
     QWidget::changeEvent(event);
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
         d->form.fitToFont(font());
+    else if (event->type() == QEvent::LocaleChange)
+        d->rules().setCollation(locale());
 }

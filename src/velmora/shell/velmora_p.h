@@ -11,6 +11,7 @@
 #include <QMessageBox>
 
 #include <functional>
+#include <optional>
 
 namespace VelmoraInternal {
 class CenterListView;
@@ -30,13 +31,15 @@ public:
     VelmoraInternal::CenterListView *view(VelmoraInternal::Side side) const;
     VelmoraInternal::CrossReference &rules() { return controller.rules(); }
 
-    void find();
+    // The Find button, or with a direction F3 and Shift+F3.
+    void find(std::optional<bool> backwards = std::nullopt);
     void showMessage(const QString &text, QMessageBox::Icon icon, const QString &title = QString(),
                      const QString &informativeText = QString(), const std::function<void()> &closed = {});
 
     Velmora *q;
     VelmoraInternal::Controller controller;
     QObject *inputGuard = nullptr;
+    bool pending = false; // what pendingChangesChanged() last said
 
     VelmoraInternal::ControlForm form;
 };

@@ -1,5 +1,7 @@
 // The component's identity, for hosts that register or look up the control
-// by its historical identifiers.
+// by its historical identifiers. The library itself uses only the version,
+// the class name (in the Designer plugin) and the title; the project, type
+// library and interface identifiers are here for hosts alone.
 #pragma once
 
 #include <velmora/version.h>

@@ -21,12 +21,20 @@ class VELMORA_EXPORT Velmora : public QWidget
 {
     Q_OBJECT
     // What a form may set in Qt Designer, in the order a generated form sets
-    // them: the time-out first, the employee before the server. Assigning
-    // serverName is load(), so that a form's setupUi() does not wait.
-    Q_PROPERTY(int timeout READ timeoutMs WRITE setTimeoutMs DESIGNABLE true)
+    // them: the time-out first, the employee before the server. A form built
+    // by uic calls set<Name>() for each property (or setProperty() where the
+    // .ui says stdset="0"), so every designable property has a setter of
+    // that name which returns at once. The server is designed as
+    // serverAddress: its setter starts the load and returns, whereas
+    // setServerName(), named for the serverName property, waits for the load
+    // by contract. serverName remains a property for setProperty(), which
+    // reaches load() and so does not wait either.
+    Q_PROPERTY(int timeout READ timeoutMs WRITE setTimeout DESIGNABLE true)
     Q_PROPERTY(QString employeeID READ employeeIDText WRITE setEmployeeID DESIGNABLE true)
-    Q_PROPERTY(QString serverName READ serverName WRITE load DESIGNABLE true)
+    Q_PROPERTY(QString serverAddress READ serverName WRITE setServerAddress DESIGNABLE true)
+    Q_PROPERTY(QString serverName READ serverName WRITE load DESIGNABLE false)
     Q_PROPERTY(bool busy READ isBusy NOTIFY busyChanged DESIGNABLE false)
+    Q_PROPERTY(bool pendingChanges READ hasPendingChanges NOTIFY pendingChangesChanged DESIGNABLE false)
 
 public:
     explicit Velmora(QWidget *parent = nullptr);
@@ -57,12 +65,19 @@ public:
     QString urlEncode(const QString &text) const;
 
     // How long a load or a save waits for a silent server before it fails
-    // (30 seconds unless the host changes it).
+    // (30 seconds unless the host changes it; zero or less restores that).
     void setTimeout(std::chrono::milliseconds timeout);
+    void setTimeout(int milliseconds);
     std::chrono::milliseconds timeout() const;
 
     // A load or a commit is running; the control takes no input meanwhile.
     bool isBusy() const;
+
+    // The lists differ from what the server holds: the operator has moved
+    // centers and not committed them. A move and its move back cancel; a
+    // load and a successful commit (or SaveToDatabase()) end it. The
+    // control's windowModified follows it.
+    bool hasPendingChanges() const;
 
     QSize sizeHint() const override;
 
@@ -70,6 +85,8 @@ public Q_SLOTS:
     // Stores the server and starts a load; returns at once. loaded() or
     // loadFailed() follows, unless a newer load replaces this one.
     void load(const QString &serverName);
+    // The serverAddress property's setter, for forms: the same as load().
+    void setServerAddress(const QString &serverName);
     // What "Commit to Database" does: posts the pending changes, shows the
     // server's answer, then reloads. Returns at once; committed() or
     // commitFailed() follows (neither when nothing is pending).
@@ -85,13 +102,13 @@ Q_SIGNALS:
     // The commit did not go through; every pending change is kept.
     void commitFailed(const QString &reason);
     void busyChanged(bool busy);
+    void pendingChangesChanged(bool pending);
 
 protected:
     void changeEvent(QEvent *event) override;
 
 private:
     int timeoutMs() const;
-    void setTimeoutMs(int ms);
     QString employeeIDText() const;
 
     // In Qt Designer the control only stores what is assigned: it never

@@ -198,11 +198,13 @@ void CenterListModel::sortRows(std::vector<int> &rows)
         bool exact = true;
         for (int row : rows)
             folded[size_t(row)] = foldUnits(m_items[size_t(row)].name, &exact);
-        m_lastSortPath = exact ? SortPath::FoldedNames : SortPath::PlainNames;
-        if (exact)
+        if (exact) {
+            m_lastSortPath = SortPath::FoldedNames;
             sortWith([&](size_t a, size_t b) { return QString::compare(folded[a], folded[b], Qt::CaseSensitive); });
-        else
+        } else {
+            m_lastSortPath = SortPath::PlainNames;
             sortWith([&](size_t a, size_t b) { return QString::compare(m_items[a].name, m_items[b].name, Qt::CaseInsensitive); });
+        }
     } else if (m_sortColumn == IdColumn) {
         std::vector<quint64> order(m_items.size());
         for (int row : rows)
@@ -231,10 +233,11 @@ void CenterListModel::reset(std::vector<CenterItem> items)
         if (less(m_items[i], m_items[i - 1]))
             runs.push_back(i);
     }
-    m_lastSortPath = runs.size() > 16 ? SortPath::WholeList : SortPath::MergedRuns;
     if (runs.size() > 16) {
+        m_lastSortPath = SortPath::WholeList;
         std::stable_sort(m_items.begin(), m_items.end(), less);
     } else {
+        m_lastSortPath = SortPath::MergedRuns;
         runs.push_back(m_items.size());
         while (runs.size() > 2) {
             std::vector<size_t> merged;

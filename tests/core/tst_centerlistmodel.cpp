@@ -13,11 +13,11 @@ using namespace VelmoraInternal;
 using namespace Qt::Literals::StringLiterals;
 
 // "5", "3..7" or "0..126/2" (every second), comma-separated, in that order.
-static QList<int> numbers(const QString &spec)
+static QList<int> numbers(const QString &text)
 {
     static const QRegularExpression range(u"^(-?\\d+)(?:\\.\\.(-?\\d+))?(?:/(\\d+))?$"_s);
     QList<int> out;
-    for (const QString &token : spec.split(u',')) {
+    for (const QString &token : text.split(u',')) {
         const QRegularExpressionMatch m = range.match(token);
         const int first = m.captured(1).toInt(), last = m.hasCaptured(2) ? m.captured(2).toInt() : first;
         for (int n = first; n <= last; n += m.hasCaptured(3) ? m.captured(3).toInt() : 1)

@@ -51,7 +51,7 @@ DemoWindow::DemoWindow(QWidget *parent) : QMainWindow(parent)
     connect(m_control, &Velmora::pendingChangesChanged, this, &QWidget::setWindowModified);
     connect(m_control, &Velmora::loadFailed, this, [this](const QString &reason) {
         m_lastFailure = VelmoraInternal::maskedAddress(reason);
-        statusBar()->showMessage(tr("Load failed: %1").arg(reason));
+        statusBar()->showMessage(tr("Load failed: %1").arg(m_lastFailure));
     });
 
     auto *reload = new QAction(tr("Reload"), this);

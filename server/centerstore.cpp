@@ -241,11 +241,6 @@ bool CenterStore::isPostgresAddress(const QString &database)
         || database.startsWith(u"postgres://", Qt::CaseInsensitive);
 }
 
-QString CenterStore::displayAddress(const QString &database)
-{
-    return VelmoraInternal::maskedAddress(database);
-}
-
 bool CenterStore::isPostgres() const
 {
     return isPostgresAddress(m_settings.database);
@@ -300,7 +295,7 @@ bool CenterStore::open(Error *error)
     }
     if (!connection->db.open()) {
         *error = {ErrorKind::Unavailable, QStringLiteral("cannot open the database %1: %2")
-                                              .arg(displayAddress(m_settings.database),
+                                              .arg(VelmoraInternal::maskedAddress(m_settings.database),
                                                    connection->db.lastError().text())};
         return false;
     }

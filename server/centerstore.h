@@ -89,8 +89,6 @@ public:
     CenterStore &operator=(const CenterStore &) = delete;
 
     static bool isPostgresAddress(const QString &database);
-    // The database address with any password replaced, for logs.
-    static QString displayAddress(const QString &database);
 
     // Opens the connection if it is not open. Every operation below calls it
     // itself, and reopens a connection that was lost (a restarted

@@ -10,6 +10,8 @@
 #include "loginguard.h"
 #include "workerpool.h"
 
+#include "core/limits.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QMutex>
@@ -288,9 +290,9 @@ public:
         }
         QList<FormField> fields;
         FormDecoder::Error formError;
-        if (!FormDecoder::decode(QByteArrayView(request.body.data(), qsizetype(request.body.size())), MaxFields,
+        if (!FormDecoder::decode(QByteArrayView(request.body.data(), qsizetype(request.body.size())), VelmoraInternal::MaxCenters,
                                  &fields, &formError)) {
-            return HttpAnswer::text(formError.field > MaxFields ? 413 : 400, formError.reason);
+            return HttpAnswer::text(formError.field > VelmoraInternal::MaxCenters ? 413 : 400, formError.reason);
         }
         CommitRequest commit;
         CommitRequest::Refusal refusal;

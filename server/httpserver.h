@@ -55,10 +55,6 @@ public:
         std::function<void(const QString &line)> log;
     };
 
-    // At most this many "SQL" fields in one request: the control sends at
-    // most this many statements.
-    static constexpr int MaxFields = 32767;
-
     explicit VelmoraServer(Options options);
     ~VelmoraServer(); // stops
     VelmoraServer(const VelmoraServer &) = delete;

@@ -4,6 +4,8 @@
 #include "credentials.h"
 #include "httpserver.h"
 
+#include "core/maskedaddress.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QHostAddress>
@@ -302,7 +304,7 @@ int main(int argc, char *argv[])
         }
         if (store.seedSample(&error)) {
             std::fprintf(stderr, "velmora-server: seeded %s with the sample data\n",
-                         qPrintable(CenterStore::displayAddress(options.database)));
+                         qPrintable(VelmoraInternal::maskedAddress(options.database)));
         } else if (error.kind == CenterStore::ErrorKind::Refused) {
             std::fprintf(stderr, "velmora-server: not seeded: %s\n", qPrintable(error.message));
         } else {
@@ -331,7 +333,7 @@ int main(int argc, char *argv[])
                      qPrintable(options.host));
     }
     std::fprintf(stderr, "velmora-server: serving %s://%s:%d/Velmora.asp on %s%s\n", tls ? "https" : "http",
-                 qPrintable(options.host), server.port(), qPrintable(CenterStore::displayAddress(options.database)),
+                 qPrintable(options.host), server.port(), qPrintable(VelmoraInternal::maskedAddress(options.database)),
                  options.credentialsFile.isEmpty() ? "" : " (authentication on)");
 
     int signal = 0;

@@ -32,8 +32,8 @@ QString snapshot(CrossReference &rules, const QString &focus)
         const CenterListModel *list = rules.list(side);
         QStringList items;
         for (int row = 0; row < list->count(); ++row) {
-            const QString key = list->at(row).key();
-            QString item = list->at(row).id.text() + (isNumericKey(key) ? QString() : key.right(1));
+            const CenterItem &center = list->at(row);
+            QString item = center.id.text() + (center.isPending() ? QString(center.marker) : QString());
             if (rules.selection(side)->isRowSelected(row, {}))
                 item += u'*';
             if (rules.selection(side)->currentIndex().row() == row)
@@ -277,7 +277,7 @@ void TestCrossReference::movesStopAtTheListLimit()
     // A list holds at most 32,767 centers: a move past that changes nothing.
     CrossReference rules;
     CenterDocument document;
-    for (int id = 1; id <= CenterListModel::MaxRows; ++id)
+    for (int id = 1; id <= MaxCenters; ++id)
         document.selected.push_back({CenterId::fromText(QString::number(id)), QStringLiteral("C")});
     document.nonSelected = records(QStringLiteral("1 40001"));
     rules.fill(document);
@@ -288,11 +288,11 @@ void TestCrossReference::movesStopAtTheListLimit()
     rules.moveSelected(Side::NonSelected);
     rules.moveOne(Side::NonSelected);
     QCOMPARE(rules.list(Side::NonSelected)->count(), 2);
-    QCOMPARE(rules.list(Side::Selected)->count(), CenterListModel::MaxRows);
+    QCOMPARE(rules.list(Side::Selected)->count(), MaxCenters);
 
     // Back into the other list is fine, and many scattered rows go at once.
     QItemSelection every;
-    for (int row = 0; row < CenterListModel::MaxRows; row += 2)
+    for (int row = 0; row < MaxCenters; row += 2)
         every.select(rules.list(Side::Selected)->index(row, 0), rules.list(Side::Selected)->index(row, 0));
     rules.selection(Side::Selected)->select(every, QItemSelectionModel::Select | QItemSelectionModel::Rows);
     rules.moveSelected(Side::Selected);

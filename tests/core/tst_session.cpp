@@ -64,7 +64,7 @@ void TestSession::reportsAnswerOrReason()
     page.answer(commit, {status, body, contentType});
     Session session;
     Reports reports(session);
-    session.setTimeout(std::chrono::milliseconds(address == u"silent" ? 400 : 30000));
+    session.setTimeout(address == u"silent" ? std::chrono::milliseconds(400) : DefaultTimeout);
     const QString base = address.isEmpty() ? page.address() : address == u"silent" ? silent.address() : address;
     QSignalSpy busy(&session, &Session::busyChanged);
     if (commit) {

@@ -83,15 +83,6 @@ QString formatKey(QStringView id)
     return key;
 }
 
-bool isNumericKey(QStringView key)
-{
-    // Any length of digits: a marker is never a digit, so an all-digit key
-    // (with the sign of a negative ID) is an unmarked one.
-    if (key.startsWith(u'-'))
-        key = key.mid(1);
-    return !key.isEmpty() && allDigits(key);
-}
-
 QString keyOf(QStringView id, QChar marker)
 {
     QString key = formatKey(id);

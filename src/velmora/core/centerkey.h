@@ -21,10 +21,6 @@ bool isDecimalWholeNumber(QLatin1StringView text);
 // other text is returned unchanged.
 QString formatKey(QStringView id);
 
-// True when the key reads as a number as a whole: an unmarked key, i.e. an
-// optional '-' and one or more ASCII digits. "000042N" and "000042D" are not.
-bool isNumericKey(QStringView key);
-
 inline constexpr QChar InsertMarker = u'N';
 inline constexpr QChar DeleteMarker = u'D';
 

@@ -10,6 +10,18 @@
 
 namespace VelmoraInternal {
 
+namespace {
+
+// From this many inserted rows, or removed blocks of rows, on, one block
+// notification and one layout change replace a notification each: views
+// take a few of those quickly, but every one of thousands costs them a pass
+// over their rows.
+constexpr size_t BulkFrom = 64;
+// A load in more ascending runs than this is sorted whole, not merged.
+constexpr size_t MaxMergedRuns = 16;
+
+} // namespace
+
 CenterListModel::CenterListModel(QObject *parent)
     : QAbstractTableModel(parent)
 {
@@ -243,14 +255,15 @@ void CenterListModel::reset(std::vector<CenterItem> items)
     // merging neighbouring runs is linear per round.
     const auto less = [this](const CenterItem &a, const CenterItem &b) { return lessThan(a, b); };
     std::vector<size_t> runs{0};
-    for (size_t i = 1; i < m_items.size() && runs.size() <= 16; ++i) {
+    for (size_t i = 1; i < m_items.size() && runs.size() <= MaxMergedRuns; ++i) {
         if (less(m_items[i], m_items[i - 1]))
             runs.push_back(i);
     }
-    m_lastSortPath = runs.size() > 16 ? SortPath::WholeList : SortPath::MergedRuns;
-    if (runs.size() > 16) {
+    if (runs.size() > MaxMergedRuns) {
+        m_lastSortPath = SortPath::WholeList;
         std::stable_sort(m_items.begin(), m_items.end(), less);
     } else {
+        m_lastSortPath = SortPath::MergedRuns;
         runs.push_back(m_items.size());
         while (runs.size() > 2) {
             std::vector<size_t> merged;
@@ -326,7 +339,7 @@ std::vector<int> CenterListModel::insertSorted(std::vector<CenterItem> items)
     std::vector<int> rows(items.size());
     makeNameKeys(items.begin(), items.end());
     const auto less = [this](const CenterItem &a, const CenterItem &b) { return lessThan(a, b); };
-    if (items.size() < 64) {
+    if (items.size() < BulkFrom) {
         // Few rows: one insert notification each. Earlier positions shift as
         // later items land.
         for (size_t i = 0; i < items.size(); ++i) {
@@ -387,7 +400,7 @@ void CenterListModel::removeRowsAt(const std::vector<int> &ascendingRows)
             ++blocks;
     }
 
-    if (blocks < 64) {
+    if (blocks < BulkFrom) {
         // A few blocks: one notification each, from the end so that earlier
         // positions stay valid.
         size_t end = ascendingRows.size();

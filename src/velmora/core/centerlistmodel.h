@@ -55,8 +55,6 @@ public:
     // True for rows whose key carries a change marker; the key column is
     // hidden, so the view shows these rows differently.
     static constexpr int PendingRole = Qt::UserRole + 1;
-    // Old name of MaxCenters, left for the list rules until they use it.
-    static constexpr int MaxRows = MaxCenters;
 
     explicit CenterListModel(QObject *parent = nullptr);
 

@@ -14,9 +14,6 @@ class CenterListModel;
 
 namespace ChangeSet {
 
-// Old name of MaxCenters, left for the shell until it uses it.
-inline constexpr int MaxStatements = MaxCenters;
-
 // One INSERT per pending row of the selected list, in its order, then at
 // most one DELETE with the pending IDs of the unassigned list in its order.
 // Returns false (and leaves *statements empty) when more than MaxCenters

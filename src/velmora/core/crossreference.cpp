@@ -232,7 +232,7 @@ int CrossReference::moveRows(Side from, const std::vector<int> &rows, bool singl
     CenterListModel *target = list(to);
     const bool toSelected = to == Side::Selected;
     // Past the 16-bit limit a move fails cleanly, before any change.
-    if (target->count() + int(rows.size()) > CenterListModel::MaxRows)
+    if (target->count() + int(rows.size()) > MaxCenters)
         return -1;
     remember();
 

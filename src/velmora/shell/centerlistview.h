@@ -20,7 +20,8 @@ public:
     // Several selected rows allowed (extended selection) or one.
     void setMultiSelect(bool on);
 
-    // The design's size of a list; layouts give it more when there is room.
+    // 265 x 185 pixels, the room a list has in the control's 583 x 348
+    // starting size; layouts give it more when there is room.
     QSize sizeHint() const override { return {265, 185}; }
 
     // Type-ahead: the next row from the current one whose ID or name starts

@@ -54,7 +54,7 @@ void ControlForm::setupUi(QWidget *control, CrossReference &rules)
     body = makeChild<QWidget>(control, "fraMain");
     outer->addWidget(body);
 
-    // Children are made in the design's order.
+    // Children are made in the order hosts have always found them in.
     commitButton = makeChild<QPushButton>(body, "cmdCommit", Velmora::tr("Commit to Database"));
     removeAllButton = makeChild<QPushButton>(body, "cmdRemoveAll", QStringLiteral("<<"));
     addAllButton = makeChild<QPushButton>(body, "cmdAddAll", QStringLiteral(">>"));
@@ -122,7 +122,7 @@ void ControlForm::setupUi(QWidget *control, CrossReference &rules)
     listGroup->addButton(listOption[0]);
     listGroup->addButton(listOption[1]);
 
-    // The arrangement of the design: the lists side by side under their
+    // The arrangement: the lists side by side under their
     // captions with the move buttons between them, the find panel under the
     // left list, the commit and the progress under the right one. The lists
     // share whatever room the host gives beyond that.
@@ -175,7 +175,8 @@ void ControlForm::setupUi(QWidget *control, CrossReference &rules)
     findGrid->addWidget(versionLabel, 3, 0, 1, 3);
     findGrid->setColumnStretch(2, 1);
 
-    // Tab order of the design; a box that cannot be typed in takes no focus.
+    // Tab order from Commit through the buttons, the options and the find
+    // panel to the lists; a box that cannot be typed in takes no focus.
     QWidget *chain[] = {commitButton, removeAllButton, addAllButton, addButton, removeButton, listOption[1],
                         listOption[0], findButton, findOption[1], findBox[1], findOption[0], findBox[0],
                         lists[0], lists[1]};
@@ -187,8 +188,8 @@ void ControlForm::setupUi(QWidget *control, CrossReference &rules)
 
 void ControlForm::fitToFont(const QFont &font)
 {
-    // The design's sizes at its font; a larger font or a higher DPI grows
-    // them so that no caption is clipped.
+    // The sizes of the 8-point layout (move buttons 41 pixels wide, …); a
+    // larger font or a higher DPI grows them so that no caption is clipped.
     const QFontMetrics metrics(font);
     const int moveWidth = std::max(41, metrics.horizontalAdvance(QStringLiteral(">>")) + 20);
     for (QPushButton *button : {addButton, addAllButton, removeAllButton, removeButton}) {

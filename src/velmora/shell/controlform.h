@@ -1,6 +1,6 @@
-// The control's children and their arrangement, as a form: made in the
-// design's order with the design's objectNames, captions, tab order and
-// sizes. The views show the models and selections of the rules they are
+// The control's children and their arrangement, as a form: the objectNames
+// hosts find them by, the captions, the tab order and the sizes of the
+// control's 583 x 348 pixel layout at 8 points. The views show the models and selections of the rules they are
 // given. Behaviour belongs to whoever connects them.
 #pragma once
 
@@ -25,8 +25,8 @@ class ControlForm
 public:
     // Builds the children inside control.
     void setupUi(QWidget *control, CrossReference &rules);
-    // The design's sizes at its font, grown for a larger font or a higher DPI
-    // so that no caption is clipped.
+    // The sizes of the 8-point layout, grown for a larger font or a higher
+    // DPI so that no caption is clipped.
     void fitToFont(const QFont &font);
 
     QWidget *body = nullptr;         // "fraMain": every child but the pop-up

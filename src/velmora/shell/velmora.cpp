@@ -390,7 +390,8 @@ bool Velmora::hasPendingChanges() const
 
 QSize Velmora::sizeHint() const
 {
-    // The design's size, or more when the font needs it.
+    // 583 x 348 pixels, the size the control has always started at, or more
+    // when the font needs it.
     return QWidget::sizeHint().expandedTo(QSize(583, 348));
 }
 

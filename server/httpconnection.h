@@ -22,15 +22,16 @@ namespace VelmoraServerCore {
 
 // What a connection allows a client; every deadline is for the whole step,
 // however the bytes trickle in.
+// The server fills them from VelmoraServer::Options, which holds the defaults.
 struct HttpLimits
 {
-    std::chrono::seconds handshake{10}; // TLS handshake, from its first byte
-    std::chrono::seconds idle{30};      // from connecting (or the handshake) to the next first byte
-    std::chrono::seconds head{10};      // from the first byte to the end of the head
-    std::chrono::seconds body{20};      // the whole body; also each answer's writing
-    qint64 headBytes = 16 * 1024;       // request line and headers (431 above)
-    int headerCount = 100;              // header lines (431 above)
-    qint64 bodyBytes = 8 * 1024 * 1024; // declared or received (413 above)
+    std::chrono::seconds handshake{}; // TLS handshake, from its first byte
+    std::chrono::seconds idle{};      // from connecting (or the handshake) to the next first byte
+    std::chrono::seconds head{};      // from the first byte to the end of the head
+    std::chrono::seconds body{};      // the whole body; also each answer's writing
+    qint64 headBytes = 0;             // request line and headers (431 above)
+    int headerCount = 0;              // header lines (431 above)
+    qint64 bodyBytes = 0;             // declared or received (413 above)
 };
 
 // A request whose head and body have been read completely.

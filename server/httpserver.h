@@ -11,6 +11,8 @@
 // first request and reopened after the database went away.
 #pragma once
 
+#include "centerstore.h"
+
 #include <QString>
 
 #include <functional>
@@ -36,8 +38,10 @@ public:
         int readTimeoutSeconds = 20;        // for a whole body, and for writing an answer (408)
         int threads = 8;                    // database workers, hence database connections
         int queueLimit = 64;                // requests waiting for a worker (503 above)
-        int busyTimeoutMs = 5000;           // SQLite: wait for another writer
-        bool syncEveryCommit = true;        // SQLite: see CenterStore::Settings
+        // SQLite: how long to wait for another writer, and whether to sync
+        // every commit (see CenterStore::Settings).
+        int busyTimeoutMs = CenterStore::Settings{}.busyTimeoutMs;
+        bool syncEveryCommit = CenterStore::Settings{}.syncEveryCommit;
         int ioThreads = 2;                  // threads that serve the connections
         // Deadlines and limits of a connection.
         int handshakeTimeoutSeconds = 10;   // TLS handshake, from its first byte (closed after)

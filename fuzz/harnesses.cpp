@@ -10,9 +10,9 @@
 #include <commitrequest.h>
 #include <documentwriter.h>
 #include <formdecoder.h>
+#include <servertexts.h>
 
 #include "core/centerdocument.h"
-#include "core/changeset.h"
 #include "core/limits.h"
 #include "core/windows1252.h"
 
@@ -108,11 +108,8 @@ std::optional<Statement> referenceStatement(const QString &text)
 QString rendered(const Statement &statement)
 {
     if (const auto *insert = std::get_if<InsertStatement>(&statement))
-        return VelmoraInternal::ChangeSet::insertStatement(insert->employee, QString::number(insert->center));
-    QStringList ids;
-    for (qint32 c : std::get<DeleteStatement>(statement).centers)
-        ids << QString::number(c);
-    return VelmoraInternal::ChangeSet::deleteStatement(StatementParser::employeeOf(statement), ids);
+        return ServerTexts::insert(insert->employee, insert->center);
+    return ServerTexts::remove(StatementParser::employeeOf(statement), std::get<DeleteStatement>(statement).centers);
 }
 
 } // namespace

@@ -10,9 +10,9 @@
 #include <commitrequest.h>
 #include <documentwriter.h>
 #include <formdecoder.h>
+#include <servertexts.h>
 
 #include "core/centerdocument.h"
-#include "core/changeset.h"
 #include "core/limits.h"
 #include "core/windows1252.h"
 
@@ -26,8 +26,10 @@
 
 namespace VelmoraFuzz {
 
-[[noreturn]] void failure(const std::string &what)
+void check(bool holds, const std::string &what)
 {
+    if (holds)
+        return;
 #ifdef VELMORA_FUZZ_REPLAY
     throw std::runtime_error(what);
 #else
@@ -36,23 +38,9 @@ namespace VelmoraFuzz {
 #endif
 }
 
-void check(bool holds, const std::string &what)
-{
-    if (!holds)
-        failure(what);
-}
-
 namespace {
 
 using namespace VelmoraServerCore;
-
-QString fromBytes(const std::uint8_t *data, std::size_t size)
-{
-    QString text;
-    for (std::size_t i = 0; i < size; ++i)
-        text += QChar(VelmoraInternal::Windows1252::toUnicode(data[i]));
-    return text;
-}
 
 // Form decoding by the book; *failedField is the 1-based non-empty piece
 // that is refused.
@@ -62,8 +50,10 @@ std::optional<QList<FormField>> referenceForm(QByteArrayView body, int maxFields
         static const QRegularExpression badEscape(QStringLiteral("%(?![0-9A-Fa-f]{2})"));
         if (QString::fromLatin1(part).contains(badEscape))
             return std::nullopt;
-        const QByteArray bytes = QByteArray::fromPercentEncoding(QByteArray(part).replace('+', ' '));
-        return fromBytes(reinterpret_cast<const std::uint8_t *>(bytes.constData()), std::size_t(bytes.size()));
+        QString text;
+        for (const char byte : QByteArray::fromPercentEncoding(QByteArray(part).replace('+', ' ')))
+            text += QChar(VelmoraInternal::Windows1252::toUnicode(std::uint8_t(byte)));
+        return text;
     };
     QList<FormField> fields;
     *failedField = 0;
@@ -118,22 +108,8 @@ std::optional<Statement> referenceStatement(const QString &text)
 QString rendered(const Statement &statement)
 {
     if (const auto *insert = std::get_if<InsertStatement>(&statement))
-        return VelmoraInternal::ChangeSet::insertStatement(insert->employee, QString::number(insert->center));
-    QStringList ids;
-    for (qint32 c : std::get<DeleteStatement>(statement).centers)
-        ids << QString::number(c);
-    return VelmoraInternal::ChangeSet::deleteStatement(StatementParser::employeeOf(statement), ids);
-}
-
-void checkText(const QString &text)
-{
-    Statement statement;
-    QString reason;
-    const bool accepted = StatementParser::parse(text, &statement, &reason);
-    const auto reference = referenceStatement(text);
-    check(accepted == reference.has_value(), accepted ? "the parser accepts a text the reference refuses" : "the parser refuses a text the reference accepts");
-    check(accepted || !reason.isEmpty(), "a refusal without a reason");
-    check(!accepted || (rendered(statement) == text && rendered(*reference) == text), "an accepted text is not what the control writes for its numbers");
+        return ServerTexts::insert(insert->employee, insert->center);
+    return ServerTexts::remove(StatementParser::employeeOf(statement), std::get<DeleteStatement>(statement).centers);
 }
 
 } // namespace
@@ -181,7 +157,13 @@ int statementText(const std::uint8_t *data, std::size_t size)
     QString units;
     for (std::size_t i = 0; i + 1 < size; i += 2)
         units += QChar(char16_t(data[i] | data[i + 1] << 8));
-    checkText(units);
+    Statement statement;
+    QString reason;
+    const bool accepted = StatementParser::parse(units, &statement, &reason);
+    const auto reference = referenceStatement(units);
+    check(accepted == reference.has_value(), accepted ? "the parser accepts a text the reference refuses" : "the parser refuses a text the reference accepts");
+    check(accepted || !reason.isEmpty(), "a refusal without a reason");
+    check(!accepted || (rendered(statement) == units && rendered(*reference) == units), "an accepted text is not what the control writes for its numbers");
     return 0;
 }
 
@@ -235,7 +217,6 @@ int roundTrip(const std::uint8_t *data, std::size_t size)
     same(lists.selected, document.selected, document.selectedCount);
     return 0;
 }
-
 
 } // namespace VelmoraFuzz
 

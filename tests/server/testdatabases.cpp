@@ -24,9 +24,11 @@ void TestDatabases::addBackendColumn()
     QTest::addColumn<QString>("backend");
 }
 
-void TestDatabases::addBackendRow(const QString &backend, const QString &name)
+void TestDatabases::addBackendRows(const QString &name)
 {
-    QTest::newRow(qPrintable(backend + QStringLiteral(": ") + name)) << backend;
+    addBackendColumn();
+    for (const QString &backend : backends())
+        QTest::addRow("%s: %s", qPrintable(backend), qPrintable(name)) << backend;
 }
 
 bool TestDatabases::require(const QString &backend)

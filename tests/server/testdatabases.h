@@ -18,10 +18,11 @@ public:
     // "sqlite" and "postgresql".
     static QStringList backends();
 
-    // Adds a QString column "backend" and one row per backend, named prefix
-    // plus the backend, for suites whose other columns are the same on both.
+    // Adds a QString column "backend"; addBackendRows adds it with one row
+    // per backend, named for the backend and the case, for tests whose only
+    // column it is.
     static void addBackendColumn();
-    static void addBackendRow(const QString &backend, const QString &name);
+    static void addBackendRows(const QString &name);
 
     // Call at the start of a test function for the backend of the row: skips
     // PostgreSQL without VELMORA_TEST_PG, or fails when CI=true.

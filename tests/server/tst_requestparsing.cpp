@@ -75,17 +75,7 @@ private slots:
     }
 
     // A verified pair is remembered for its lifetime, a refused one never.
-    void cache_data()
-    {
-        QTest::addColumn<QByteArray>("header");
-        QTest::addColumn<int>("secondsLater");
-        QTest::addColumn<bool>("derivedAgain");
-        const QByteArray right = "Basic YW5uYTpzM2NyZXQgcGFzcw=="; // anna:s3cret pass
-        QTest::newRow("right, again at once") << right << 0 << false;
-        QTest::newRow("right, again just before expiry") << right << 299 << false;
-        QTest::newRow("right, again at expiry") << right << 300 << true;
-        QTest::newRow("wrong, again at once") << QByteArray("Basic YW5uYTpzM2NyZXQgcGFz") << 0 << true;
-    }
+    void cache_data() { TestTable::load(VELMORA_TABLES "/verification-cache.txt"); }
 
     void cache()
     {

@@ -104,17 +104,8 @@ private slots:
                  qPrintable(reason));
     }
 
-    // What each attacker sends after connecting; none of it ever completes.
-    void slowClientsDoNotDelayOthers_data()
-    {
-        QTest::addColumn<bool>("tls");
-        QTest::addColumn<QByteArray>("sent");
-        QTest::newRow("idle connections") << false << QByteArray();
-        QTest::newRow("a head dripping in") << false << QByteArray("GET /Velmora.asp?Emp");
-        QTest::newRow("a body dripping in") << false << QByteArray("POST /Velmora.asp HTTP/1.1\r\nContent-Length: 900\r\n\r\nSQL=");
-        QTest::newRow("TLS handshakes never finished") << true << QByteArray();
-        QTest::newRow("TLS handshakes broken off") << true << QByteArray("\x16\x03\x01\x02\x00\x01", 6);
-    }
+    // The rows are in tables/: what each column holds is said at the top.
+    void slowClientsDoNotDelayOthers_data() { TestTable::load(VELMORA_TABLES "/slow-clients.txt"); }
 
     void slowClientsDoNotDelayOthers()
     {
@@ -123,11 +114,9 @@ private slots:
         VelmoraServer server(options(tls));
         QString reason;
         QVERIFY2(server.start(&reason), qPrintable(reason));
-        std::vector<std::unique_ptr<QTcpSocket>> attackers;
+        std::vector<std::unique_ptr<QSslSocket>> attackers;
         for (int i = 0; i < AttackerCount; ++i) {
-            attackers.push_back(std::make_unique<QTcpSocket>());
-            attackers.back()->bind(Attacker);
-            attackers.back()->connectToHost(Client, quint16(server.port()));
+            attackers.push_back(connectFrom(Attacker, server.port(), false));
             QVERIFY(attackers.back()->waitForConnected(5000));
             attackers.back()->write(sent);
             attackers.back()->flush();
@@ -145,14 +134,7 @@ private slots:
 
     // Connections held open from 127.0.0.2 up to its cap; then one more from
     // there and one from 127.0.0.1.
-    void connectionCaps_data()
-    {
-        QTest::addColumn<int>("perAddress");
-        QTest::addColumn<int>("total");
-        QTest::addColumn<bool>("clientServed");
-        QTest::newRow("per-address cap reached") << 3 << 100 << true;
-        QTest::newRow("global cap reached") << 100 << 3 << false;
-    }
+    void connectionCaps_data() { TestTable::load(VELMORA_TABLES "/connection-caps.txt"); }
 
     void connectionCaps()
     {
@@ -202,21 +184,9 @@ private slots:
         QCOMPARE(statusOf(request(Attacker, server.port(), Wrong)), 401);
     }
 
-    // The guard on its own clock, three failures allowed: when the back-off
-    // starts and ends, and that checks still running count.
-    void loginGuard_data()
-    {
-        QTest::addColumn<int>("failures");
-        QTest::addColumn<int>("running");
-        QTest::addColumn<int>("secondsAfter");
-        QTest::addColumn<int>("retryAfter");
-        QTest::newRow("below the limit") << 2 << 0 << 0 << 0;
-        QTest::newRow("at the limit") << 3 << 0 << 0 << 10;
-        QTest::newRow("at the limit, later") << 3 << 0 << 4 << 6;
-        QTest::newRow("back-off over") << 3 << 0 << 10 << 0;
-        QTest::newRow("checks running fill the limit") << 1 << 2 << 0 << 1;
-        QTest::newRow("checks running below the limit") << 1 << 1 << 0 << 0;
-    }
+    // The guard on its own clock: when the back-off starts and ends, and
+    // that checks still running count.
+    void loginGuard_data() { TestTable::load(VELMORA_TABLES "/login-guard.txt"); }
 
     void loginGuard()
     {

@@ -70,9 +70,11 @@ run_fuzzer() {
 if [[ ",$parts," == *",fuzz,"* ]]; then
     start=$(now)
     say "building the fuzzers (clang, libFuzzer, ASan, UBSan) in $fuzz_build"
+    # The server's targets are configured, not built: the fuzzers take the
+    # sources of its text library from them.
     cmake -S . -B "$fuzz_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCMAKE_CXX_COMPILER=clang++ \
-        -DVELMORA_BUILD_FUZZ=ON -DBUILD_TESTING=OFF -DVELMORA_BUILD_SERVER=OFF -DVELMORA_BUILD_DEMO=OFF >/dev/null
+        -DVELMORA_BUILD_FUZZ=ON -DBUILD_TESTING=OFF -DVELMORA_BUILD_SERVER=ON -DVELMORA_BUILD_DEMO=OFF >/dev/null
     cmake --build "$fuzz_build" --target velmora_fuzzers -j"$jobs"
     built=$(now)
 

@@ -11,13 +11,13 @@
 
 #include <QList>
 #include <QSet>
-#include <QSqlError>
 #include <QString>
 
 #include <functional>
 #include <memory>
 
 class QSqlDatabase;
+class QSqlError;
 class QSqlQuery;
 
 namespace VelmoraServerCore {

@@ -8,6 +8,7 @@
 
 #include <centerstore.h>
 
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
 

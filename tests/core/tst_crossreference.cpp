@@ -10,6 +10,7 @@
 #include <QtTest>
 
 using namespace VelmoraInternal;
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
@@ -122,15 +123,11 @@ class TestCrossReference : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void operatorActions_data();
+    void operatorActions_data() { TestTable::load(VELMORA_TABLES "/operator-actions.txt"); }
     void operatorActions();
-    void operatorKeys_data() { TestTable::load(VELMORA_TABLES "/operator-keys.txt"); }
-    void operatorKeys() { operatorActions(); }
-    void undoTakesBackEachMove_data() { TestTable::load(VELMORA_TABLES "/operator-actions.txt"); }
+    void undoTakesBackEachMove_data() { operatorActions_data(); }
     void undoTakesBackEachMove();
-    void undoTakesBackEachKeyMove_data() { TestTable::load(VELMORA_TABLES "/operator-keys.txt"); }
-    void undoTakesBackEachKeyMove() { undoTakesBackEachMove(); }
-    void pendingChanges_data();
+    void pendingChanges_data() { TestTable::load(VELMORA_TABLES "/pending-changes.txt"); }
     void pendingChanges();
     void nameKeysAreMadeWhileIdle();
     void undoStepsAreBounded_data();
@@ -138,11 +135,6 @@ private Q_SLOTS:
     void movesStopAtTheListLimit();
     void loadFailureStates();
 };
-
-void TestCrossReference::operatorActions_data()
-{
-    TestTable::load(VELMORA_TABLES "/operator-actions.txt");
-}
 
 void TestCrossReference::operatorActions()
 {
@@ -186,23 +178,6 @@ void TestCrossReference::undoTakesBackEachMove()
         QCOMPARE(snapshot(rules, {}), after);
         QVERIFY(!rules.canRedo());
     }
-}
-
-void TestCrossReference::pendingChanges_data()
-{
-    QTest::addColumn<QString>("nonSelected");
-    QTest::addColumn<QString>("selected");
-    QTest::addColumn<QString>("actions");
-    QTest::addColumn<bool>("pending");
-    QTest::addColumn<bool>("undoable");
-    QTest::newRow("a move") << "1 2" << "" << "sel 0 0; >" << true << true;
-    QTest::newRow("a move and its move back cancel") << "1 2" << "" << "sel 0 0; >; sel 1 0; <" << false << true;
-    QTest::newRow("a second copy out of the assigned list") << "5" << "5" << "sel 1 0; <" << true << true;
-    QTest::newRow("the only move undone") << "1 2" << "" << "sel 0 0; >; undo" << false << false;
-    QTest::newRow("undone and redone") << "1 2" << "" << "sel 0 0; >; undo; redo" << true << true;
-    QTest::newRow("a commit the server took") << "1 2" << "" << "sel 0 0; >>; saved" << false << false;
-    QTest::newRow("moved back after a commit") << "1 2" << "" << "sel 0 0; >; saved; sel 1 0; <" << true << true;
-    QTest::newRow("a load") << "1 2" << "" << "sel 0 0; >; reload" << false << false;
 }
 
 void TestCrossReference::pendingChanges()
@@ -281,12 +256,9 @@ void TestCrossReference::movesStopAtTheListLimit()
         document.selected.push_back({CenterId::fromText(QString::number(id)), QStringLiteral("C")});
     document.nonSelected = records(QStringLiteral("1 40001"));
     rules.fill(document);
-    QItemSelectionModel *selection = rules.selection(Side::NonSelected);
-    selection->select(QItemSelection(selection->model()->index(0, 0), selection->model()->index(1, 0)),
-                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    selection->setCurrentIndex(selection->model()->index(0, 0), QItemSelectionModel::NoUpdate);
-    rules.moveSelected(Side::NonSelected);
-    rules.moveOne(Side::NonSelected);
+    QString hits;
+    for (const QString &action : {u"sel 0 0 1"_s, u">>"_s, u">"_s})
+        act(rules, action, hits);
     QCOMPARE(rules.list(Side::NonSelected)->count(), 2);
     QCOMPARE(rules.list(Side::Selected)->count(), MaxCenters);
 

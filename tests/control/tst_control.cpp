@@ -9,13 +9,11 @@
 // the commit before anything is sent; the texts in the host's language, with
 // the commit body the same in every one; and the Qt Designer plugin, whose
 // control never touches the network.
-#include <velmora/velmora.h>
-
 #include "centerstore.h"
+#include "controlfixture.h"
 #include "httpserver.h"
 #include "tlscertificate.h"
 #include "testdatabases.h"
-#include "pageserver.h"
 #include "testtable.h"
 
 #include <QAbstractButton>
@@ -31,11 +29,9 @@
 #endif
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QSslConfiguration>
 #include <QTimer>
 #include <QTranslator>
-#include <QTreeView>
 #include <QVBoxLayout>
 #include <QtTest>
 
@@ -44,20 +40,6 @@ using VelmoraServerCore::TlsCertificate;
 using VelmoraServerCore::VelmoraServer;
 
 namespace {
-
-template<typename T = QWidget>
-T *child(const QWidget &control, const char *name)
-{
-    T *found = control.findChild<T *>(QLatin1String(name));
-    if (!found)
-        qFatal("no child %s", name);
-    return found;
-}
-
-QTreeView *list(const QWidget &control, int side)
-{
-    return child<QTreeView>(control, side == 0 ? "lstCenters" : "lstSelectedCenters");
-}
 
 QString ids(const QTreeView *view)
 {
@@ -130,16 +112,7 @@ private Q_SLOTS:
 
 private:
     bool commitFromTheButton(Velmora &control, QMessageBox::Icon icon);
-    bool loadInto(Velmora &control, PageServer &page, const Centers &nonSelected, const Centers &selected);
 };
-
-bool TestControl::loadInto(Velmora &control, PageServer &page, const Centers &nonSelected, const Centers &selected)
-{
-    page.answer(false, {200, centerDocument(nonSelected, selected)});
-    QSignalSpy loaded(&control, &Velmora::loaded);
-    control.load(page.address());
-    return control.isBusy() && loaded.wait(10000);
-}
 
 void TestControl::layoutAtTheFont_data()
 {

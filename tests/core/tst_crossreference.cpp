@@ -111,6 +111,15 @@ void act(CrossReference &rules, const QString &action, QString &hits)
     }
 }
 
+// Plays a script of actions separated by ';' and returns their hits.
+QString play(CrossReference &rules, const QString &actions)
+{
+    QString hits;
+    for (const QString &action : actions.split(u';', Qt::SkipEmptyParts))
+        act(rules, action, hits);
+    return hits;
+}
+
 bool isMove(const QString &action)
 {
     return action.startsWith(u'>') || action.startsWith(u'<') || action.startsWith(u"enter");
@@ -130,7 +139,7 @@ private Q_SLOTS:
     void pendingChanges_data() { TestTable::load(VELMORA_TABLES "/pending-changes.txt"); }
     void pendingChanges();
     void nameKeysAreMadeWhileIdle();
-    void undoStepsAreBounded_data();
+    void undoStepsAreBounded_data() { TestTable::load(VELMORA_TABLES "/undo-steps.txt"); }
     void undoStepsAreBounded();
     void movesStopAtTheListLimit();
     void loadFailureStates();
@@ -148,10 +157,7 @@ void TestCrossReference::operatorActions()
     QString focus = QStringLiteral("-");
     connect(&rules, &CrossReference::focusRequested, this,
             [&](Side side, int row) { focus = QStringLiteral("%1:%2").arg(int(side)).arg(row); });
-
-    QString hits;
-    for (const QString &action : actions.split(u';', Qt::SkipEmptyParts))
-        act(rules, action, hits);
+    const QString hits = play(rules, actions);
     QCOMPARE(snapshot(rules, focus) + hits, expected);
 }
 
@@ -189,9 +195,7 @@ void TestCrossReference::pendingChanges()
     QFETCH(bool, undoable);
     CrossReference rules;
     load(rules, nonSelected, selected);
-    QString hits;
-    for (const QString &action : actions.split(u';', Qt::SkipEmptyParts))
-        act(rules, action, hits);
+    play(rules, actions);
     QCOMPARE(rules.state().pendingChanges, pending);
     QCOMPARE(rules.canUndo(), undoable);
 }
@@ -217,15 +221,6 @@ void TestCrossReference::nameKeysAreMadeWhileIdle()
     QTRY_COMPARE(keyed(), 3001);
 }
 
-void TestCrossReference::undoStepsAreBounded_data()
-{
-    QTest::addColumn<int>("centers");
-    QTest::addColumn<int>("moves");
-    QTest::addColumn<int>("steps");
-    QTest::newRow("a hundred moves at most") << 1 << 101 << 100;
-    QTest::newRow("fewer moves of large lists: 262,136 saved rows at most") << 20000 << 15 << 13;
-}
-
 void TestCrossReference::undoStepsAreBounded()
 {
     QFETCH(int, centers);
@@ -236,11 +231,8 @@ void TestCrossReference::undoStepsAreBounded()
     for (int id = 1; id <= centers; ++id)
         ids << QString::number(id);
     load(rules, ids.join(u' '), {});
-    QString hits;
-    for (int i = 0; i < moves; ++i) {
-        act(rules, QStringLiteral("sel %1 0").arg(i % 2), hits);
-        act(rules, i % 2 ? QStringLiteral("<") : QStringLiteral(">"), hits);
-    }
+    for (int i = 0; i < moves; ++i)
+        play(rules, i % 2 ? u"sel 1 0; <"_s : u"sel 0 0; >"_s);
     int undone = 0;
     while (undone <= moves && rules.undo())
         ++undone;
@@ -256,9 +248,7 @@ void TestCrossReference::movesStopAtTheListLimit()
         document.selected.push_back({CenterId::fromText(QString::number(id)), QStringLiteral("C")});
     document.nonSelected = records(QStringLiteral("1 40001"));
     rules.fill(document);
-    QString hits;
-    for (const QString &action : {u"sel 0 0 1"_s, u">>"_s, u">"_s})
-        act(rules, action, hits);
+    play(rules, u"sel 0 0 1; >>; >"_s);
     QCOMPARE(rules.list(Side::NonSelected)->count(), 2);
     QCOMPARE(rules.list(Side::Selected)->count(), MaxCenters);
 

@@ -97,12 +97,12 @@ class TestControl : public QObject
 
 private Q_SLOTS:
     void init() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
-    void layoutAtTheFont_data();
+    void layoutAtTheFont_data() { TestTable::load(VELMORA_TABLES "/fonts.txt"); }
     void layoutAtTheFont();
     void mouseKeyboardAndFind();
     void commitFromTheButtonLeavesTheHostResponsive_data() { TestTable::load(VELMORA_TABLES "/languages.txt"); }
     void commitFromTheButtonLeavesTheHostResponsive();
-    void waitsEndWhenTheControlGoes_data();
+    void waitsEndWhenTheControlGoes_data() { TestTable::load(VELMORA_TABLES "/control-goes.txt"); }
     void waitsEndWhenTheControlGoes();
     void commitCycleAgainstVelmoraServer_data();
     void commitCycleAgainstVelmoraServer();
@@ -113,13 +113,6 @@ private Q_SLOTS:
 private:
     bool commitFromTheButton(Velmora &control, QMessageBox::Icon icon);
 };
-
-void TestControl::layoutAtTheFont_data()
-{
-    QTest::addColumn<int>("pointSize");
-    QTest::newRow("design font") << 8;
-    QTest::newRow("large font") << 20;
-}
 
 void TestControl::layoutAtTheFont()
 {
@@ -288,16 +281,6 @@ void TestControl::commitFromTheButtonLeavesTheHostResponsive()
     QCOMPARE(ids(list(*control, 1)), QStringLiteral("34"));
     QCOMPARE(page.requests().mid(2), (QStringList{InsertOf34For12, InsertOf34For12, "GET /Velmora.asp?EmployeeID=12"}));
     QCOMPARE(busy.size(), 2);
-}
-
-void TestControl::waitsEndWhenTheControlGoes_data()
-{
-    // A save's wait ends the same way: the controller's suite shows it.
-    QTest::addColumn<bool>("parentGoes");
-    QTest::addColumn<bool>("later");
-    QTest::newRow("deleted during a load") << false << false;
-    QTest::newRow("deleteLater during a load") << false << true;
-    QTest::newRow("window deleted during a load") << true << false;
 }
 
 void TestControl::waitsEndWhenTheControlGoes()

@@ -2,6 +2,7 @@
 // both shapes, and what only the widget shows of the keys (focus after a
 // keyboard move, shortcuts, type-ahead, sorting) and of pending changes.
 #include "controlfixture.h"
+#include "testtable.h"
 #include "ui_form-plain.h"
 #include "ui_form-stdset.h"
 
@@ -40,17 +41,10 @@ class TestHosting : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void formsNeverWait_data();
+    void formsNeverWait_data() { TestTable::load(VELMORA_TABLES "/forms.txt"); }
     void formsNeverWait();
     void keys();
 };
-
-void TestHosting::formsNeverWait_data()
-{
-    QTest::addColumn<bool>("stdset");
-    QTest::newRow("set<Name>() calls, as without stdset=\"0\"") << false;
-    QTest::newRow("setProperty() calls, as with stdset=\"0\"") << true;
-}
 
 void TestHosting::formsNeverWait()
 {

@@ -27,11 +27,6 @@ struct Reports
     QStringList log;
 };
 
-bool waitIdle(Session &session)
-{
-    return QTest::qWaitFor([&] { return !session.isBusy(); }, 10000);
-}
-
 } // namespace
 
 class TestSession : public QObject
@@ -75,7 +70,7 @@ void TestSession::reportsAnswerOrReason()
         session.load(base + QStringLiteral("/Velmora.asp?EmployeeID=7"));
     }
     QVERIFY(session.isBusy());
-    QVERIFY(waitIdle(session));
+    QVERIFY(QTest::qWaitFor([&] { return !session.isBusy(); }, 10000));
     QCOMPARE(reports.log.size(), 1);
     QVERIFY2(reports.log.first().contains(expected.contains(u"%1") ? expected.arg(page.address()) : expected), qPrintable(reports.log.first()));
     QVERIFY(!reports.log.first().contains(u"s3cret"));

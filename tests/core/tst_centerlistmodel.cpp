@@ -159,13 +159,12 @@ void TestCenterListModel::sortsNamesInTheOperatorsLanguage()
     merged.reset({items.begin() + 3, items.end()});
     for (size_t i = 0; i < 3; ++i)
         merged.insertSorted({items[i]});
-    QStringList shown[2];
-    for (int row = 0; row < sorted.count(); ++row) {
-        shown[0] << sorted.at(row).name;
-        shown[1] << merged.at(row).name;
+    for (const CenterListModel *list : {&sorted, &merged}) {
+        QStringList shown;
+        for (int row = 0; row < list->count(); ++row)
+            shown << list->at(row).name;
+        QCOMPARE(shown.join(u' '), order);
     }
-    QCOMPARE(shown[0].join(u' '), order);
-    QCOMPARE(shown[1].join(u' '), order);
 }
 
 QTEST_GUILESS_MAIN(TestCenterListModel)

@@ -3,7 +3,6 @@
 // Each row of operator-actions.txt loads two lists, runs a script of
 // operator actions and compares a snapshot of everything the rules decide.
 #include "core/centerdocument.h"
-#include "core/centerkey.h"
 #include "core/crossreference.h"
 #include "testtable.h"
 

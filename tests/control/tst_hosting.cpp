@@ -1,9 +1,8 @@
 // The control in a host's and an operator's hands: forms built by uic in
 // both shapes, and what only the widget shows of the keys (focus after a
 // keyboard move, shortcuts, type-ahead, sorting) and of pending changes.
-#include <velmora/velmora.h>
-
-#include "pageserver.h"
+#include "controlfixture.h"
+#include "testtable.h"
 #include "ui_form-plain.h"
 #include "ui_form-stdset.h"
 
@@ -12,18 +11,11 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QTcpServer>
-#include <QTreeView>
 #include <QVBoxLayout>
 #include <QtTest>
 
 namespace {
-
-QTreeView *list(Velmora &control, int side)
-{
-    return control.findChild<QTreeView *>(side == 0 ? QStringLiteral("lstCenters") : QStringLiteral("lstSelectedCenters"));
-}
 
 // The IDs of a list in display order, "^" after the current one.
 QString ids(QTreeView *view)
@@ -49,17 +41,10 @@ class TestHosting : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void formsNeverWait_data();
+    void formsNeverWait_data() { TestTable::load(VELMORA_TABLES "/forms.txt"); }
     void formsNeverWait();
     void keys();
 };
-
-void TestHosting::formsNeverWait_data()
-{
-    QTest::addColumn<bool>("stdset");
-    QTest::newRow("set<Name>() calls, as without stdset=\"0\"") << false;
-    QTest::newRow("setProperty() calls, as with stdset=\"0\"") << true;
-}
 
 void TestHosting::formsNeverWait()
 {
@@ -82,7 +67,6 @@ void TestHosting::formsNeverWait()
 void TestHosting::keys()
 {
     PageServer page;
-    page.answer(false, {200, centerDocument({{"1", "Zeta"}, {"2", "Bremen"}, {"3", "Apfel"}, {"4", "Hamburg"}}, {{"9", "Omega"}})});
     // A host window with an undo of its own for the rest of the window.
     QWidget host;
     auto *layout = new QVBoxLayout(&host);
@@ -95,9 +79,7 @@ void TestHosting::keys()
     host.addAction(&hostUndo);
     QSignalSpy hostUndone(&hostUndo, &QAction::triggered);
     QSignalSpy pending(control, &Velmora::pendingChangesChanged);
-    QSignalSpy loaded(control, &Velmora::loaded);
-    control->load(page.address());
-    QVERIFY(loaded.wait(10000));
+    QVERIFY(loadInto(*control, page, {{"1", "Zeta"}, {"2", "Bremen"}, {"3", "Apfel"}, {"4", "Hamburg"}}, {{"9", "Omega"}}));
     host.show();
     QVERIFY(QTest::qWaitForWindowActive(&host));
     QTreeView *left = list(*control, 0);
@@ -146,8 +128,8 @@ void TestHosting::keys()
     QCOMPARE(left->header()->sortIndicatorSection(), 0);
 
     // F3 looks on from the current row; "Not found" only without a match.
-    QTest::mouseClick(control->findChild<QWidget *>(QStringLiteral("optFind0")), Qt::LeftButton);
-    auto *nameBox = control->findChild<QLineEdit *>(QStringLiteral("txtVendorName"));
+    QTest::mouseClick(child(*control, "optFind0"), Qt::LeftButton);
+    auto *nameBox = child<QLineEdit>(*control, "txtVendorName");
     QTest::keyClicks(nameBox, "e");
     QTest::keyClick(nameBox, Qt::Key_F3);
     QTest::keyClick(left, Qt::Key_F3);

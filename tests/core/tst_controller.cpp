@@ -1,9 +1,11 @@
 // The control's process without a window, against the test page server:
 // commit, answer and reload in their order; a failed commit; a host's load
-// during a commit; a save; and the waits of the synchronous members, which
-// end with their exchange, with a newer load, or with the controller.
+// during a commit; a save (runs in commit-sequences.txt); and the waits of the
+// synchronous members, which end with their exchange, with a newer load, or
+// with the controller (waits.txt).
 #include "core/controller.h"
 #include "pageserver.h"
+#include "testtable.h"
 
 #include <QPointer>
 #include <QtTest>
@@ -22,7 +24,7 @@ struct Log : QStringList
         QObject::connect(&c, &Controller::loadFailed, &c, [this](const QString &r) { append("load failed: " + r); });
         QObject::connect(&c, &Controller::committed, &c, [this](const QString &a) { append("committed: " + a); });
         QObject::connect(&c, &Controller::answerShown, &c, [this](const QString &a, bool reload) { append(QStringLiteral("answer%1: ").arg(reload ? " before the reload" : "") + a); });
-        QObject::connect(&c, &Controller::commitFailed, &c, [this](const QString &r, const QString &d) { append("commit failed: " + r.section(u':', 0, 0) + " | " + d); });
+        QObject::connect(&c, &Controller::commitFailed, &c, [this](const QString &r, const QString &d) { append("commit failed: " + r.section(u':', 0, 0) + " / " + d); });
         QObject::connect(&c, &Controller::busyChanged, &c, [this](bool busy) { append(busy ? "busy" : "idle"); });
     }
 };
@@ -53,66 +55,39 @@ bool loadFirst(Controller &c, PageServer &page, bool assign34)
     return true;
 }
 
-const char Post[] = "POST /Velmora.asp SQL=INSERT+INTO+CenterEmployeeCrossReference+%28EmployeeID%2CCenterID%2CRecordLastUpdated%29+VALUES+%2812%2C34%2CGETDATE%28%29+%29+&";
-const char Get[] = "GET /Velmora.asp?EmployeeID=12";
-
-// One run of the commit sequence: what is pending, how the commit starts
-// and what the server answers; then what is reported, requested and left.
-struct Sequence
-{
-    bool pending = true;
-    bool save = false;      // SaveToDatabase instead of the button
-    bool hostLoads = false; // the host asks for a load during the commit
-    int status = 200;
-    QByteArray answer = "Saved.";
-    QStringList log;
-    QStringList requests = {Post, Get};
-    QString assigned = "9 34"; // the assigned list afterwards, pending ones with '*'
-    bool commitEnabled = false;
-};
-
 } // namespace
-
-Q_DECLARE_METATYPE(Sequence)
 
 class TestController : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void commitAnswerReload_data();
+    void commitAnswerReload_data() { TestTable::load(VELMORA_TABLES "/commit-sequences.txt"); }
     void commitAnswerReload();
-    void waitsEndWithTheirExchange_data();
+    void waitsEndWithTheirExchange_data() { TestTable::load(VELMORA_TABLES "/waits.txt"); }
     void waitsEndWithTheirExchange();
     void addressesAndTimeout();
-    void pendingEndsWhenTheServerTakesTheChanges_data();
-    void pendingEndsWhenTheServerTakesTheChanges();
 };
-
-void TestController::commitAnswerReload_data()
-{
-    QTest::addColumn<Sequence>("run");
-    const QString failed = QStringLiteral("commit failed: The server at http | down");
-    QTest::newRow("the answer first, the reload after its box") << Sequence{.log = {"busy", "committed: Saved.", "answer before the reload: Saved.", "box closed", "load started", "idle", "loaded"}};
-    QTest::newRow("a blank answer reloads at once") << Sequence{.answer = "  ", .log = {"busy", "committed:   ", "load started", "idle", "loaded"}};
-    QTest::newRow("a line break is an answer") << Sequence{.answer = "\n", .log = {"busy", "committed: \n", "answer before the reload: \n", "box closed", "load started", "idle", "loaded"}};
-    QTest::newRow("nothing pending only reloads") << Sequence{.pending = false, .log = {"load started", "busy", "idle", "loaded"}, .requests = {Get}};
-    QTest::newRow("a failed commit keeps every change and enables Commit") << Sequence{.status = 500, .answer = "down", .log = {"busy", "idle", failed}, .requests = {Post}, .assigned = "9 34*", .commitEnabled = true};
-    QTest::newRow("a host load during a failing commit leaves nothing to commit") << Sequence{.hostLoads = true, .status = 500, .answer = "down", .log = {"busy", "load started", failed, "idle", "loaded"}};
-    QTest::newRow("a host load during a commit runs before the box's reload") << Sequence{.hostLoads = true, .log = {"busy", "load started", "committed: Saved.", "answer before the reload: Saved.", "loaded", "box closed", "load started", "idle", "loaded"}, .requests = {Post, Get, Get}};
-    QTest::newRow("a save shows the answer and reloads nothing") << Sequence{.save = true, .log = {"busy", "idle", "committed: Saved.", "answer: Saved."}, .requests = {Post}, .assigned = "9 34*", .commitEnabled = true};
-    QTest::newRow("a failed save keeps the changes") << Sequence{.save = true, .status = 500, .answer = "down", .log = {"busy", "idle", failed}, .requests = {Post}, .assigned = "9 34*", .commitEnabled = true};
-}
 
 void TestController::commitAnswerReload()
 {
-    QFETCH(Sequence, run);
-    const auto &[pending, save, hostLoads, status, answer, log, requests, assigned, commitEnabled] = run;
+    QFETCH(bool, pending);
+    QFETCH(bool, save);
+    QFETCH(bool, hostLoads);
+    QFETCH(int, status);
+    QFETCH(QByteArray, answer);
+    QFETCH(QStringList, log);
+    QFETCH(QStringList, requests);
+    QFETCH(QString, whileAnswered);
+    QFETCH(QString, assigned);
+    QFETCH(bool, pendingAfter);
+    QFETCH(bool, commitEnabled);
 
     PageServer page;
     Controller c;
     QVERIFY(loadFirst(c, page, pending));
     QCOMPARE(c.rules().state().commitEnabled, pending);
+    QCOMPARE(c.rules().canUndo(), pending);
     page.answer(true, {status, answer, "text/plain", 300});
     page.answer(false, {200, centerDocument({}, {{"34", "A"}, {"9", "Z"}})}); // what the server holds now
     Log reports(c);
@@ -126,7 +101,11 @@ void TestController::commitAnswerReload()
     if (hostLoads)
         c.load();
     QVERIFY(QTest::qWaitFor([&] { return c.phase() == Controller::Phase::Answer ? !hostLoads || reports.contains("loaded") : !c.isBusy(); }, 10000));
+    QCOMPARE(c.phase() == Controller::Phase::Answer ? ids(c, Side::Selected) : QString(), whileAnswered);
     if (c.phase() == Controller::Phase::Answer) {
+        // The server took the changes: undo goes with them, the markers stay
+        // until the reload.
+        QVERIFY(!c.rules().state().pendingChanges && !c.rules().canUndo());
         c.commit(); // nothing starts while the answer is shown
         QVERIFY(c.isBusy());
         reports.append("box closed");
@@ -137,19 +116,10 @@ void TestController::commitAnswerReload()
     QCOMPARE(reports, log);
     QCOMPARE(page.requests().mid(1), requests);
     QCOMPARE(ids(c, Side::Selected), assigned);
+    QCOMPARE(c.rules().state().pendingChanges, pendingAfter);
+    if (save) // undo goes with the changes the server took, and only with them
+        QCOMPARE(c.rules().canUndo(), pendingAfter);
     QCOMPARE(c.rules().state().commitEnabled, commitEnabled);
-}
-
-void TestController::waitsEndWithTheirExchange_data()
-{
-    QTest::addColumn<bool>("save");
-    QTest::addColumn<QString>("meanwhile");
-    QTest::addColumn<QStringList>("log");
-    QTest::newRow("a load's wait ends when it has loaded") << false << "" << QStringList{"load started", "busy", "idle", "loaded"};
-    QTest::newRow("a load's wait ends with the newer load that replaced it") << false << "newer load" << QStringList{"load started", "busy", "load started", "idle", "loaded"};
-    QTest::newRow("a save's wait ends with the answer") << true << "" << QStringList{"busy", "idle", "committed: ok", "answer: ok"};
-    QTest::newRow("a load's wait ends when the controller goes") << false << "destroy" << QStringList{"load started", "busy"};
-    QTest::newRow("a save's wait ends when the controller goes") << true << "destroy" << QStringList{"busy"};
 }
 
 void TestController::waitsEndWithTheirExchange()
@@ -218,39 +188,6 @@ void TestController::addressesAndTimeout()
     c.commit();
     QCOMPARE(c.save(), quint64(0));
     QVERIFY(!c.isBusy() && page.requests().isEmpty());
-}
-
-void TestController::pendingEndsWhenTheServerTakesTheChanges_data()
-{
-    QTest::addColumn<bool>("save");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<bool>("pending");
-    QTest::newRow("a save the server took") << true << 200 << false;
-    QTest::newRow("a save that failed") << true << 500 << true;
-    QTest::newRow("a commit the server took, its answer still shown") << false << 200 << false;
-}
-
-void TestController::pendingEndsWhenTheServerTakesTheChanges()
-{
-    QFETCH(bool, save);
-    QFETCH(int, status);
-    QFETCH(bool, pending);
-    PageServer page;
-    Controller c;
-    QVERIFY(loadFirst(c, page, true));
-    QVERIFY(c.rules().state().pendingChanges && c.rules().canUndo());
-    page.answer(true, {status, "Saved."});
-    if (save) {
-        QVERIFY(c.waitForSave(c.save()));
-    } else {
-        c.commit();
-        QVERIFY(QTest::qWaitFor([&] { return c.phase() == Controller::Phase::Answer; }, 10000));
-    }
-    QCOMPARE(c.rules().state().pendingChanges, pending);
-    // Undo goes with the changes the server took.
-    QCOMPARE(c.rules().canUndo(), pending);
-    // The markers stay until the reload.
-    QCOMPARE(ids(c, Side::Selected), QStringLiteral("9 34*"));
 }
 
 QTEST_GUILESS_MAIN(TestController)

@@ -3,13 +3,13 @@
 // Each row of operator-actions.txt loads two lists, runs a script of
 // operator actions and compares a snapshot of everything the rules decide.
 #include "core/centerdocument.h"
-#include "core/centerkey.h"
 #include "core/crossreference.h"
 #include "testtable.h"
 
 #include <QtTest>
 
 using namespace VelmoraInternal;
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
@@ -110,6 +110,15 @@ void act(CrossReference &rules, const QString &action, QString &hits)
     }
 }
 
+// Plays a script of actions separated by ';' and returns their hits.
+QString play(CrossReference &rules, const QString &actions)
+{
+    QString hits;
+    for (const QString &action : actions.split(u';', Qt::SkipEmptyParts))
+        act(rules, action, hits);
+    return hits;
+}
+
 bool isMove(const QString &action)
 {
     return action.startsWith(u'>') || action.startsWith(u'<') || action.startsWith(u"enter");
@@ -122,27 +131,18 @@ class TestCrossReference : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void operatorActions_data();
+    void operatorActions_data() { TestTable::load(VELMORA_TABLES "/operator-actions.txt"); }
     void operatorActions();
-    void operatorKeys_data() { TestTable::load(VELMORA_TABLES "/operator-keys.txt"); }
-    void operatorKeys() { operatorActions(); }
-    void undoTakesBackEachMove_data() { TestTable::load(VELMORA_TABLES "/operator-actions.txt"); }
+    void undoTakesBackEachMove_data() { operatorActions_data(); }
     void undoTakesBackEachMove();
-    void undoTakesBackEachKeyMove_data() { TestTable::load(VELMORA_TABLES "/operator-keys.txt"); }
-    void undoTakesBackEachKeyMove() { undoTakesBackEachMove(); }
-    void pendingChanges_data();
+    void pendingChanges_data() { TestTable::load(VELMORA_TABLES "/pending-changes.txt"); }
     void pendingChanges();
     void nameKeysAreMadeWhileIdle();
-    void undoStepsAreBounded_data();
+    void undoStepsAreBounded_data() { TestTable::load(VELMORA_TABLES "/undo-steps.txt"); }
     void undoStepsAreBounded();
     void movesStopAtTheListLimit();
     void loadFailureStates();
 };
-
-void TestCrossReference::operatorActions_data()
-{
-    TestTable::load(VELMORA_TABLES "/operator-actions.txt");
-}
 
 void TestCrossReference::operatorActions()
 {
@@ -156,10 +156,7 @@ void TestCrossReference::operatorActions()
     QString focus = QStringLiteral("-");
     connect(&rules, &CrossReference::focusRequested, this,
             [&](Side side, int row) { focus = QStringLiteral("%1:%2").arg(int(side)).arg(row); });
-
-    QString hits;
-    for (const QString &action : actions.split(u';', Qt::SkipEmptyParts))
-        act(rules, action, hits);
+    const QString hits = play(rules, actions);
     QCOMPARE(snapshot(rules, focus) + hits, expected);
 }
 
@@ -188,23 +185,6 @@ void TestCrossReference::undoTakesBackEachMove()
     }
 }
 
-void TestCrossReference::pendingChanges_data()
-{
-    QTest::addColumn<QString>("nonSelected");
-    QTest::addColumn<QString>("selected");
-    QTest::addColumn<QString>("actions");
-    QTest::addColumn<bool>("pending");
-    QTest::addColumn<bool>("undoable");
-    QTest::newRow("a move") << "1 2" << "" << "sel 0 0; >" << true << true;
-    QTest::newRow("a move and its move back cancel") << "1 2" << "" << "sel 0 0; >; sel 1 0; <" << false << true;
-    QTest::newRow("a second copy out of the assigned list") << "5" << "5" << "sel 1 0; <" << true << true;
-    QTest::newRow("the only move undone") << "1 2" << "" << "sel 0 0; >; undo" << false << false;
-    QTest::newRow("undone and redone") << "1 2" << "" << "sel 0 0; >; undo; redo" << true << true;
-    QTest::newRow("a commit the server took") << "1 2" << "" << "sel 0 0; >>; saved" << false << false;
-    QTest::newRow("moved back after a commit") << "1 2" << "" << "sel 0 0; >; saved; sel 1 0; <" << true << true;
-    QTest::newRow("a load") << "1 2" << "" << "sel 0 0; >; reload" << false << false;
-}
-
 void TestCrossReference::pendingChanges()
 {
     QFETCH(QString, nonSelected);
@@ -214,9 +194,7 @@ void TestCrossReference::pendingChanges()
     QFETCH(bool, undoable);
     CrossReference rules;
     load(rules, nonSelected, selected);
-    QString hits;
-    for (const QString &action : actions.split(u';', Qt::SkipEmptyParts))
-        act(rules, action, hits);
+    play(rules, actions);
     QCOMPARE(rules.state().pendingChanges, pending);
     QCOMPARE(rules.canUndo(), undoable);
 }
@@ -242,15 +220,6 @@ void TestCrossReference::nameKeysAreMadeWhileIdle()
     QTRY_COMPARE(keyed(), 3001);
 }
 
-void TestCrossReference::undoStepsAreBounded_data()
-{
-    QTest::addColumn<int>("centers");
-    QTest::addColumn<int>("moves");
-    QTest::addColumn<int>("steps");
-    QTest::newRow("a hundred moves at most") << 1 << 101 << 100;
-    QTest::newRow("fewer moves of large lists: 262,136 saved rows at most") << 20000 << 15 << 13;
-}
-
 void TestCrossReference::undoStepsAreBounded()
 {
     QFETCH(int, centers);
@@ -261,11 +230,8 @@ void TestCrossReference::undoStepsAreBounded()
     for (int id = 1; id <= centers; ++id)
         ids << QString::number(id);
     load(rules, ids.join(u' '), {});
-    QString hits;
-    for (int i = 0; i < moves; ++i) {
-        act(rules, QStringLiteral("sel %1 0").arg(i % 2), hits);
-        act(rules, i % 2 ? QStringLiteral("<") : QStringLiteral(">"), hits);
-    }
+    for (int i = 0; i < moves; ++i)
+        play(rules, i % 2 ? u"sel 1 0; <"_s : u"sel 0 0; >"_s);
     int undone = 0;
     while (undone <= moves && rules.undo())
         ++undone;
@@ -281,12 +247,7 @@ void TestCrossReference::movesStopAtTheListLimit()
         document.selected.push_back({CenterId::fromText(QString::number(id)), QStringLiteral("C")});
     document.nonSelected = records(QStringLiteral("1 40001"));
     rules.fill(document);
-    QItemSelectionModel *selection = rules.selection(Side::NonSelected);
-    selection->select(QItemSelection(selection->model()->index(0, 0), selection->model()->index(1, 0)),
-                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    selection->setCurrentIndex(selection->model()->index(0, 0), QItemSelectionModel::NoUpdate);
-    rules.moveSelected(Side::NonSelected);
-    rules.moveOne(Side::NonSelected);
+    play(rules, u"sel 0 0 1; >>; >"_s);
     QCOMPARE(rules.list(Side::NonSelected)->count(), 2);
     QCOMPARE(rules.list(Side::Selected)->count(), MaxCenters);
 

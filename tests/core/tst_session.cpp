@@ -15,22 +15,16 @@ namespace {
 
 // What a session reports: "loaded N/M", "load failed: ...", "committed: ...",
 // "commit failed: ... | details".
-struct Reports
+struct Reports : QStringList
 {
     explicit Reports(Session &s)
     {
-        QObject::connect(&s, &Session::loaded, &s, [this](const CenterDocument &d) { log.append(QStringLiteral("loaded %1/%2").arg(d.nonSelected.size()).arg(d.selected.size())); });
-        QObject::connect(&s, &Session::loadFailed, &s, [this](const QString &r) { log.append("load failed: " + r); });
-        QObject::connect(&s, &Session::committed, &s, [this](const QString &a) { log.append("committed: " + a); });
-        QObject::connect(&s, &Session::commitFailed, &s, [this](const QString &r, const QString &d) { log.append("commit failed: " + r + " | " + d); });
+        QObject::connect(&s, &Session::loaded, &s, [this](const CenterDocument &d) { append(QStringLiteral("loaded %1/%2").arg(d.nonSelected.size()).arg(d.selected.size())); });
+        QObject::connect(&s, &Session::loadFailed, &s, [this](const QString &r) { append("load failed: " + r); });
+        QObject::connect(&s, &Session::committed, &s, [this](const QString &a) { append("committed: " + a); });
+        QObject::connect(&s, &Session::commitFailed, &s, [this](const QString &r, const QString &d) { append("commit failed: " + r + " | " + d); });
     }
-    QStringList log;
 };
-
-bool waitIdle(Session &session)
-{
-    return QTest::qWaitFor([&] { return !session.isBusy(); }, 10000);
-}
 
 } // namespace
 
@@ -75,10 +69,10 @@ void TestSession::reportsAnswerOrReason()
         session.load(base + QStringLiteral("/Velmora.asp?EmployeeID=7"));
     }
     QVERIFY(session.isBusy());
-    QVERIFY(waitIdle(session));
-    QCOMPARE(reports.log.size(), 1);
-    QVERIFY2(reports.log.first().contains(expected.contains(u"%1") ? expected.arg(page.address()) : expected), qPrintable(reports.log.first()));
-    QVERIFY(!reports.log.first().contains(u"s3cret"));
+    QVERIFY(QTest::qWaitFor([&] { return !session.isBusy(); }, 10000));
+    QCOMPARE(reports.size(), 1);
+    QVERIFY2(reports.first().contains(expected.contains(u"%1") ? expected.arg(page.address()) : expected), qPrintable(reports.first()));
+    QVERIFY(!reports.first().contains(u"s3cret"));
     QCOMPARE(busy.size(), 2);
     if (address.isEmpty())
         QCOMPARE(page.requests(), QStringList{commit ? "POST /Velmora.asp SQL=x+y&" : "GET /Velmora.asp?EmployeeID=7"});

@@ -473,7 +473,8 @@ int CrossReference::showHit(int hit)
 
 void CrossReference::beginCommit()
 {
-    forget();
+    // The history stays until the server has taken the changes: after a
+    // failed commit every move is still pending, and still undoable.
     ControlState state = m_state;
     state.addEnabled = state.addAllEnabled = state.removeEnabled = state.removeAllEnabled = false;
     state.commitEnabled = false;

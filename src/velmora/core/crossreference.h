@@ -105,8 +105,8 @@ public:
 
     // Every move can be taken back and done again: the lists with their
     // markers, sort, selection and current rows, the captions and the
-    // buttons return exactly to how they were. A load or a commit forgets
-    // them. False when there is nothing to undo or redo.
+    // buttons return exactly to how they were. A load, or a commit the server
+    // took, forgets them. False when there is nothing to undo or redo.
     bool undo();
     bool redo();
     bool canUndo() const { return !m_undo.empty(); }

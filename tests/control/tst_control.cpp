@@ -104,7 +104,7 @@ private Q_SLOTS:
     void commitFromTheButtonLeavesTheHostResponsive();
     void waitsEndWhenTheControlGoes_data() { TestTable::load(VELMORA_TABLES "/control-goes.txt"); }
     void waitsEndWhenTheControlGoes();
-    void commitCycleAgainstVelmoraServer_data();
+    void commitCycleAgainstVelmoraServer_data() { TestTable::load(VELMORA_TABLES "/commit-cycles.txt"); }
     void commitCycleAgainstVelmoraServer();
 #ifdef VELMORA_DESIGNER_PLUGIN
     void designModeStoresAndNeverLoads();
@@ -316,16 +316,6 @@ bool TestControl::commitFromTheButton(Velmora &control, QMessageBox::Icon icon)
         return false;
     box->accept();
     return QTest::qWaitFor([&] { return !control.isBusy(); }, 10000);
-}
-
-void TestControl::commitCycleAgainstVelmoraServer_data()
-{
-    TestDatabases::addBackendColumn();
-    QTest::addColumn<bool>("tls");
-    for (const QString &backend : TestDatabases::backends()) {
-        for (const bool tls : {false, true})
-            QTest::newRow(qPrintable(backend + (tls ? QStringLiteral(": employee 12 over HTTPS") : QStringLiteral(": employee 12 over HTTP")))) << backend << tls;
-    }
 }
 
 void TestControl::commitCycleAgainstVelmoraServer()

@@ -14,23 +14,6 @@ static QString postgresBase()
     return qEnvironmentVariable("VELMORA_TEST_PG");
 }
 
-QStringList TestDatabases::backends()
-{
-    return {QStringLiteral("sqlite"), QStringLiteral("postgresql")};
-}
-
-void TestDatabases::addBackendColumn()
-{
-    QTest::addColumn<QString>("backend");
-}
-
-void TestDatabases::addBackendRows(const QString &name)
-{
-    addBackendColumn();
-    for (const QString &backend : backends())
-        QTest::addRow("%s: %s", qPrintable(backend), qPrintable(name)) << backend;
-}
-
 bool TestDatabases::require(const QString &backend)
 {
     if (backend != u"postgresql" || !postgresBase().isEmpty())

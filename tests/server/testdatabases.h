@@ -6,7 +6,6 @@
 
 #include "testtable.h"
 
-#include <QHash>
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
@@ -15,15 +14,6 @@
 class TestDatabases
 {
 public:
-    // "sqlite" and "postgresql".
-    static QStringList backends();
-
-    // Adds a QString column "backend"; addBackendRows adds it with one row
-    // per backend, named for the backend and the case, for tests whose only
-    // column it is.
-    static void addBackendColumn();
-    static void addBackendRows(const QString &name);
-
     // Call at the start of a test function for the backend of the row: skips
     // PostgreSQL without VELMORA_TEST_PG, or fails when CI=true.
     // Returns false when the test must return (after QSKIP/QFAIL).

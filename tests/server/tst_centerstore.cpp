@@ -71,10 +71,10 @@ class TestCenterStore : public QObject
     Q_OBJECT
 
 private slots:
-    void largestCommit_data() { TestDatabases::addBackendRows(QStringLiteral("32,767 centers")); }
+    void largestCommit_data() { TestTable::load(VELMORA_TABLES "/backends.txt"); }
     // The rows are in tables/commits.txt: what each column holds is said at the top.
     void apply_data() { TestTable::load(VELMORA_TABLES "/commits.txt"); }
-    void serversStartingTogetherAllComeUp_data() { TestDatabases::addBackendRows(QStringLiteral("four servers")); }
+    void serversStartingTogetherAllComeUp_data() { TestTable::load(VELMORA_TABLES "/backends.txt"); }
 
     void serversStartingTogetherAllComeUp()
     {

@@ -30,6 +30,14 @@ public:
     // selected), opened on the calling thread.
     static QSqlDatabase connect(const QString &address, const QString &connectionName);
 
+    // Makes the schema at address and puts centers 1 to count, named
+    // "Center N", active but for the last one when lastInactive. False (with
+    // the database's reason as a warning) when it cannot.
+    static bool putCenters(const QString &address, int count, bool lastInactive = false);
+
+    // The centers the employee holds, or {-1} when they cannot be read.
+    static QList<qint32> assigned(const QString &address, qint32 employee);
+
 private:
     QTemporaryDir m_dir;
     QStringList m_schemas;

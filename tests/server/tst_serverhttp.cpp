@@ -3,6 +3,7 @@
 // passes (path, method, authentication, declared length, content type, body
 // time-out, form, statements, employee, centers). Every row also checks the
 // database (changed only by an accepted commit) and the request's log line.
+#include "rawclient.h"
 #include "servertexts.h"
 #include "testdatabases.h"
 
@@ -15,29 +16,9 @@
 #include "core/centerdocument.h"
 
 #include <QMutex>
-#include <QTcpSocket>
 #include <QTest>
 
 using namespace VelmoraServerCore;
-
-namespace {
-
-// Sends raw bytes and reads until the server closes (it serves one request
-// per connection), for at most 15 seconds.
-QByteArray exchange(int port, const QByteArray &request)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
-    QByteArray all;
-    socket.write(socket.waitForConnected(5000) ? request : QByteArray());
-    for (int round = 0; round < 60 && socket.state() == QAbstractSocket::ConnectedState; ++round) {
-        socket.waitForReadyRead(250);
-        all += socket.readAll();
-    }
-    return all + socket.readAll();
-}
-
-} // namespace
 
 class TestServerHttp : public QObject
 {
@@ -99,7 +80,7 @@ private slots:
         QVERIFY2(server.start(&reason), qPrintable(reason));
 
         const QByteArray length = declared == -2 ? QByteArray() : "Content-Length: " + QByteArray::number(declared == -1 ? body.size() : declared) + "\r\n";
-        const QByteArray all = exchange(server.port(), head + "Host: 127.0.0.1\r\n" + length + "\r\n" + body);
+        const QByteArray all = RawClient::exchange(QHostAddress::LocalHost, server.port(), head + "Host: 127.0.0.1\r\n" + length + "\r\n" + body);
         server.stop(); // every log line is written once the server has stopped
         const QByteArray answer = all.mid(all.indexOf("\r\n\r\n") + 4);
         QCOMPARE(all.mid(9, 3).toInt(), status);

@@ -14,7 +14,6 @@
 #include "httpserver.h"
 #include "tlscertificate.h"
 #include "testdatabases.h"
-#include "testtable.h"
 
 #include <QAbstractButton>
 #include <QHeaderView>

@@ -5,8 +5,6 @@
 #include "servertexts.h"
 #include "testdatabases.h"
 
-#include <httpserver.h>
-
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
@@ -22,8 +20,6 @@
 #include <thread>
 
 #include <unistd.h>
-
-using namespace VelmoraServerCore;
 
 namespace {
 
@@ -183,9 +179,8 @@ private slots:
         TestDatabases databases;
         const QString address = databases.create(QStringLiteral("postgresql"));
         QVERIFY(TestDatabases::putCenters(address, 3, true));
-        VelmoraServer server([&] { VelmoraServer::Options o; o.port = 0; o.database = address; return o; }());
-        QString reason;
-        QVERIFY2(server.start(&reason), qPrintable(reason));
+        ServerProcess server;
+        QVERIFY(server.start(address));
         std::atomic<int> wrong{0};
         const QDeadlineTimer deadline(30000);
         std::vector<std::thread> clients;
@@ -193,7 +188,7 @@ private slots:
             clients.emplace_back([&, c] {
                 for (int round = 0; round < 40 && !deadline.hasExpired(); ++round) {
                     const bool poisoned = round % 6 == 4;
-                    const int status = round % 2 ? post(server.port(), 100 + c, {}, {1}) : post(server.port(), 100 + c, {1, poisoned ? 3 : 2});
+                    const int status = round % 2 ? post(server.port, 100 + c, {}, {1}) : post(server.port, 100 + c, {1, poisoned ? 3 : 2});
                     wrong += status != (poisoned ? 409 : 200);
                 }
             });

@@ -22,7 +22,8 @@ inline std::unique_ptr<QSslSocket> connectFrom(const QHostAddress &from, int por
 }
 
 // Sends the bytes and reads until the server closes (it serves one request
-// per connection), for at most 15 seconds.
+// per connection), for at most 15 seconds; over TLS, until the answer is
+// complete.
 inline QByteArray exchange(const QHostAddress &from, int port, const QByteArray &request, bool tls = false)
 {
     auto socket = connectFrom(from, port, tls);
@@ -32,6 +33,12 @@ inline QByteArray exchange(const QHostAddress &from, int port, const QByteArray 
     for (int round = 0; round < 60 && socket->state() == QAbstractSocket::ConnectedState; ++round) {
         socket->waitForReadyRead(250);
         all += socket->readAll();
+        // Over TLS the server closes only after the client's own TLS shutdown
+        // or its linger time: there the answer ends at its declared length.
+        const qsizetype end = all.indexOf("\r\n\r\n");
+        const qsizetype length = all.indexOf("Content-Length: ");
+        if (tls && end > 0 && length > 0 && all.size() >= end + 4 + all.mid(length + 16, 12).split('\r').first().toInt())
+            break;
     }
     return all + socket->readAll();
 }

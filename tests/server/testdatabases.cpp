@@ -3,7 +3,6 @@
 #include <centerstore.h>
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QSqlQuery>
 #include <QTest>
 #include <QUrl>

@@ -7,7 +7,6 @@
 #include "testtable.h"
 
 #include <QSqlDatabase>
-#include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 

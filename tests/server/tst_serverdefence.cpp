@@ -10,7 +10,6 @@
 #include <credentials.h>
 #include <httpserver.h>
 #include <loginguard.h>
-#include <sampledata.h>
 #include <tlscertificate.h>
 #include <workerpool.h>
 
@@ -65,9 +64,7 @@ private slots:
     void initTestCase()
     {
         m_database = m_databases.create(QStringLiteral("sqlite"));
-        CenterStore store({m_database});
-        CenterStore::Error error;
-        QVERIFY2(store.ensureSchema(&error) && store.seedSample(&error), qPrintable(error.message));
+        QVERIFY(TestDatabases::putCenters(m_database, 3));
         QString reason;
         QVERIFY2(Credentials::addUser(m_dir.filePath(QStringLiteral("users")), QStringLiteral("operator"), "pa55word",
                                       &reason, 1000), qPrintable(reason));

@@ -30,10 +30,9 @@ private slots:
         m_inactive = std::find_if(SampleData::centers().cbegin(), SampleData::centers().cend(), [](const Center &c) { return !c.active; })->id;
         CenterStore store({m_databases.create(QStringLiteral("sqlite"))});
         CenterStore::Error error;
-        CenterLists lists;
-        QVERIFY2(store.ensureSchema(&error) && store.seedSample(&error) && store.centerLists(1, &lists, &error), qPrintable(error.message));
-        m_free = lists.nonSelected.first().id;
-        m_mine = lists.selected.first().id;
+        QVERIFY2(store.ensureSchema(&error) && store.seedSample(&error) && store.centerLists(1, &m_seeded, &error), qPrintable(error.message));
+        m_free = m_seeded.nonSelected.first().id;
+        m_mine = m_seeded.selected.first().id;
         QString reason;
         QVERIFY2(Credentials::addUser(m_dir.filePath(QStringLiteral("users")), QStringLiteral("operator"), "pa55word",
                                       &reason, 1000), qPrintable(reason));
@@ -63,8 +62,7 @@ private slots:
         const QString address = m_databases.create(QStringLiteral("sqlite"));
         CenterStore store({address});
         CenterStore::Error error;
-        CenterLists before;
-        QVERIFY2(store.ensureSchema(&error) && store.seedSample(&error) && store.centerLists(1, &before, &error), qPrintable(error.message));
+        QVERIFY2(store.ensureSchema(&error) && store.seedSample(&error), qPrintable(error.message));
         QMutex mutex;
         QStringList log;
         VelmoraServer::Options options;
@@ -90,16 +88,16 @@ private slots:
         CenterLists after;
         QVERIFY2(store.centerLists(1, &after, &error), qPrintable(error.message));
         const bool commit = status == 200 && head.startsWith("POST");
-        QCOMPARE(after.selected.size(), before.selected.size());
-        QCOMPARE(after.selected.first().id == before.selected.first().id, !commit || m_mine != before.selected.first().id);
+        QCOMPARE(after.selected.size(), m_seeded.selected.size());
+        QCOMPARE(after.selected.first().id == m_seeded.selected.first().id, !commit || m_mine != m_seeded.selected.first().id);
         QCOMPARE(std::any_of(after.selected.cbegin(), after.selected.cend(), [&](const Center &c) { return c.id == m_free; }), commit);
 
         // A document is the control's, with every active center of employee 1.
         if (status == 200 && !commit) {
             VelmoraInternal::CenterDocument document;
             QVERIFY2(VelmoraInternal::CenterDocumentReader::read(answer, &document, &reason), qPrintable(reason));
-            QCOMPARE(qsizetype(document.selected.size() + document.nonSelected.size()), before.selected.size() + before.nonSelected.size());
-            QCOMPARE(document.selected.back().id.text() + document.nonSelected.front().name, QString::number(before.selected.last().id) + before.nonSelected.first().name);
+            QCOMPARE(qsizetype(document.selected.size() + document.nonSelected.size()), m_seeded.selected.size() + m_seeded.nonSelected.size());
+            QCOMPARE(document.selected.back().id.text() + document.nonSelected.front().name, QString::number(m_seeded.selected.last().id) + m_seeded.nonSelected.first().name);
         }
 
         // One log line: the target with its query, the status, the body bytes
@@ -144,6 +142,7 @@ private:
     qint32 m_free = 0; // active, not assigned to employee 1
     qint32 m_mine = 0; // assigned to employee 1
     qint32 m_inactive = 0;
+    CenterLists m_seeded; // employee 1's lists in a database just seeded
 };
 
 QTEST_GUILESS_MAIN(TestServerHttp)

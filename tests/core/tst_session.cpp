@@ -33,16 +33,9 @@ class TestSession : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void reportsAnswerOrReason_data();
+    void reportsAnswerOrReason_data() { TestTable::load(VELMORA_TABLES "/exchanges.txt"); }
     void reportsAnswerOrReason();
 };
-
-void TestSession::reportsAnswerOrReason_data()
-{
-    TestTable::load(VELMORA_TABLES "/exchanges.txt");
-    QTest::newRow("document") << false << QString() << 200 << QByteArray("text/xml")
-                              << centerDocument({{"1", "A"}, {"2", "B"}}, {{"3", "C"}}) << QStringLiteral("loaded 2/1");
-}
 
 void TestSession::reportsAnswerOrReason()
 {

@@ -5,9 +5,6 @@
 #include "servertexts.h"
 #include "testdatabases.h"
 
-#include <centerstore.h>
-#include <httpserver.h>
-
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
@@ -23,8 +20,6 @@
 #include <thread>
 
 #include <unistd.h>
-
-using namespace VelmoraServerCore;
 
 namespace {
 
@@ -65,23 +60,6 @@ int post(int port, qint32 employee, const QList<qint32> &inserts, const QList<qi
     return result ? result->status : -1;
 }
 
-QList<qint32> assigned(const QString &address, qint32 employee, QList<qint32> centers = {})
-{
-    CenterStore::Error error;
-    return CenterStore({address}).assignedCenters(employee, &centers, &error) ? centers : QList<qint32>{-1};
-}
-
-// Centers 1 to count, active; the last one inactive when asked.
-bool putCenters(const QString &address, int count, bool lastInactive = false)
-{
-    QList<Center> centers;
-    for (int id = 1; id <= count; ++id)
-        centers.append({id, QStringLiteral("Center %1").arg(id), !lastInactive || id < count});
-    CenterStore store({address});
-    CenterStore::Error error;
-    return (store.ensureSchema(&error) && store.putCenters(centers, &error)) || (qWarning("%s", qPrintable(error.message)), false);
-}
-
 // Runs a command (as the postgres user when we are root), bounded in time.
 bool run(QStringList command)
 {
@@ -115,7 +93,7 @@ private slots:
         QList<qint32> added(inserts);
         std::iota(held.begin(), held.end(), 1);
         std::iota(added.begin(), added.end(), Held + 1);
-        QVERIFY(putCenters(address, Held + inserts));
+        QVERIFY(TestDatabases::putCenters(address, Held + inserts));
         ServerProcess server;
         QVERIFY(server.start(address));
         QCOMPARE(post(server.port, Employee, held), 200);
@@ -158,12 +136,12 @@ private slots:
         QSqlDatabase::removeDatabase(QStringLiteral("watch"));
         // All or nothing (with the row lock and the busy database: nothing),
         // and the same commit sent again applies in full.
-        const QList<qint32> now = assigned(address, Employee);
+        const QList<qint32> now = TestDatabases::assigned(address, Employee);
         QVERIFY2(now == held || (backend == u"sqlite" && fault == u"kill" && now == added), qPrintable(QString::number(now.size())));
         ServerProcess again;
         QVERIFY(again.start(address));
         QCOMPARE(post(again.port, Employee, added, held), 200);
-        QCOMPARE(assigned(address, Employee), added);
+        QCOMPARE(TestDatabases::assigned(address, Employee), added);
     }
 
     void postgresStoppedAndStarted()
@@ -182,7 +160,7 @@ private slots:
         QVERIFY(run(ctl + QStringList{"start"}));
         const QString address = QStringLiteral("postgresql://velmora@127.0.0.1:%1/postgres").arg(port);
         ServerProcess server;
-        const bool started = putCenters(address, 10) && server.start(address) && run(ctl + QStringList{"stop", "-m", "fast"});
+        const bool started = TestDatabases::putCenters(address, 10) && server.start(address) && run(ctl + QStringList{"stop", "-m", "fast"});
         httplib::Client client("127.0.0.1", server.port);
         const auto away = client.Get("/Velmora.asp?EmployeeID=1");
         const int back = run(ctl + QStringList{"start"}) ? post(server.port, Employee, {3}) : 0;
@@ -200,10 +178,9 @@ private slots:
             return;
         TestDatabases databases;
         const QString address = databases.create(QStringLiteral("postgresql"));
-        QVERIFY(putCenters(address, 3, true));
-        VelmoraServer server([&] { VelmoraServer::Options o; o.port = 0; o.database = address; return o; }());
-        QString reason;
-        QVERIFY2(server.start(&reason), qPrintable(reason));
+        QVERIFY(TestDatabases::putCenters(address, 3, true));
+        ServerProcess server;
+        QVERIFY(server.start(address));
         std::atomic<int> wrong{0};
         const QDeadlineTimer deadline(30000);
         std::vector<std::thread> clients;
@@ -211,7 +188,7 @@ private slots:
             clients.emplace_back([&, c] {
                 for (int round = 0; round < 40 && !deadline.hasExpired(); ++round) {
                     const bool poisoned = round % 6 == 4;
-                    const int status = round % 2 ? post(server.port(), 100 + c, {}, {1}) : post(server.port(), 100 + c, {1, poisoned ? 3 : 2});
+                    const int status = round % 2 ? post(server.port, 100 + c, {}, {1}) : post(server.port, 100 + c, {1, poisoned ? 3 : 2});
                     wrong += status != (poisoned ? 409 : 200);
                 }
             });
@@ -220,7 +197,7 @@ private slots:
             t.join();
         QCOMPARE(wrong.load(), 0);
         for (int c = 0; c < 6; ++c)
-            QCOMPARE(assigned(address, 100 + c), QList<qint32>{2});
+            QCOMPARE(TestDatabases::assigned(address, 100 + c), QList<qint32>{2});
     }
 };
 

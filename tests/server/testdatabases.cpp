@@ -1,7 +1,8 @@
 #include "testdatabases.h"
 
+#include <centerstore.h>
+
 #include <QCoreApplication>
-#include <QFile>
 #include <QSqlQuery>
 #include <QTest>
 #include <QUrl>
@@ -12,23 +13,6 @@
 static QString postgresBase()
 {
     return qEnvironmentVariable("VELMORA_TEST_PG");
-}
-
-QStringList TestDatabases::backends()
-{
-    return {QStringLiteral("sqlite"), QStringLiteral("postgresql")};
-}
-
-void TestDatabases::addBackendColumn()
-{
-    QTest::addColumn<QString>("backend");
-}
-
-void TestDatabases::addBackendRows(const QString &name)
-{
-    addBackendColumn();
-    for (const QString &backend : backends())
-        QTest::addRow("%s: %s", qPrintable(backend), qPrintable(name)) << backend;
 }
 
 bool TestDatabases::require(const QString &backend)
@@ -89,3 +73,20 @@ QSqlDatabase TestDatabases::connect(const QString &address, const QString &conne
     return db;
 }
 
+
+bool TestDatabases::putCenters(const QString &address, int count, bool lastInactive)
+{
+    QList<VelmoraServerCore::Center> centers;
+    for (int id = 1; id <= count; ++id)
+        centers.append({id, QStringLiteral("Center %1").arg(id), !lastInactive || id < count});
+    VelmoraServerCore::CenterStore store({address});
+    VelmoraServerCore::CenterStore::Error error;
+    return (store.ensureSchema(&error) && store.putCenters(centers, &error)) || (qWarning("%s", qPrintable(error.message)), false);
+}
+
+QList<qint32> TestDatabases::assigned(const QString &address, qint32 employee)
+{
+    QList<qint32> centers;
+    VelmoraServerCore::CenterStore::Error error;
+    return VelmoraServerCore::CenterStore({address}).assignedCenters(employee, &centers, &error) ? centers : QList<qint32>{-1};
+}

@@ -6,24 +6,13 @@
 
 #include "testtable.h"
 
-#include <QHash>
 #include <QSqlDatabase>
-#include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
 class TestDatabases
 {
 public:
-    // "sqlite" and "postgresql".
-    static QStringList backends();
-
-    // Adds a QString column "backend"; addBackendRows adds it with one row
-    // per backend, named for the backend and the case, for tests whose only
-    // column it is.
-    static void addBackendColumn();
-    static void addBackendRows(const QString &name);
-
     // Call at the start of a test function for the backend of the row: skips
     // PostgreSQL without VELMORA_TEST_PG, or fails when CI=true.
     // Returns false when the test must return (after QSKIP/QFAIL).
@@ -39,6 +28,14 @@ public:
     // A plain connection to address for direct checks (schema of the address
     // selected), opened on the calling thread.
     static QSqlDatabase connect(const QString &address, const QString &connectionName);
+
+    // Makes the schema at address and puts centers 1 to count, named
+    // "Center N", active but for the last one when lastInactive. False (with
+    // the database's reason as a warning) when it cannot.
+    static bool putCenters(const QString &address, int count, bool lastInactive = false);
+
+    // The centers the employee holds, or {-1} when they cannot be read.
+    static QList<qint32> assigned(const QString &address, qint32 employee);
 
 private:
     QTemporaryDir m_dir;

@@ -3,6 +3,7 @@
 // passes (path, method, authentication, declared length, content type, body
 // time-out, form, statements, employee, centers). Every row also checks the
 // database (changed only by an accepted commit) and the request's log line.
+#include "rawclient.h"
 #include "servertexts.h"
 #include "testdatabases.h"
 
@@ -15,29 +16,9 @@
 #include "core/centerdocument.h"
 
 #include <QMutex>
-#include <QTcpSocket>
 #include <QTest>
 
 using namespace VelmoraServerCore;
-
-namespace {
-
-// Sends raw bytes and reads until the server closes (it serves one request
-// per connection), for at most 15 seconds.
-QByteArray exchange(int port, const QByteArray &request)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
-    QByteArray all;
-    socket.write(socket.waitForConnected(5000) ? request : QByteArray());
-    for (int round = 0; round < 60 && socket.state() == QAbstractSocket::ConnectedState; ++round) {
-        socket.waitForReadyRead(250);
-        all += socket.readAll();
-    }
-    return all + socket.readAll();
-}
-
-} // namespace
 
 class TestServerHttp : public QObject
 {
@@ -49,10 +30,9 @@ private slots:
         m_inactive = std::find_if(SampleData::centers().cbegin(), SampleData::centers().cend(), [](const Center &c) { return !c.active; })->id;
         CenterStore store({m_databases.create(QStringLiteral("sqlite"))});
         CenterStore::Error error;
-        CenterLists lists;
-        QVERIFY2(store.ensureSchema(&error) && store.seedSample(&error) && store.centerLists(1, &lists, &error), qPrintable(error.message));
-        m_free = lists.nonSelected.first().id;
-        m_mine = lists.selected.first().id;
+        QVERIFY2(store.ensureSchema(&error) && store.seedSample(&error) && store.centerLists(1, &m_seeded, &error), qPrintable(error.message));
+        m_free = m_seeded.nonSelected.first().id;
+        m_mine = m_seeded.selected.first().id;
         QString reason;
         QVERIFY2(Credentials::addUser(m_dir.filePath(QStringLiteral("users")), QStringLiteral("operator"), "pa55word",
                                       &reason, 1000), qPrintable(reason));
@@ -82,8 +62,7 @@ private slots:
         const QString address = m_databases.create(QStringLiteral("sqlite"));
         CenterStore store({address});
         CenterStore::Error error;
-        CenterLists before;
-        QVERIFY2(store.ensureSchema(&error) && store.seedSample(&error) && store.centerLists(1, &before, &error), qPrintable(error.message));
+        QVERIFY2(store.ensureSchema(&error) && store.seedSample(&error), qPrintable(error.message));
         QMutex mutex;
         QStringList log;
         VelmoraServer::Options options;
@@ -99,7 +78,7 @@ private slots:
         QVERIFY2(server.start(&reason), qPrintable(reason));
 
         const QByteArray length = declared == -2 ? QByteArray() : "Content-Length: " + QByteArray::number(declared == -1 ? body.size() : declared) + "\r\n";
-        const QByteArray all = exchange(server.port(), head + "Host: 127.0.0.1\r\n" + length + "\r\n" + body);
+        const QByteArray all = RawClient::exchange(QHostAddress::LocalHost, server.port(), head + "Host: 127.0.0.1\r\n" + length + "\r\n" + body);
         server.stop(); // every log line is written once the server has stopped
         const QByteArray answer = all.mid(all.indexOf("\r\n\r\n") + 4);
         QCOMPARE(all.mid(9, 3).toInt(), status);
@@ -109,16 +88,16 @@ private slots:
         CenterLists after;
         QVERIFY2(store.centerLists(1, &after, &error), qPrintable(error.message));
         const bool commit = status == 200 && head.startsWith("POST");
-        QCOMPARE(after.selected.size(), before.selected.size());
-        QCOMPARE(after.selected.first().id == before.selected.first().id, !commit || m_mine != before.selected.first().id);
+        QCOMPARE(after.selected.size(), m_seeded.selected.size());
+        QCOMPARE(after.selected.first().id == m_seeded.selected.first().id, !commit || m_mine != m_seeded.selected.first().id);
         QCOMPARE(std::any_of(after.selected.cbegin(), after.selected.cend(), [&](const Center &c) { return c.id == m_free; }), commit);
 
         // A document is the control's, with every active center of employee 1.
         if (status == 200 && !commit) {
             VelmoraInternal::CenterDocument document;
             QVERIFY2(VelmoraInternal::CenterDocumentReader::read(answer, &document, &reason), qPrintable(reason));
-            QCOMPARE(qsizetype(document.selected.size() + document.nonSelected.size()), before.selected.size() + before.nonSelected.size());
-            QCOMPARE(document.selected.back().id.text() + document.nonSelected.front().name, QString::number(before.selected.last().id) + before.nonSelected.first().name);
+            QCOMPARE(qsizetype(document.selected.size() + document.nonSelected.size()), m_seeded.selected.size() + m_seeded.nonSelected.size());
+            QCOMPARE(document.selected.back().id.text() + document.nonSelected.front().name, QString::number(m_seeded.selected.last().id) + m_seeded.nonSelected.first().name);
         }
 
         // One log line: the target with its query, the status, the body bytes
@@ -163,6 +142,7 @@ private:
     qint32 m_free = 0; // active, not assigned to employee 1
     qint32 m_mine = 0; // assigned to employee 1
     qint32 m_inactive = 0;
+    CenterLists m_seeded; // employee 1's lists in a database just seeded
 };
 
 QTEST_GUILESS_MAIN(TestServerHttp)

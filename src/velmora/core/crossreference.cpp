@@ -345,22 +345,21 @@ void CrossReference::forget()
 
 bool CrossReference::undo()
 {
-    if (m_undo.empty())
-        return false;
-    m_redo.push_back(snapshot());
-    Snapshot saved = std::move(m_undo.back());
-    m_undo.pop_back();
-    restore(std::move(saved));
-    return true;
+    return step(m_undo, m_redo);
 }
 
 bool CrossReference::redo()
 {
-    if (m_redo.empty())
+    return step(m_redo, m_undo);
+}
+
+bool CrossReference::step(std::vector<Snapshot> &from, std::vector<Snapshot> &to)
+{
+    if (from.empty())
         return false;
-    m_undo.push_back(snapshot());
-    Snapshot saved = std::move(m_redo.back());
-    m_redo.pop_back();
+    to.push_back(snapshot());
+    Snapshot saved = std::move(from.back());
+    from.pop_back();
     restore(std::move(saved));
     return true;
 }

@@ -166,6 +166,8 @@ private:
     void restore(Snapshot snapshot);
     void remember();
     void forget();
+    // Restores the newest snapshot of from, keeping today's in to.
+    bool step(std::vector<Snapshot> &from, std::vector<Snapshot> &to);
     int showHit(int hit);
 
     int moveRows(Side from, const std::vector<int> &rows, bool single);

@@ -1,5 +1,7 @@
 #include "httpconnection.h"
 
+#include "trustedproxies.h"
+
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -9,7 +11,9 @@
 #include <boost/beast/ssl.hpp>
 
 #include <array>
+#include <atomic>
 #include <limits>
+#include <new>
 #include <optional>
 
 namespace VelmoraServerCore {
@@ -78,6 +82,113 @@ bool onlyChunked(const http::fields &fields)
     return codings == 1 && chunked;
 }
 
+// The errors a body ends with when it cannot be held: its share of the body
+// budget would overdraw it, or memory ran out. Both are answered 503.
+const beast::error_code BudgetSpent = make_error_code(boost::system::errc::no_buffer_space);
+const beast::error_code OutOfMemory = make_error_code(boost::system::errc::not_enough_memory);
+
+// A request body for Beast's parser that grows as its bytes arrive, never
+// from the length the client declared (Beast's string body reserves that
+// at once), and holds its capacity against the body budget.
+struct RequestBody
+{
+    struct value_type
+    {
+        std::string bytes;
+        BodyBudget::Share share;
+        std::size_t limit = 0; // the body limit, which the capacity never passes
+    };
+
+    class reader
+    {
+    public:
+        template<bool isRequest, class Fields>
+        reader(http::header<isRequest, Fields> &, value_type &body) : m_body(body)
+        {
+        }
+
+        void init(const boost::optional<std::uint64_t> &, beast::error_code &ec) { ec = {}; }
+
+        template<class Buffers>
+        std::size_t put(const Buffers &buffers, beast::error_code &ec)
+        {
+            const std::size_t n = beast::buffer_bytes(buffers);
+            std::string &bytes = m_body.bytes;
+            if (bytes.size() + n > bytes.capacity()) {
+                // Doubled as a string grows, but never past the limit. A
+                // fresh string gets exactly what is reserved; one that
+                // grows may get more than the budget counted.
+                const std::size_t wanted = std::max(bytes.size() + n, std::min(2 * bytes.capacity(), m_body.limit));
+                if (!m_body.share.hold(qint64(wanted))) {
+                    ec = BudgetSpent;
+                    return 0;
+                }
+                try {
+                    std::string grown;
+                    grown.reserve(wanted);
+                    grown.append(bytes);
+                    bytes.swap(grown);
+                } catch (const std::bad_alloc &) {
+                    ec = OutOfMemory;
+                    return 0;
+                }
+            }
+            for (const auto buffer : beast::buffers_range_ref(buffers))
+                bytes.append(static_cast<const char *>(buffer.data()), buffer.size());
+            ec = {};
+            return n;
+        }
+
+        void finish(beast::error_code &ec) { ec = {}; }
+
+    private:
+        value_type &m_body;
+    };
+};
+
+// A refusal found in the framing.
+struct Fault
+{
+    int status = 0;
+    QString text;
+};
+
+// Why the bytes the parser still waits for can never become a request, if
+// so; each limit is judged as soon as it is passed, not at a deadline.
+// pending holds, before the end of the head, the head so far; in a chunked
+// body, the next chunk line (after the previous chunk's CRLF), or the last
+// one and the trailer after it. Its first checked bytes were judged before.
+std::optional<Fault> framingFault(std::string_view pending, std::size_t checked, bool inHead, const HttpLimits &limits)
+{
+    // Beast would wait for a CRLF that never comes where a line ends in a
+    // bare LF (or, in the head, takes it for part of a value): refused, as
+    // such lines are how requests are smuggled past proxies.
+    for (std::size_t i = checked > 0 ? checked - 1 : 0; i < pending.size(); ++i) {
+        const bool bareLf = pending[i] == '\n' && (i == 0 || pending[i - 1] != '\r');
+        const bool bareCr = pending[i] == '\r' && i + 1 < pending.size() && pending[i + 1] != '\n';
+        if (bareLf || bareCr) {
+            return Fault{400, inHead ? QStringLiteral("a line of the request head does not end in CRLF")
+                                     : QStringLiteral("a line of the chunked body does not end in CRLF")};
+        }
+    }
+    // Beast bounds the head itself; it would buffer a chunk line or a
+    // trailer without end.
+    if (inHead)
+        return {};
+    if (pending.substr(0, 2) == "\r\n")
+        pending.remove_prefix(2);
+    const std::size_t lineEnd = pending.find("\r\n");
+    if (std::min(lineEnd, pending.size()) > std::size_t(ChunkLineLimit)) {
+        return Fault{400, QStringLiteral("a chunk line (the size and its extensions) is longer than %1 bytes")
+                              .arg(ChunkLineLimit)};
+    }
+    if (lineEnd != std::string_view::npos && qint64(pending.size() - lineEnd - 2) > limits.headBytes) {
+        return Fault{431, QStringLiteral("the trailer of the chunked body is larger than the limit of %1 bytes")
+                              .arg(limits.headBytes)};
+    }
+    return {};
+}
+
 template<class Stream>
 class Connection final : public HttpConnection, public std::enable_shared_from_this<Connection<Stream>>
 {
@@ -86,7 +197,9 @@ class Connection final : public HttpConnection, public std::enable_shared_from_t
 public:
     Connection(HttpHost *host, const QString &remote, tcp::socket socket, net::ssl::context *tls)
         : m_executor(socket.get_executor()), m_deadline(m_executor), m_socket(std::move(socket)), m_tls(tls),
-          m_host(host), m_remote(remote)
+          m_host(host), m_remote(remote),
+          // Room for the head, or for a chunk line with the trailer after it.
+          m_buffer(std::size_t(host->limits().headBytes + 2 * ChunkLineLimit))
     {
         if constexpr (!Tls)
             m_stream.emplace(std::move(m_socket));
@@ -112,6 +225,7 @@ public:
 
 private:
     enum class State { Reading, Serving, Closing };
+    using Parser = http::request_parser<RequestBody>;
 
     beast::tcp_stream &lowest() { return beast::get_lowest_layer(*m_stream); }
 
@@ -132,13 +246,8 @@ private:
         });
     }
 
-    // True when the read ended because its deadline passed.
-    bool disarmDeadline()
-    {
-        m_deadline.cancel();
-        return m_late;
-    }
     const HttpLimits &limits() const { return m_host->limits(); }
+    bool inHead() const { return !m_parser->is_header_done(); }
 
     void begin()
     {
@@ -183,29 +292,75 @@ private:
                                      if (ec)
                                          return;
                                      self->m_buffer.commit(n);
-                                     self->readHead();
+                                     self->m_parser.emplace();
+                                     self->m_parser->header_limit(std::uint32_t(self->limits().headBytes));
+                                     // The declared length is judged in onHead(), with an answer of our own.
+                                     self->m_parser->body_limit(std::numeric_limits<std::uint64_t>::max());
+                                     self->armDeadline(self->limits().head);
+                                     self->parse();
                                  });
     }
 
-    void readHead()
+    void receive()
     {
-        m_head.emplace();
-        m_head->header_limit(std::uint32_t(std::min<qint64>(limits().headBytes, std::numeric_limits<std::uint32_t>::max())));
-        // The declared length is judged below, with an answer of our own.
-        m_head->body_limit(std::numeric_limits<std::uint64_t>::max());
-        armDeadline(limits().head);
-        http::async_read_header(*m_stream, m_buffer, *m_head,
-                                [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
-                                    self->onHead(ec);
-                                });
+        const std::size_t room = m_buffer.max_size() - m_buffer.size();
+        if (room == 0) // not reached: framingFault() refuses before
+            return refuse(400, QStringLiteral("the request does not fit the server's read buffer"));
+        m_stream->async_read_some(m_buffer.prepare(std::min<std::size_t>(room, 65536)),
+                                 [self = this->shared_from_this()](beast::error_code ec, std::size_t n) {
+                                     self->m_buffer.commit(n);
+                                     if (self->m_late)
+                                         return self->refuseLate();
+                                     if (!ec)
+                                         self->parse();
+                                 });
     }
 
-    void onHead(beast::error_code ec)
+    // Gives the parser what the buffer holds and reads on while it needs more.
+    // Running out of memory ends this request only.
+    void parse()
     {
-        if (disarmDeadline()) {
-            return refuse(408, QStringLiteral("the request head did not arrive within %1 seconds")
-                                   .arg(limits().head.count()));
+        try {
+            parseBuffered();
+        } catch (const std::bad_alloc &) {
+            m_parser->get().body() = {};
+            refuse(503, QStringLiteral("the server is short of memory; nothing was changed, please try again shortly"));
         }
+    }
+
+    void parseBuffered()
+    {
+        while (m_buffer.size() > 0 && !m_parser->is_done()) {
+            const bool head = inHead();
+            beast::error_code ec;
+            const std::size_t used = m_parser->put(m_buffer.data(), ec);
+            m_buffer.consume(used);
+            if (used > 0)
+                m_checked = 0;
+            // A chunked body counts with its chunk lines, so that endless
+            // tiny chunks end at the limit too.
+            if (!head && (m_bodyRead += qint64(used)) > limits().bodyBytes)
+                return refuseTooLarge();
+            if (ec == http::error::need_more)
+                break;
+            if (ec)
+                return refuseUnreadable(ec, head);
+            if (head && !inHead())
+                return onHead();
+        }
+        if (m_parser->is_done())
+            return dispatch();
+        const auto pending = m_buffer.data();
+        if (const auto fault = framingFault({static_cast<const char *>(pending.data()), pending.size()}, m_checked,
+                                            inHead(), limits())) {
+            return refuse(fault->status, fault->text);
+        }
+        m_checked = m_buffer.size();
+        receive();
+    }
+
+    void refuseUnreadable(beast::error_code ec, bool head)
+    {
         if (ec == http::error::header_limit) {
             return refuse(431, QStringLiteral("the request head is larger than the limit of %1 bytes")
                                    .arg(limits().headBytes));
@@ -216,14 +371,39 @@ private:
         }
         if (ec == http::error::bad_transfer_encoding)
             return refuse(400, QStringLiteral("Transfer-Encoding is repeated or given beside Content-Length"));
-        if (ec == http::error::end_of_stream || ec == http::error::partial_message)
-            return;
-        if (ec.category() == http::make_error_code(http::error::bad_method).category())
-            return refuse(400, QStringLiteral("the request head is malformed"));
-        if (ec)
-            return;
+        if (ec == http::error::body_limit)
+            return refuseTooLarge();
+        if (ec == BudgetSpent || ec == OutOfMemory) {
+            HttpAnswer busy = HttpAnswer::text(503, QStringLiteral("the server is busy; nothing was changed, please "
+                                                                   "try again shortly"));
+            busy.headers.emplace_back("Retry-After", "1");
+            busy.reason = ec == OutOfMemory ? QStringLiteral("out of memory for the request body")
+                                            : QStringLiteral("the request bodies held reached the budget of %1 bytes")
+                                                  .arg(m_host->bodyBudget().limit());
+            return refuse(std::move(busy));
+        }
+        refuse(400, head ? QStringLiteral("the request head is malformed")
+                         : QStringLiteral("the request body could not be read"));
+    }
 
-        const auto &head = m_head->get();
+    void refuseTooLarge()
+    {
+        refuse(413, QStringLiteral("the request body is larger than the limit of %1 bytes").arg(limits().bodyBytes));
+    }
+
+    void refuseLate()
+    {
+        if (inHead()) {
+            return refuse(408, QStringLiteral("the request head did not arrive within %1 seconds")
+                                   .arg(limits().head.count()));
+        }
+        refuse(408, QStringLiteral("the request body did not arrive within %1 seconds").arg(limits().body.count()));
+    }
+
+    void onHead()
+    {
+        describeRequest();
+        const auto &head = m_parser->get();
         if (std::distance(head.begin(), head.end()) > limits().headerCount) {
             return refuse(431, QStringLiteral("the request has more than %1 header lines")
                                    .arg(limits().headerCount));
@@ -233,103 +413,107 @@ private:
                                               "Content-Length or chunked")
                                    .arg(QString::fromStdString(std::string(head[http::field::transfer_encoding])).left(80)));
         }
-        const bool chunked = m_head->chunked();
-        const auto length = m_head->content_length();
+        const bool chunked = m_parser->chunked();
+        const auto length = m_parser->content_length();
         if (head.method() == http::verb::post && !chunked && !length)
             return refuse(411, QStringLiteral("a POST needs a Content-Length header (or a chunked body)"));
-        if (length && *length > std::uint64_t(limits().bodyBytes)) {
-            return refuse(413, QStringLiteral("the request body is larger than the limit of %1 bytes")
-                                   .arg(limits().bodyBytes));
-        }
-        if (!chunked && length.value_or(0) == 0)
+        if (length && *length > std::uint64_t(limits().bodyBytes))
+            return refuseTooLarge();
+        if (m_parser->is_done())
             return dispatch();
-        if (beast::iequals(head[http::field::expect], "100-continue")) {
-            static const std::string proceed = "HTTP/1.1 100 Continue\r\n\r\n";
-            lowest().expires_after(limits().body);
-            net::async_write(*m_stream, net::buffer(proceed),
-                             [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
-                                 if (!ec)
-                                     self->readBody();
-                             });
-            return;
-        }
-        readBody();
+        readBody(beast::iequals(head[http::field::expect], "100-continue"));
     }
 
-    void readBody()
+    void readBody(bool proceed)
     {
-        m_body.emplace(std::move(*m_head));
-        m_body->body_limit(std::uint64_t(limits().bodyBytes));
-        armDeadline(limits().body);
-        http::async_read(*m_stream, m_buffer, *m_body,
-                         [self = this->shared_from_this()](beast::error_code ec, std::size_t) { self->onBody(ec); });
+        m_parser->body_limit(std::uint64_t(limits().bodyBytes));
+        m_parser->eager(true);
+        auto &body = m_parser->get().body();
+        body.share = BodyBudget::Share(&m_host->bodyBudget());
+        body.limit = std::size_t(limits().bodyBytes);
+        if (!proceed) {
+            armDeadline(limits().body);
+            return parse();
+        }
+        static const std::string proceeding = "HTTP/1.1 100 Continue\r\n\r\n";
+        m_deadline.cancel();
+        lowest().expires_after(limits().body);
+        net::async_write(*m_stream, net::buffer(proceeding),
+                         [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
+                             if (ec)
+                                 return;
+                             self->armDeadline(self->limits().body);
+                             self->parse();
+                         });
     }
 
-    void onBody(beast::error_code ec)
-    {
-        if (disarmDeadline()) {
-            return refuse(408, QStringLiteral("the request body did not arrive within %1 seconds")
-                                   .arg(limits().body.count()));
-        }
-        if (ec == http::error::body_limit) {
-            return refuse(413, QStringLiteral("the request body is larger than the limit of %1 bytes")
-                                   .arg(limits().bodyBytes));
-        }
-        if (ec == http::error::end_of_stream || ec == http::error::partial_message)
-            return;
-        if (ec.category() == http::make_error_code(http::error::bad_method).category())
-            return refuse(400, QStringLiteral("the request body could not be read"));
-        if (ec)
-            return;
-        dispatch();
-    }
-
-    // The request as far as it was read, for the log of a refusal.
+    // The request as far as its head was read: for the page and the log. The
+    // client's address is the peer's, or from a trusted proxy the one it
+    // forwarded; fields of a trailer are never read.
     void describeRequest()
     {
         if (m_request)
             return;
         m_request = std::make_shared<HttpRequest>();
-        m_request->remote = m_remote;
+        m_request->peer = m_request->remote = m_remote;
         m_request->start = std::chrono::steady_clock::now();
-        const http::request_header<> *head = nullptr;
-        if (m_body)
-            head = &m_body->get().base();
-        else if (m_head)
-            head = &m_head->get().base();
-        if (!head)
+        if (!m_parser)
             return;
-        m_request->method = std::string(head->method_string());
-        m_request->target = std::string(head->target());
+        const auto &head = m_parser->get();
+        m_request->method = std::string(head.method_string());
+        m_request->target = std::string(head.target());
         splitTarget(m_request->target, &m_request->path, &m_request->query);
-        m_request->authorization = std::string((*head)[http::field::authorization]);
-        m_request->contentType = std::string((*head)[http::field::content_type]);
+        m_request->authorization = std::string(head[http::field::authorization]);
+        m_request->contentType = std::string(head[http::field::content_type]);
+        const TrustedProxies &proxies = m_host->trustedProxies();
+        if (!inHead() && proxies.contains(m_remote)) {
+            std::vector<std::string_view> forwarded;
+            const auto [first, last] = head.equal_range("X-Forwarded-For");
+            for (auto field = first; field != last; ++field)
+                forwarded.push_back(field->value());
+            m_request->remote = proxies.client(m_remote, forwarded);
+        }
     }
 
     void dispatch()
     {
+        m_deadline.cancel();
         describeRequest();
-        if (m_body)
-            m_request->body = m_body->release().body();
-        m_body.reset();
-        m_head.reset();
+        auto &body = m_parser->get().body();
+        m_request->body = std::move(body.bytes);
+        m_request->bodyShare = std::move(body.share);
+        m_parser.reset();
         m_state = State::Serving;
         lowest().expires_never();
-        m_host->serve(m_request, [self = this->shared_from_this()](HttpAnswer answer) {
-            net::post(self->m_executor,
-                      [self, answer = std::move(answer)]() mutable { self->write(std::move(answer)); });
-        });
+        try {
+            m_host->serve(m_request, [self = this->shared_from_this()](HttpAnswer answer) {
+                net::post(self->m_executor,
+                          [self, answer = std::move(answer)]() mutable { self->write(std::move(answer)); });
+                self->m_answered = true;
+            });
+        } catch (const std::bad_alloc &) {
+            if (!m_answered)
+                write(HttpAnswer::text(503, QStringLiteral("the server is short of memory; nothing was changed, "
+                                                           "please try again shortly")));
+        }
     }
 
-    void refuse(int status, const QString &text)
+    void refuse(int status, const QString &text) { refuse(HttpAnswer::text(status, text)); }
+
+    void refuse(HttpAnswer answer)
     {
+        m_deadline.cancel();
         describeRequest();
         m_state = State::Serving;
-        write(HttpAnswer::text(status, text));
+        write(std::move(answer));
     }
 
     void write(HttpAnswer answer)
     {
+        // The request is done: its body gives its memory and budget back.
+        m_request->body = std::string();
+        m_request->bodyShare.release();
+        m_parser.reset();
         m_answer = std::move(answer);
         const auto status = http::int_to_status(unsigned(m_answer.status));
         m_out = "HTTP/1.1 " + std::to_string(m_answer.status) + ' ' + std::string(http::obsolete_reason(status))
@@ -391,8 +575,10 @@ private:
     QString m_remote;
     State m_state = State::Reading;
     beast::flat_buffer m_buffer;
-    std::optional<http::request_parser<http::empty_body>> m_head;
-    std::optional<http::request_parser<http::string_body>> m_body;
+    std::optional<Parser> m_parser;
+    std::size_t m_checked = 0; // bytes at the buffer's start that framingFault() judged
+    qint64 m_bodyRead = 0;     // bytes of the body as sent
+    std::atomic<bool> m_answered{false};
     std::shared_ptr<HttpRequest> m_request;
     HttpAnswer m_answer;
     std::string m_out;

@@ -2,8 +2,11 @@
 // thread of its own: it reads one request within the limits and deadlines
 // below, hands it to its host, writes the answer and closes. A connection
 // that is idle, slow or stuck in its TLS handshake costs a timer and its
-// buffers, never a thread.
+// buffers, never a thread; its read buffer never grows past the head limit
+// and a chunk line, and its body holds a share of the host's body budget.
 #pragma once
+
+#include "bodybudget.h"
 
 #include <QByteArray>
 #include <QString>
@@ -31,8 +34,12 @@ struct HttpLimits
     std::chrono::seconds body{};      // the whole body; also each answer's writing
     qint64 headBytes = 0;             // request line and headers (431 above)
     int headerCount = 0;              // header lines (431 above)
-    qint64 bodyBytes = 0;             // declared or received (413 above)
+    qint64 bodyBytes = 0;             // declared or received, chunk lines included (413 above)
 };
+
+// A line of a chunked body (the size and its extensions) may be this long;
+// a longer one is refused (400) as it arrives.
+constexpr qint64 ChunkLineLimit = 4096;
 
 // A request whose head and body have been read completely.
 struct HttpRequest
@@ -44,7 +51,9 @@ struct HttpRequest
     std::string authorization; // the first Authorization header
     std::string contentType;
     std::string body;
-    QString remote;            // the client's address
+    BodyBudget::Share bodyShare; // what the body holds of the budget, until the answer is written
+    QString remote;            // the client's address: the peer's, or the one a trusted proxy forwarded
+    QString peer;              // the address of the connection's other end
     std::chrono::steady_clock::time_point start; // when the head was complete
 };
 
@@ -65,12 +74,15 @@ struct HttpAnswer
 // The server a connection belongs to. serve() and log() are called on the
 // connection's strand; the answer may come from any thread.
 class HttpConnection;
+class TrustedProxies;
 
 class HttpHost
 {
 public:
     virtual ~HttpHost() = default;
     virtual const HttpLimits &limits() const = 0;
+    virtual BodyBudget &bodyBudget() = 0;
+    virtual const TrustedProxies &trustedProxies() const = 0;
     virtual void serve(std::shared_ptr<HttpRequest> request, std::function<void(HttpAnswer)> answer) = 0;
     // After the answer was written (bytes: of its body), or refused at the
     // framing stage.

@@ -6,11 +6,14 @@
 #include "documentwriter.h"
 #include "formdecoder.h"
 
+#include "bodybudget.h"
 #include "httpconnection.h"
 #include "loginguard.h"
+#include "trustedproxies.h"
 #include "workerpool.h"
 
 #include "core/limits.h"
+#include "core/maskedaddress.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -160,7 +163,7 @@ std::string mediaType(const std::string &value)
 class VelmoraServer::Private final : public HttpHost
 {
 public:
-    explicit Private(Options o) : options(std::move(o))
+    explicit Private(Options o) : options(std::move(o)), budget(options.bodyBudget)
     {
         httpLimits.handshake = std::chrono::seconds(options.handshakeTimeoutSeconds);
         httpLimits.idle = std::chrono::seconds(options.idleTimeoutSeconds);
@@ -174,6 +177,8 @@ public:
     CenterStore::Settings storeSettings() const { return {options.database, options.busyTimeoutMs, options.syncEveryCommit}; }
 
     const HttpLimits &limits() const override { return httpLimits; }
+    BodyBudget &bodyBudget() override { return budget; }
+    const TrustedProxies &trustedProxies() const override { return proxies; }
     bool stopping() const override { return isStopping.load(); }
 
     // The checks that need neither a key derivation nor the database run
@@ -209,7 +214,7 @@ public:
                 checked = true;
             }
         }
-        auto job = [this, request, answer, checked](CenterStore &store) { answer(page(*request, store, checked)); };
+        auto job = [this, request, answer, checked](CenterStore &store) { answer(safePage(*request, store, checked)); };
         if (!pool->post(std::move(job))) {
             if (checked)
                 loginGuard->finish(request->remote, LoginGuard::Outcome::NotChecked);
@@ -225,6 +230,21 @@ public:
         HttpAnswer answer = HttpAnswer::text(401, text);
         answer.headers.emplace_back("WWW-Authenticate", R"(Basic realm="Velmora", charset="UTF-8")");
         return answer;
+    }
+
+    // page() that ends this request, not the process, when memory runs out:
+    // whether a commit got through is then not known.
+    HttpAnswer safePage(const HttpRequest &request, CenterStore &store, bool counted)
+    {
+        try {
+            return page(request, store, counted);
+        } catch (const std::bad_alloc &) {
+            return HttpAnswer::text(503, request.method == "POST"
+                                             ? QStringLiteral("the server ran short of memory while saving the change, "
+                                                              "so it may or may not be saved; sending the same change "
+                                                              "again is safe, or reload to see what is stored")
+                                             : QStringLiteral("the server is short of memory; please try again shortly"));
+        }
     }
 
     // On a worker: authentication, then the document or the commit.
@@ -309,6 +329,9 @@ public:
                                          .arg(outcome.removed));
     }
 
+    // The target with its passwords masked (in the user information of an
+    // absolute one, and in query items such as ?token=); masked whole
+    // before it is cut to its first 200 characters.
     void log(const HttpRequest &request, const HttpAnswer &answer, qint64 bytes) override
     {
         if (!options.log)
@@ -318,7 +341,7 @@ public:
             + (answer.user.isEmpty() ? QStringLiteral("-") : answer.user)
             + QStringLiteral(" \"%1 %2\" %3 %4 %5ms")
                   .arg(QString::fromStdString(request.method).left(20),
-                       QString::fromStdString(request.target).left(200))
+                       VelmoraInternal::maskedAddress(QString::fromStdString(request.target)).left(200))
                   .arg(answer.status)
                   .arg(bytes)
                   .arg(ms.count());
@@ -334,11 +357,13 @@ public:
     }
 
     // Whether another connection from remote fits under the caps; counts it.
+    // A trusted proxy carries many clients: only the total binds it.
     bool admit(const QString &remote)
     {
         std::lock_guard lock(connectionsMutex);
         int &fromAddress = perAddress[remote];
-        if (openConnections >= options.maxConnections || fromAddress >= options.maxConnectionsPerAddress) {
+        if (openConnections >= options.maxConnections
+            || (fromAddress >= options.maxConnectionsPerAddress && !proxies.contains(remote))) {
             if (fromAddress == 0)
                 perAddress.remove(remote);
             return false;
@@ -372,25 +397,49 @@ public:
                 });
                 return;
             }
-            boost::system::error_code addressError;
-            const auto endpoint = socket.remote_endpoint(addressError);
-            const QString remote = QString::fromStdString(endpoint.address().to_string());
-            if (!addressError && admit(remote)) {
-                auto connection = HttpConnection::create(std::move(socket), remote, tls ? &*tls : nullptr, this);
-                {
-                    std::lock_guard lock(connectionsMutex);
-                    connections.emplace(connection.get(), connection);
-                }
-                connection->start();
-                // stop() may have looked at the connections just before.
-                if (isStopping)
-                    connection->stopWaiting();
+            try {
+                serveConnection(std::move(socket));
+            } catch (const std::bad_alloc &) {
+                // The socket closes; the next connection may find memory.
             }
             accept();
         });
     }
 
+    void serveConnection(tcp::socket socket)
+    {
+        boost::system::error_code addressError;
+        const auto endpoint = socket.remote_endpoint(addressError);
+        const QString remote = QString::fromStdString(endpoint.address().to_string());
+        if (addressError || !admit(remote))
+            return;
+        auto connection = HttpConnection::create(std::move(socket), remote, tls ? &*tls : nullptr, this);
+        {
+            std::lock_guard lock(connectionsMutex);
+            connections.emplace(connection.get(), connection);
+        }
+        connection->start();
+        // stop() may have looked at the connections just before.
+        if (isStopping)
+            connection->stopWaiting();
+    }
+
+    // A network thread. A handler that runs out of memory ends its own
+    // connection (whose handlers it held); the thread serves on.
+    void runIo()
+    {
+        for (;;) {
+            try {
+                io.run();
+                return;
+            } catch (const std::bad_alloc &) {
+            }
+        }
+    }
+
     Options options;
+    BodyBudget budget;
+    TrustedProxies proxies;
     HttpLimits httpLimits;
     std::unique_ptr<Credentials> credentials;
     std::unique_ptr<LoginGuard> loginGuard;
@@ -444,6 +493,15 @@ bool VelmoraServer::start(QString *error)
         || o.loginFailures < 1 || o.loginBackoffSeconds < 0 || o.authCacheSeconds < 0) {
         *error = QStringLiteral("threads, queue, limits and time-outs must be positive (the head limit at least "
                                 "256 bytes)");
+        return false;
+    }
+    if (o.bodyBudget < o.bodyLimit) {
+        *error = QStringLiteral("the body budget (%1 bytes) must be at least the body limit (%2 bytes)")
+                     .arg(o.bodyBudget).arg(o.bodyLimit);
+        return false;
+    }
+    if (QString bad; !d->proxies.setAddresses(o.trustedProxies, &bad)) {
+        *error = QStringLiteral("the trusted proxy \"%1\" is not an IPv4 or IPv6 address").arg(bad);
         return false;
     }
     {
@@ -521,7 +579,7 @@ bool VelmoraServer::start(QString *error)
     d->work.emplace(d->io.get_executor());
     d->accept();
     for (int i = 0; i < o.ioThreads; ++i)
-        d->ioThreads.emplace_back([p = d.get()] { p->io.run(); });
+        d->ioThreads.emplace_back([p = d.get()] { p->runIo(); });
     d->running = true;
     return true;
 }

@@ -14,6 +14,7 @@
 #include "centerstore.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -35,6 +36,7 @@ public:
         QString tlsCertificateFile;
         QString tlsKeyFile;
         qint64 bodyLimit = 8 * 1024 * 1024; // bytes of a POST body (413 above)
+        qint64 bodyBudget = 256 * 1024 * 1024; // bytes all request bodies may hold at once (503 above)
         int readTimeoutSeconds = 20;        // for a whole body, and for writing an answer (408)
         int threads = 8;                    // database workers, hence database connections
         int queueLimit = 64;                // requests waiting for a worker (503 above)
@@ -55,6 +57,9 @@ public:
         int loginFailures = 10;             // failures from one address before 429
         int loginBackoffSeconds = 60;       // how long 429 lasts after the last failure
         int authCacheSeconds = 300;         // how long a verified user and password are remembered
+        // Reverse proxies whose X-Forwarded-For names the client (IPv4 or
+        // IPv6 addresses); from any other peer the header is ignored.
+        QStringList trustedProxies;
         // One line per request; nullptr for none.
         std::function<void(const QString &line)> log;
     };

@@ -159,6 +159,17 @@ int main(int argc, char *argv[])
         {QStringLiteral("body-limit")},
         QStringLiteral("Largest accepted POST body, in bytes or with K or M (default %1); larger bodies get 413."),
         QStringLiteral("size"), sizeText(defaults.bodyLimit));
+    const QCommandLineOption bodyBudget = withDefault(
+        {QStringLiteral("body-budget")},
+        QStringLiteral("Request bodies held in memory at once, over all connections and the queue, in bytes or with "
+                       "K or M (default %1; at least --body-limit); a body beyond it gets 503 with Retry-After."),
+        QStringLiteral("size"), sizeText(defaults.bodyBudget));
+    const QCommandLineOption trustedProxy(
+        QStringLiteral("trusted-proxy"),
+        QStringLiteral("A reverse proxy (IPv4 or IPv6 address; repeat for more) whose X-Forwarded-For names the "
+                       "client for the sign-in guard and the log; it is not bound by --max-connections-per-address. "
+                       "From other peers the header is ignored."),
+        QStringLiteral("address"));
     const QCommandLineOption readTimeout = withDefault(
         {QStringLiteral("read-timeout")},
         QStringLiteral("Seconds for a whole request body, and for writing an answer (default %1); a slower body gets "
@@ -232,7 +243,7 @@ int main(int argc, char *argv[])
                                       QStringLiteral("With --seed: exit after seeding instead of serving."));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("No request log (by default one line per request on stderr)."));
-    parser.addOptions({listen, port, db, credentials, tlsCert, tlsKey, addUser, bodyLimit, readTimeout, threads,
+    parser.addOptions({listen, port, db, credentials, tlsCert, tlsKey, addUser, bodyLimit, bodyBudget, trustedProxy, readTimeout, threads,
                        busyTimeout, syncNormal, seed, seedOnly, quiet, queue, handshakeTimeout, idleTimeout, headTimeout, headLimit, headerLimit,
                        maxConnections, maxPerAddress, loginFailures, loginBackoff, authCache});
     parser.process(app);
@@ -276,6 +287,11 @@ int main(int argc, char *argv[])
         fail(QStringLiteral("--body-limit must be a positive size such as 65536, 512K or 8M"));
         return 2;
     }
+    if (!parseSize(parser.value(bodyBudget), &options.bodyBudget) || options.bodyBudget < options.bodyLimit) {
+        fail(QStringLiteral("--body-budget must be a size such as 64M or 1024M, at least --body-limit"));
+        return 2;
+    }
+    options.trustedProxies = parser.values(trustedProxy);
     if (!parsePositive(parser.value(readTimeout), &options.readTimeoutSeconds)
         || !parsePositive(parser.value(threads), &options.threads)
         || !parsePositive(parser.value(busyTimeout), &options.busyTimeoutMs)) {

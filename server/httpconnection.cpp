@@ -11,6 +11,7 @@
 #include <boost/beast/ssl.hpp>
 
 #include <array>
+#include <cctype>
 #include <atomic>
 #include <limits>
 #include <new>
@@ -153,39 +154,52 @@ struct Fault
     QString text;
 };
 
-// Why the bytes the parser still waits for can never become a request, if
-// so; each limit is judged as soon as it is passed, not at a deadline.
-// pending holds, before the end of the head, the head so far; in a chunked
-// body, the next chunk line (after the previous chunk's CRLF), or the last
-// one and the trailer after it. Its first checked bytes were judged before.
-std::optional<Fault> framingFault(std::string_view pending, std::size_t checked, bool inHead, const HttpLimits &limits)
+// Whether a line of text ends in a bare LF or CR where CRLF is required
+// (its last byte may still wait for its LF). Beast waits for a CRLF that
+// never comes after such a line; lines like these are also how requests
+// are smuggled past proxies that read them otherwise.
+bool bareLineEnd(std::string_view text)
 {
-    // Beast would wait for a CRLF that never comes where a line ends in a
-    // bare LF (or, in the head, takes it for part of a value): refused, as
-    // such lines are how requests are smuggled past proxies.
-    for (std::size_t i = checked > 0 ? checked - 1 : 0; i < pending.size(); ++i) {
-        const bool bareLf = pending[i] == '\n' && (i == 0 || pending[i - 1] != '\r');
-        const bool bareCr = pending[i] == '\r' && i + 1 < pending.size() && pending[i + 1] != '\n';
-        if (bareLf || bareCr) {
-            return Fault{400, inHead ? QStringLiteral("a line of the request head does not end in CRLF")
-                                     : QStringLiteral("a line of the chunked body does not end in CRLF")};
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if ((text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
+            || (text[i] == '\r' && i + 1 < text.size() && text[i + 1] != '\n')) {
+            return true;
         }
     }
-    // Beast bounds the head itself; it would buffer a chunk line or a
-    // trailer without end.
-    if (inHead)
-        return {};
+    return false;
+}
+
+// Why the chunked body that continues with pending can never become a
+// request, if so; judged before Beast reads a chunk line, which it would
+// buffer without end. pending starts with the previous chunk's CRLF (after
+// the first chunk) and the next chunk line; after the last one, the
+// trailer, which ends with an empty line.
+std::optional<Fault> chunkFault(std::string_view pending, const HttpLimits &limits)
+{
     if (pending.substr(0, 2) == "\r\n")
         pending.remove_prefix(2);
     const std::size_t lineEnd = pending.find("\r\n");
-    if (std::min(lineEnd, pending.size()) > std::size_t(ChunkLineLimit)) {
+    const std::string_view line = pending.substr(0, lineEnd);
+    if (line.size() > std::size_t(ChunkLineLimit)) {
         return Fault{400, QStringLiteral("a chunk line (the size and its extensions) is longer than %1 bytes")
                               .arg(ChunkLineLimit)};
     }
-    if (lineEnd != std::string_view::npos && qint64(pending.size() - lineEnd - 2) > limits.headBytes) {
+    const QString bare = QStringLiteral("a line of the chunked body does not end in CRLF");
+    if (bareLineEnd(line))
+        return Fault{400, bare};
+    const std::size_t digits = line.find_first_not_of('0');
+    const bool last = digits != 0 && (digits == std::string_view::npos || !std::isxdigit(uchar(line[digits])));
+    if (lineEnd == std::string_view::npos || !last)
+        return {};
+    std::string_view trailer = pending.substr(lineEnd + 2);
+    const std::size_t end = trailer.substr(0, 2) == "\r\n" ? 0 : trailer.find("\r\n\r\n");
+    trailer = trailer.substr(0, end == std::string_view::npos ? end : end + 2);
+    if (qint64(trailer.size()) > limits.headBytes) {
         return Fault{431, QStringLiteral("the trailer of the chunked body is larger than the limit of %1 bytes")
                               .arg(limits.headBytes)};
     }
+    if (bareLineEnd(trailer))
+        return Fault{400, bare};
     return {};
 }
 
@@ -304,7 +318,7 @@ private:
     void receive()
     {
         const std::size_t room = m_buffer.max_size() - m_buffer.size();
-        if (room == 0) // not reached: framingFault() refuses before
+        if (room == 0) // not reached: the limits above refuse before
             return refuse(400, QStringLiteral("the request does not fit the server's read buffer"));
         m_stream->async_read_some(m_buffer.prepare(std::min<std::size_t>(room, 65536)),
                                  [self = this->shared_from_this()](beast::error_code ec, std::size_t n) {
@@ -332,11 +346,16 @@ private:
     {
         while (m_buffer.size() > 0 && !m_parser->is_done()) {
             const bool head = inHead();
+            // The parser goes a step at a time (not eagerly), so that each
+            // chunk line is judged before it reads it.
+            const bool atLine = !head && m_parser->chunked() && m_chunkLeft == 0;
+            if (const auto fault = atLine ? chunkFault(buffered(), limits()) : std::nullopt)
+                return refuse(fault->status, fault->text);
             beast::error_code ec;
             const std::size_t used = m_parser->put(m_buffer.data(), ec);
             m_buffer.consume(used);
-            if (used > 0)
-                m_checked = 0;
+            if (!head && !atLine)
+                m_chunkLeft -= std::min<std::uint64_t>(m_chunkLeft, used);
             // A chunked body counts with its chunk lines, so that endless
             // tiny chunks end at the limit too.
             if (!head && (m_bodyRead += qint64(used)) > limits().bodyBytes)
@@ -350,13 +369,17 @@ private:
         }
         if (m_parser->is_done())
             return dispatch();
-        const auto pending = m_buffer.data();
-        if (const auto fault = framingFault({static_cast<const char *>(pending.data()), pending.size()}, m_checked,
-                                            inHead(), limits())) {
-            return refuse(fault->status, fault->text);
-        }
-        m_checked = m_buffer.size();
+        // An unfinished head is all head: Beast reads it once its empty line
+        // has come, and would wait for that.
+        if (inHead() && bareLineEnd(buffered()))
+            return refuse(400, QStringLiteral("a line of the request head does not end in CRLF"));
         receive();
+    }
+
+    std::string_view buffered() const
+    {
+        const auto bytes = m_buffer.data();
+        return {static_cast<const char *>(bytes.data()), bytes.size()};
     }
 
     void refuseUnreadable(beast::error_code ec, bool head)
@@ -427,7 +450,7 @@ private:
     void readBody(bool proceed)
     {
         m_parser->body_limit(std::uint64_t(limits().bodyBytes));
-        m_parser->eager(true);
+        m_parser->on_chunk_header(m_chunkStarts);
         auto &body = m_parser->get().body();
         body.share = BodyBudget::Share(&m_host->bodyBudget());
         body.limit = std::size_t(limits().bodyBytes);
@@ -576,8 +599,13 @@ private:
     State m_state = State::Reading;
     beast::flat_buffer m_buffer;
     std::optional<Parser> m_parser;
-    std::size_t m_checked = 0; // bytes at the buffer's start that framingFault() judged
-    qint64 m_bodyRead = 0;     // bytes of the body as sent
+    qint64 m_bodyRead = 0;         // bytes of the body as sent
+    std::uint64_t m_chunkLeft = 0; // bytes of the chunk under way still to come
+    std::function<void(std::uint64_t, std::string_view, beast::error_code &)> m_chunkStarts =
+        [this](std::uint64_t size, std::string_view, beast::error_code &ec) {
+            m_chunkLeft = size;
+            ec = {};
+        };
     std::atomic<bool> m_answered{false};
     std::shared_ptr<HttpRequest> m_request;
     HttpAnswer m_answer;

@@ -201,6 +201,47 @@ class Attack:
             tasks.append(asyncio.ensure_future(one()))
         await asyncio.gather(*tasks)
 
+    async def endless(self, port, prefix, limit, seconds, source, results):
+        """For seconds: connect from source, send prefix, then bytes that
+        never end the element it began, until the server answers (at most
+        ENDLESS_CAP bytes); append (status, seconds from passing the limit,
+        limit bytes after prefix, to the answer) to results; 0.1 s later,
+        again. No connection starts in
+        the last 1.5 s, so that each has time for its answer."""
+        deadline = time.monotonic() + seconds
+        block = b"a" * 4096
+        while time.monotonic() < deadline - 1.5 and not self.stopping.is_set():
+            try:
+                reader, writer = await asyncio.wait_for(
+                    asyncio.open_connection(CLIENT, port, local_addr=(source, 0)), ANSWER_TIMEOUT)
+            except (OSError, asyncio.TimeoutError):
+                await asyncio.sleep(0.1)
+                continue
+            answer = asyncio.ensure_future(reader.read(64))
+            answered = []
+            answer.add_done_callback(lambda _: answered.append(time.monotonic()))
+            sent, passed = 0, None
+            try:
+                writer.write(prefix)
+                while not answer.done() and sent < ENDLESS_CAP and time.monotonic() < deadline:
+                    if passed is None and sent + len(block) > limit:
+                        passed = time.monotonic()
+                    writer.write(block)
+                    await writer.drain()
+                    sent += len(block)
+                    # A moment for the answer: bytes sent far beyond it make
+                    # the server reset the connection, which loses the answer.
+                    await asyncio.wait([answer], timeout=0.001)
+                await asyncio.wait_for(asyncio.shield(answer), max(0.01, deadline - time.monotonic()))
+            except (OSError, asyncio.TimeoutError):
+                pass
+            data = answer.result() if answer.done() and not answer.exception() else b""
+            answer.cancel()
+            writer.close()
+            status = int(data[9:12]) if data.startswith(b"HTTP/1.1 ") else 0
+            results.append((status, max(0.0, answered[0] - (passed or answered[0])) if status else float("inf")))
+            await asyncio.sleep(0.1)
+
     def stop(self):
         self.loop.call_soon_threadsafe(self.stopping.set)
         if getattr(self, "tasks", None):
@@ -266,6 +307,41 @@ def guessing(binary, database, users, extra, quick):
         server.stop()
 
 
+# What each endless attacker sends: the request before the element that
+# never ends, the element's first bytes, and the server's limit on it.
+CHUNKED = (b"POST /Velmora.asp HTTP/1.1\r\nHost: x\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+           b"Transfer-Encoding: chunked\r\n\r\n")
+ENDLESS = {
+    "chunk line": (CHUNKED, b"1;x=", 4096),
+    "trailer": (CHUNKED, b"0\r\nX-Trailer: ", 16384),
+    "header": (b"", b"GET /Velmora.asp?EmployeeID=1 HTTP/1.1\r\nX-Padding: ", 16384),
+}
+ENDLESS_CAP = 4 << 20  # bytes one connection sends at most, so that an unbounded server holds 400 MB at most
+
+
+def endless(binary, database, extra, what, quick):
+    """100 attackers from 127.0.0.2 to 127.0.0.11, each sending the element
+    what without end, reconnecting 0.1 s after an answer, while a fresh
+    client GETs the document. Returns the GETs' p95, their answers, peak
+    RSS, and the attackers' results."""
+    before, start, limit = ENDLESS[what]
+    count, seconds = (20, 3) if quick else (100, 10)
+    server = Server(binary, ["--db", database] + extra)
+    attack = Attack()
+    results = []
+    try:
+        tasks = [attack.start(attack.endless(server.port, before + start, limit - len(start), seconds, f"127.0.0.{2 + i % 10}", results))
+                 for i in range(count)]
+        time.sleep(0.5)
+        ms, answered, asked, peak = measure(server.port, False, int((seconds - 1) / 0.1), server=server)
+        for task in tasks:
+            task.result(seconds + 2 * ANSWER_TIMEOUT)
+        return ms, answered, asked, max(peak, server.rss_mb()), results
+    finally:
+        attack.stop()
+        server.stop()
+
+
 def small_commits(binary, database, seconds):
     """Commits a second from 8 clients, one statement each, alternately
     adding and removing a center of an employee of its own. Each client
@@ -310,7 +386,7 @@ def main():
     parser.add_argument("--quick", action="store_true", help="a tenth of the connections, shorter runs")
     parser.add_argument("--pg", default=os.environ.get("VELMORA_BENCH_PG", ""), help="a postgresql:// URL")
     parser.add_argument("--extra", default="", help="options given to the server in every scenario")
-    parser.add_argument("--parts", default="slow,tls,guess,commits")
+    parser.add_argument("--parts", default="slow,tls,guess,endless,commits")
     args = parser.parse_args()
     parts = args.parts.split(",")
     extra = args.extra.split()
@@ -333,6 +409,18 @@ def main():
             rows.append(f"| {label} | 200 wrong passwords/s: right password, first request | {first:.1f} ms |")
             rows.append(f"| {label} | 200 wrong passwords/s: right password after the first, p95 | {ms:.1f} ms "
                         f"({answered}/{asked} answered) |")
+        if "endless" in parts:
+            for what in ENDLESS:
+                progress(f"{label}: endless {what}")
+                ms, answered, asked, peak, results = endless(args.binary, database, extra, what, args.quick)
+                refused = [late for status, late in results if status in (400, 431)]
+                within = sum(late <= 1.0 for late in refused)
+                slowest = f"slowest {max(refused) * 1000:.1f} ms" if refused else "none answered"
+                name = f"{20 if args.quick else 100} endless {what}s"
+                rows.append(f"| {label} | {name}: peak resident memory | {peak:.1f} MB |")
+                rows.append(f"| {label} | {name}: answered 400/431 within 1 s of the limit | {within} of "
+                            f"{len(results)} connections ({slowest}) |")
+                rows.append(f"| {label} | {name}: fresh GET p95 | {ms:.1f} ms ({answered}/{asked} answered) |")
         if "commits" in parts:
             seconds = 3 if args.quick else 10
             backends = [("SQLite", database)]

@@ -2,11 +2,13 @@
 # velmora-server under slow, idle and hostile clients: three runs of
 # bench/attack.py for each program given, one Markdown row per figure and
 # run on stdout, progress on stderr. Takes a few minutes per program; a
-# figure never makes it fail. Attackers connect from 127.0.0.2, the measured
-# client from 127.0.0.1.
+# figure never makes it fail. Attackers connect from 127.0.0.2 (those that
+# send endless chunk lines, trailers and headers from 127.0.0.2 to
+# 127.0.0.11), the measured client from 127.0.0.1.
 #
 #   bash bench/attack.sh build/server/velmora-server /old/build/server/velmora-server
 #   VELMORA_ATTACK_OPTIONS=--quick bash bench/attack.sh build/server/velmora-server
+#   VELMORA_ATTACK_OPTIONS="--parts endless" bash bench/attack.sh build/server/velmora-server
 #
 # A program that has --max-connections-per-address runs with it raised to
 # 5000, so that the figures show the engine carrying every attacker rather

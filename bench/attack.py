@@ -129,6 +129,23 @@ def measure(port, tls, count, headers="", spacing=0.1, server=None):
     return p95(times), answered, len(times), peak
 
 
+class FirstBytes(asyncio.Protocol):
+    """Sets answer to (the first bytes received, when) as they arrive, even
+    if the connection is reset right after; to (b"", None) if it ends
+    without any."""
+
+    def __init__(self, answer):
+        self.answer = answer
+
+    def data_received(self, data):
+        if not self.answer.done():
+            self.answer.set_result((data, time.monotonic()))
+
+    def connection_lost(self, exc):
+        if not self.answer.done():
+            self.answer.set_result((b"", None))
+
+
 class Attack:
     """Attacking connections on an event loop of their own."""
 
@@ -206,40 +223,36 @@ class Attack:
         never end the element it began, until the server answers (at most
         ENDLESS_CAP bytes); append (status, seconds from passing the limit,
         limit bytes after prefix, to the answer) to results; 0.1 s later,
-        again. No connection starts in
-        the last 1.5 s, so that each has time for its answer."""
+        again. No connection starts in the last 1.5 s, so that each has time
+        for its answer."""
         deadline = time.monotonic() + seconds
         block = b"a" * 4096
         while time.monotonic() < deadline - 1.5 and not self.stopping.is_set():
+            answer = self.loop.create_future()
             try:
-                reader, writer = await asyncio.wait_for(
-                    asyncio.open_connection(CLIENT, port, local_addr=(source, 0)), ANSWER_TIMEOUT)
+                transport, protocol = await asyncio.wait_for(self.loop.create_connection(
+                    lambda: FirstBytes(answer), CLIENT, port, local_addr=(source, 0)), ANSWER_TIMEOUT)
             except (OSError, asyncio.TimeoutError):
                 await asyncio.sleep(0.1)
                 continue
-            answer = asyncio.ensure_future(reader.read(64))
-            answered = []
-            answer.add_done_callback(lambda _: answered.append(time.monotonic()))
             sent, passed = 0, None
+            transport.write(prefix)
+            while not answer.done() and sent < ENDLESS_CAP and time.monotonic() < deadline:
+                if passed is None and sent + len(block) > limit:
+                    passed = time.monotonic()
+                transport.write(block)
+                sent += len(block)
+                # The server reads on, so the kernel's buffers bound the
+                # bytes in flight; a moment for the answer after each block.
+                await asyncio.wait([answer], timeout=0.001)
             try:
-                writer.write(prefix)
-                while not answer.done() and sent < ENDLESS_CAP and time.monotonic() < deadline:
-                    if passed is None and sent + len(block) > limit:
-                        passed = time.monotonic()
-                    writer.write(block)
-                    await writer.drain()
-                    sent += len(block)
-                    # A moment for the answer: bytes sent far beyond it make
-                    # the server reset the connection, which loses the answer.
-                    await asyncio.wait([answer], timeout=0.001)
                 await asyncio.wait_for(asyncio.shield(answer), max(0.01, deadline - time.monotonic()))
-            except (OSError, asyncio.TimeoutError):
+            except asyncio.TimeoutError:
                 pass
-            data = answer.result() if answer.done() and not answer.exception() else b""
-            answer.cancel()
-            writer.close()
+            transport.abort()
+            data, answered = answer.result() if answer.done() else (b"", None)
             status = int(data[9:12]) if data.startswith(b"HTTP/1.1 ") else 0
-            results.append((status, max(0.0, answered[0] - (passed or answered[0])) if status else float("inf")))
+            results.append((status, max(0.0, answered - (passed or answered)) if status else float("inf")))
             await asyncio.sleep(0.1)
 
     def stop(self):

@@ -31,8 +31,6 @@ BodyBudget::Share &BodyBudget::Share::operator=(Share &&other) noexcept
 
 bool BodyBudget::Share::hold(qint64 bytes)
 {
-    if (bytes <= m_bytes)
-        return true;
     if (!m_budget || !m_budget->take(bytes - m_bytes))
         return false;
     m_bytes = bytes;

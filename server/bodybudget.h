@@ -31,8 +31,8 @@ public:
         Share &operator=(Share &&other) noexcept;
         ~Share() { release(); }
 
-        // Holds bytes in all; false, holding what it held, when the budget
-        // has no room for the difference.
+        // Holds bytes in all (fewer give the rest back); false, holding what
+        // it held, when the budget has no room for more.
         bool hold(qint64 bytes);
         qint64 bytes() const { return m_bytes; }
         void release();
@@ -43,7 +43,7 @@ public:
     };
 
 private:
-    bool take(qint64 bytes);
+    bool take(qint64 bytes); // a negative count gives back
 
     const qint64 m_limit;
     std::atomic<qint64> m_held{0};

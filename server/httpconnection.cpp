@@ -337,7 +337,8 @@ private:
         try {
             parseBuffered();
         } catch (const std::bad_alloc &) {
-            m_parser->get().body() = {};
+            if (m_parser)
+                m_parser->get().body() = {};
             refuse(503, QStringLiteral("the server is short of memory; nothing was changed, please try again shortly"));
         }
     }

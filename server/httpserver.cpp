@@ -214,7 +214,7 @@ public:
                 checked = true;
             }
         }
-        auto job = [this, request, answer, checked](CenterStore &store) { answer(safePage(*request, store, checked)); };
+        auto job = [this, request, answer, checked](CenterStore &store) { answerPage(*request, store, checked, answer); };
         if (!pool->post(std::move(job))) {
             if (checked)
                 loginGuard->finish(request->remote, LoginGuard::Outcome::NotChecked);
@@ -232,18 +232,28 @@ public:
         return answer;
     }
 
-    // page() that ends this request, not the process, when memory runs out:
-    // whether a commit got through is then not known.
-    HttpAnswer safePage(const HttpRequest &request, CenterStore &store, bool counted)
+    // Answers with page(), on a worker. Running out of memory ends this
+    // request, not the process: whether a commit got through is then not
+    // known, and without memory even to hand the answer over, the
+    // connection closes unanswered.
+    void answerPage(const HttpRequest &request, CenterStore &store, bool counted,
+                    const std::function<void(HttpAnswer)> &answer)
     {
         try {
-            return page(request, store, counted);
+            HttpAnswer result;
+            try {
+                result = page(request, store, counted);
+            } catch (const std::bad_alloc &) {
+                result = HttpAnswer::text(503, request.method == "POST"
+                                                   ? QStringLiteral("the server ran short of memory while saving the "
+                                                                    "change, so it may or may not be saved; sending the "
+                                                                    "same change again is safe, or reload to see what is "
+                                                                    "stored")
+                                                   : QStringLiteral("the server is short of memory; please try again "
+                                                                    "shortly"));
+            }
+            answer(std::move(result));
         } catch (const std::bad_alloc &) {
-            return HttpAnswer::text(503, request.method == "POST"
-                                             ? QStringLiteral("the server ran short of memory while saving the change, "
-                                                              "so it may or may not be saved; sending the same change "
-                                                              "again is safe, or reload to see what is stored")
-                                             : QStringLiteral("the server is short of memory; please try again shortly"));
         }
     }
 

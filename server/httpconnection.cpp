@@ -320,7 +320,11 @@ private:
         const std::size_t room = m_buffer.max_size() - m_buffer.size();
         if (room == 0) // not reached: the limits above refuse before
             return refuse(400, QStringLiteral("the request does not fit the server's read buffer"));
-        m_stream->async_read_some(m_buffer.prepare(std::min<std::size_t>(room, 65536)),
+        // As Beast reads: into the room the buffer has (512 bytes at least),
+        // so that a request that trickles in keeps its buffer small.
+        const std::size_t size = std::min({std::max<std::size_t>(512, m_buffer.capacity() - m_buffer.size()), room,
+                                           std::size_t(65536)});
+        m_stream->async_read_some(m_buffer.prepare(size),
                                  [self = this->shared_from_this()](beast::error_code ec, std::size_t n) {
                                      self->m_buffer.commit(n);
                                      if (self->m_late)

@@ -34,6 +34,13 @@ HttpAnswer HttpAnswer::text(int status, const QString &text)
     return answer;
 }
 
+HttpAnswer HttpAnswer::busy()
+{
+    HttpAnswer answer = text(503, QStringLiteral("the server is busy; nothing was changed, please try again shortly"));
+    answer.headers.emplace_back("Retry-After", "1");
+    return answer;
+}
+
 namespace {
 
 // After the answer, what the client still sends is read and dropped for a
@@ -402,9 +409,7 @@ private:
         if (ec == http::error::body_limit)
             return refuseTooLarge();
         if (ec == BudgetSpent || ec == OutOfMemory) {
-            HttpAnswer busy = HttpAnswer::text(503, QStringLiteral("the server is busy; nothing was changed, please "
-                                                                   "try again shortly"));
-            busy.headers.emplace_back("Retry-After", "1");
+            HttpAnswer busy = HttpAnswer::busy();
             busy.reason = ec == OutOfMemory ? QStringLiteral("out of memory for the request body")
                                             : QStringLiteral("the request bodies held reached the budget of %1 bytes")
                                                   .arg(m_host->bodyBudget().limit());

@@ -69,6 +69,9 @@ struct HttpAnswer
 
     // A plain-text answer; for a refusal the text is also the log's reason.
     static HttpAnswer text(int status, const QString &text);
+    // 503 with Retry-After: 1, for a request the server has no room for
+    // now; nothing was changed.
+    static HttpAnswer busy();
 };
 
 // The server a connection belongs to. serve() and log() are called on the

@@ -218,10 +218,7 @@ public:
         if (!pool->post(std::move(job))) {
             if (checked)
                 loginGuard->finish(request->remote, LoginGuard::Outcome::NotChecked);
-            HttpAnswer busy = HttpAnswer::text(503, QStringLiteral("the server is busy; nothing was changed, please "
-                                                                   "try again shortly"));
-            busy.headers.emplace_back("Retry-After", "1");
-            answer(std::move(busy));
+            answer(HttpAnswer::busy());
         }
     }
 

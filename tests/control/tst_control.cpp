@@ -286,7 +286,7 @@ void TestControl::waitsEndWhenTheControlGoes()
 {
     QFETCH(bool, parentGoes);
     QFETCH(bool, later);
-    SilentServer silent;
+    RawServer silent;
     auto *window = new QWidget;
     auto *control = new Velmora(window);
     control->setTimeout(std::chrono::minutes(2));

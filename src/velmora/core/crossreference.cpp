@@ -164,6 +164,8 @@ void CrossReference::fail()
     state.pendingChanges = false;
     m_lists[0].clear();
     m_lists[1].clear();
+    // Empty lists offer no move.
+    state.addEnabled = state.addAllEnabled = state.removeEnabled = state.removeAllEnabled = false;
     state.commitEnabled = false;
     state.caption[0] = caption(Side::NonSelected, 0);
     state.caption[1] = caption(Side::Selected, 0);
@@ -501,7 +503,20 @@ void CrossReference::commitFailed()
 {
     ControlState state = m_state;
     state.commitEnabled = true;
+    // The operator goes on where the commit interrupted: the moves are
+    // there for what is selected, without a click first.
+    offerMovesOfSelection(state);
     setState(state);
+}
+
+void CrossReference::offerMovesOfSelection(ControlState &state) const
+{
+    for (Side side : {Side::NonSelected, Side::Selected}) {
+        const size_t selected = selectedRows(side).size();
+        const bool toSelected = side == Side::NonSelected;
+        (toSelected ? state.addEnabled : state.removeEnabled) = selected == 1;
+        (toSelected ? state.addAllEnabled : state.removeAllEnabled) = selected > 1;
+    }
 }
 
 void CrossReference::commitSucceeded()

@@ -183,6 +183,7 @@ private:
     std::vector<int> selectedRows(Side side) const;
     int currentRow(Side side) const;
     void selectOnly(Side side, const std::vector<int> &rows, int current);
+    void offerMovesOfSelection(ControlState &state) const;
 
     CenterListModel m_lists[2];
     QItemSelectionModel m_selections[2];

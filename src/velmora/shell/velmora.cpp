@@ -166,10 +166,8 @@ void Velmora::Private::connectUi()
         QObject::connect(list, &CenterListView::headerClicked, q,
                          [this, side](int header) { rules().headerClicked(side, header); });
         // Dragging the selection into the other list is the multiple move.
-        QObject::connect(list, &CenterListView::centersDropped, q, [this, side](QObject *source) {
-            if (source == view(otherSide(side)))
-                rules().moveSelected(otherSide(side));
-        });
+        QObject::connect(list, &CenterListView::centersDropped, q,
+                         [this, side] { rules().moveSelected(otherSide(side)); });
     }
     QObject::connect(view(Side::Selected), &CenterListView::deleteKeyPressed, q,
                      [this] { rules().moveByKey(Side::Selected); });

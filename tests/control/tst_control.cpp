@@ -251,8 +251,7 @@ void TestControl::mouseKeyboardAndFind()
     page.answer(true, {200, "Saved.", "text/plain", 200});
     QTimer::singleShot(50, &control, [&] { inputs.at(busyInput)(); });
     QVERIFY(control.SaveToDatabase());
-    QCOMPARE(ids(left) + QStringLiteral(" | ") + ids(right), QStringLiteral("2* 1 | 3 9"));
-    QCOMPARE(page.requests().filter(QStringLiteral("POST")).size(), 1);
+    QCOMPARE(QStringLiteral("%1 | %2 | %3 POST").arg(ids(left), ids(right)).arg(page.requests().filter(QStringLiteral("POST")).size()), QStringLiteral("2* 1 | 3 9 | 1 POST"));
 }
 
 void TestControl::commitFromTheButtonLeavesTheHostResponsive()

@@ -125,9 +125,9 @@ void Session::start(const QString &url, const QByteArray *body)
     connect(reply, &QNetworkReply::uploadProgress, this, [this](qint64 sent, qint64) {
         m_bodySent = m_bodySent || sent > 0;
     });
+    // The answer's head comes before any of its body.
     connect(reply, &QNetworkReply::metaDataChanged, this, [this] { m_answering = true; });
     connect(reply, &QNetworkReply::downloadProgress, this, [this, reply](qint64 received, qint64 total) {
-        m_answering = m_answering || received > 0;
         if (received > MaxAnswerBytes || total > MaxAnswerBytes) {
             m_tooLarge = true;
             reply->abort();

@@ -79,9 +79,8 @@ bool DemoWindow::settlePendingChanges()
     const auto answer = QMessageBox::question(this, tr("Velmora Demo"), tr("Save the changes to the assigned centers?"),
                                               QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
                                               QMessageBox::Save);
-    if (answer == QMessageBox::Save)
-        m_control->SaveToDatabase(); // a failed save keeps the changes pending
-    return answer == QMessageBox::Discard || (answer == QMessageBox::Save && !m_control->hasPendingChanges());
+    // A failed or refused save keeps the changes pending, and the window.
+    return answer == QMessageBox::Discard || (answer == QMessageBox::Save && m_control->SaveToDatabase());
 }
 
 void DemoWindow::closeEvent(QCloseEvent *event)

@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QSslConfiguration>
 #include <QStandardPaths>
@@ -157,6 +158,13 @@ int main(int argc, char *argv[])
     QTranslator demoTexts;
     if (!demoLanguage.isEmpty() && demoTexts.load(QStringLiteral("velmora-demo_") + demoLanguage, texts))
         QApplication::installTranslator(&demoTexts);
+    // Qt's own texts (the buttons of message boxes, the menus of text boxes)
+    // in the same language, where Qt's translations are installed.
+    QTranslator qtTexts;
+    if (!demoLanguage.isEmpty()
+        && qtTexts.load(QLocale(demoLanguage), QStringLiteral("qtbase"), QStringLiteral("_"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
 
     QString screenshotFile = parser.value(screenshot);
     if (headless) {

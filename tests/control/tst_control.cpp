@@ -65,6 +65,18 @@ QPoint rowPoint(QTreeView *view, int row)
     return view->visualRect(view->model()->index(row, 1)).center();
 }
 
+// Drags the rows of from onto onto, as far as the drop; true when onto took
+// the drag as it entered.
+bool drag(QTreeView *from, QTreeView *onto)
+{
+    const std::unique_ptr<QMimeData> mime(from->model()->mimeData({}));
+    QDragEnterEvent enter(QPoint(5, 5), Qt::MoveAction, mime.get(), Qt::LeftButton, {});
+    QDropEvent drop(QPointF(5, 5), Qt::MoveAction, mime.get(), Qt::LeftButton, {});
+    QCoreApplication::sendEvent(onto->viewport(), &enter);
+    QCoreApplication::sendEvent(onto->viewport(), &drop);
+    return enter.isAccepted();
+}
+
 QMessageBox *messageBox(const QWidget &control)
 {
     // A box that was closed goes later; only a shown one counts.
@@ -98,6 +110,7 @@ private Q_SLOTS:
     void init() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
     void layoutAtTheFont_data() { TestTable::load(VELMORA_TABLES "/fonts.txt"); }
     void layoutAtTheFont();
+    void mouseKeyboardAndFind_data() { TestTable::load(VELMORA_TABLES "/busy-inputs.txt"); }
     void mouseKeyboardAndFind();
     void commitFromTheButtonLeavesTheHostResponsive_data() { TestTable::load(VELMORA_TABLES "/languages.txt"); }
     void commitFromTheButtonLeavesTheHostResponsive();
@@ -175,8 +188,11 @@ void TestControl::mouseKeyboardAndFind()
     QCOMPARE(ids(right), QStringLiteral("2* 9"));
     QCOMPARE(right->model()->index(0, 0).data(Qt::UserRole + 1).toBool(), true);
 
-    // The pop-up over the assigned list: right button, Menu key, Shift+F10.
+    // The pop-up over the assigned list: right button (not the left one),
+    // Menu key, Shift+F10.
     auto *menu = child<QMenu>(control, "mnuRemove");
+    QTest::mouseClick(right->viewport(), Qt::LeftButton, {}, rowPoint(right, 0));
+    QVERIFY(!menu->isVisible());
     QTest::mouseClick(right->viewport(), Qt::RightButton, {}, rowPoint(right, 0));
     QTRY_VERIFY(menu->isVisible());
     menu->hide();
@@ -212,12 +228,30 @@ void TestControl::mouseKeyboardAndFind()
     QVERIFY(box && box->text() == u"Not found" && box->icon() == QMessageBox::Information);
     box->accept();
 
-    // A drop from the other list moves its selection; one from another
-    // control's list moves nothing.
+    // A drop from the other list moves its selection; a drag from another
+    // control's list (named as this one's) is refused as it enters.
     Velmora stranger;
-    QMetaObject::invokeMethod(right, "centersDropped", Q_ARG(QObject *, left));
-    QMetaObject::invokeMethod(left, "centersDropped", Q_ARG(QObject *, list(stranger, 1)));
+    QVERIFY(drag(left, right) && !drag(list(stranger, 1), left));
     QCOMPARE(ids(right), QStringLiteral("3* 9"));
+
+    // Nothing that moves or saves is taken during a host's save: the lists
+    // stay as they were, and the save is the only request.
+    QFETCH(QString, busyInput);
+    QTest::mouseClick(left->viewport(), Qt::LeftButton, {}, rowPoint(left, 0)); // ">" enabled
+    const std::map<QString, std::function<void()>> inputs = {
+        {">", [&] { child<QPushButton>(control, "cmdAdd")->click(); }},
+        {"double-click", [&] { QTest::mouseDClick(left->viewport(), Qt::LeftButton, {}, rowPoint(left, 0)); }},
+        {"Enter", [&] { QTest::keyClick(left, Qt::Key_Return); }},
+        {"Delete", [&] { QTest::keyClick(right, Qt::Key_Delete); }},
+        {"Remove", [&] { child<QAction>(control, "mnuRemoveItems")->trigger(); }},
+        {"drop", [&] { drag(left, right); }},
+        {"undo", [&] { QTest::keyClick(left, Qt::Key_Z, Qt::ControlModifier); }},
+        {"save", [&] { QVERIFY(!control.SaveToDatabase()); }},
+        {"commit", [&] { control.commit(); }}};
+    page.answer(true, {200, "Saved.", "text/plain", 200});
+    QTimer::singleShot(50, &control, [&] { inputs.at(busyInput)(); });
+    QVERIFY(control.SaveToDatabase());
+    QCOMPARE(QStringLiteral("%1 | %2 | %3 POST").arg(ids(left), ids(right)).arg(page.requests().filter(QStringLiteral("POST")).size()), QStringLiteral("2* 1 | 3 9 | 1 POST"));
 }
 
 void TestControl::commitFromTheButtonLeavesTheHostResponsive()
@@ -264,11 +298,10 @@ void TestControl::commitFromTheButtonLeavesTheHostResponsive()
     QTest::mouseClick(child(*control, "cmdCommit"), Qt::LeftButton);
     QVERIFY(control->isBusy() && control->cursor().shape() == Qt::WaitCursor && child(*control, "prbLoad")->isVisible());
     QCOMPARE(enabled(*control), QStringLiteral("000000"));
-    // The host takes input while the control waits; the control takes none.
+    // The host takes input while the control waits (the control takes none:
+    // inputsWhileBusy).
     QTest::keyClicks(hostEdit, "abc");
     QCOMPARE(hostEdit->text(), QStringLiteral("abc"));
-    QTest::keyClick(list(*control, 1), Qt::Key_Delete);
-    QCOMPARE(ids(list(*control, 1)), QStringLiteral("34*"));
 
     // The answer comes first, then the reload.
     box = messageBox(*control);
@@ -286,7 +319,7 @@ void TestControl::waitsEndWhenTheControlGoes()
 {
     QFETCH(bool, parentGoes);
     QFETCH(bool, later);
-    SilentServer silent;
+    RawServer silent;
     auto *window = new QWidget;
     auto *control = new Velmora(window);
     control->setTimeout(std::chrono::minutes(2));

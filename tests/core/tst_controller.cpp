@@ -26,6 +26,7 @@ struct Log : QStringList
         QObject::connect(&c, &Controller::answerShown, &c, [this](const QString &a, bool reload) { append(QStringLiteral("answer%1: ").arg(reload ? " before the reload" : "") + a); });
         QObject::connect(&c, &Controller::commitFailed, &c, [this](const QString &r, const QString &d) { append("commit failed: " + r.section(u':', 0, 0) + " / " + d); });
         QObject::connect(&c, &Controller::busyChanged, &c, [this](bool busy) { append(busy ? "busy" : "idle"); });
+        QObject::connect(&c, &Controller::saveRefused, &c, [this] { append("refused"); });
     }
 };
 
@@ -81,14 +82,13 @@ void TestController::commitAnswerReload()
     QFETCH(QString, whileAnswered);
     QFETCH(QString, assigned);
     QFETCH(bool, pendingAfter);
-    QFETCH(bool, commitEnabled);
+    QFETCH(QString, buttons);
 
     PageServer page;
     Controller c;
     QVERIFY(loadFirst(c, page, pending));
-    QCOMPARE(c.rules().state().commitEnabled, pending);
-    QCOMPARE(c.rules().canUndo(), pending);
-    page.answer(true, {status, answer, "text/plain", 300});
+    c.setTimeout(std::chrono::milliseconds(status ? 30000 : 100));
+    page.answer(true, {status ? status : 200, answer, "text/plain", 300});
     page.answer(false, {200, centerDocument({}, {{"34", "A"}, {"9", "Z"}})}); // what the server holds now
     Log reports(c);
     if (save) {
@@ -106,8 +106,9 @@ void TestController::commitAnswerReload()
         // The server took the changes: undo goes with them, the markers stay
         // until the reload.
         QVERIFY(!c.rules().state().pendingChanges && !c.rules().canUndo());
-        c.commit(); // nothing starts while the answer is shown
-        QVERIFY(c.isBusy());
+        // Neither the host's commit nor its save starts while the answer is
+        // shown, nor takes the reload away.
+        QVERIFY(!c.commit() && c.save() == 0 && c.isBusy());
         reports.append("box closed");
         c.answerClosed();
         QVERIFY(QTest::qWaitFor([&] { return !c.isBusy(); }, 10000));
@@ -120,7 +121,8 @@ void TestController::commitAnswerReload()
     // Undo goes with the changes the server took, and only with them: a
     // failed commit keeps every move undoable.
     QCOMPARE(c.rules().canUndo(), pendingAfter);
-    QCOMPARE(c.rules().state().commitEnabled, commitEnabled);
+    const ControlState &s = c.rules().state();
+    QCOMPARE(QStringLiteral("%1%2%3%4%5").arg(s.addEnabled).arg(s.addAllEnabled).arg(s.removeEnabled).arg(s.removeAllEnabled).arg(s.commitEnabled), buttons);
 }
 
 void TestController::waitsEndWithTheirExchange()

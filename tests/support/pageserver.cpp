@@ -2,6 +2,9 @@
 
 #include <httplib.h>
 
+#include <QTcpSocket>
+#include <QTimer>
+
 #include <chrono>
 
 PageServer::PageServer()
@@ -60,4 +63,30 @@ QByteArray centerDocument(const Centers &nonSelected, const Centers &selected)
         xml += "</List>";
     }
     return xml + "</Centers>";
+}
+
+RawServer::RawServer(Behaviour behaviour)
+{
+    listen(QHostAddress::LocalHost);
+    connect(this, &QTcpServer::newConnection, this, [this, behaviour] {
+        QTcpSocket *socket = nextPendingConnection();
+        connect(socket, &QTcpSocket::readyRead, this, [this, behaviour, socket] {
+            // The control's requests are whole at the end of a GET's head, or
+            // at the '&' that ends every commit body.
+            const QByteArray in = socket->property("in").toByteArray() + socket->readAll();
+            socket->setProperty("in", in);
+            if (!(in.startsWith("GET") ? in.endsWith("\r\n\r\n") : in.endsWith('&')))
+                return;
+            if (behaviour == Closes || behaviour == GoesAway)
+                socket->close();
+            if (behaviour == GoesAway)
+                close();
+            if (behaviour == Trickles) {
+                socket->write("HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n\r\n");
+                auto *drip = new QTimer(socket);
+                connect(drip, &QTimer::timeout, socket, [socket] { socket->write("."); });
+                drip->start(20);
+            }
+        });
+    });
 }

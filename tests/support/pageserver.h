@@ -1,7 +1,7 @@
 // Servers for the suites that talk to the control over HTTP, all on
 // 127.0.0.1: a page server that answers /Velmora.asp with what the test
-// sets and records what it received (cpp-httplib), a silent server that
-// accepts connections and never answers, and the center document builder.
+// sets and records what it received (cpp-httplib), a raw server that
+// stays silent, hangs up or trickles, and the center document builder.
 #pragma once
 
 #include <QByteArray>
@@ -45,11 +45,14 @@ private:
     QStringList m_requests;
 };
 
-// Takes connections and never says a word.
-class SilentServer : public QTcpServer
+// Takes connections and, once a whole request is in, does as told: nothing
+// (Silent), hangs up (Closes), hangs up and stops listening as a killed
+// server would (GoesAway), or answers 200 with a byte every 20 ms for ever
+// (Trickles).
+struct RawServer : QTcpServer
 {
-public:
-    SilentServer() { listen(QHostAddress::LocalHost); }
+    enum Behaviour { Silent, Closes, GoesAway, Trickles };
+    explicit RawServer(Behaviour behaviour = Silent);
     QString address() const { return QStringLiteral("http://127.0.0.1:%1").arg(serverPort()); }
 };
 

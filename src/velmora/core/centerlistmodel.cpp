@@ -2,6 +2,7 @@
 
 #include "core/centerkey.h"
 
+#include <QCoreApplication>
 #include <QMimeData>
 
 #include <algorithm>
@@ -139,8 +140,14 @@ QMimeData *CenterListModel::mimeData(const QModelIndexList &indexes) const
     // tells where the drag came from.
     Q_UNUSED(indexes);
     auto *mime = new QMimeData;
-    mime->setData(mimeType(), objectName().toUtf8());
+    mime->setData(mimeType(), dragOrigin());
     return mime;
+}
+
+QByteArray CenterListModel::dragOrigin() const
+{
+    return objectName().toUtf8() + ' ' + QByteArray::number(QCoreApplication::applicationPid()) + ' '
+        + QByteArray::number(quintptr(this), 16);
 }
 
 namespace {

@@ -65,6 +65,9 @@ public:
     Qt::ItemFlags flags(const QModelIndex &index) const override;
     QStringList mimeTypes() const override;
     QMimeData *mimeData(const QModelIndexList &indexes) const override;
+    // What a drag from this list carries: which list of which process it
+    // left, so that a drop can refuse a drag from any other.
+    QByteArray dragOrigin() const;
 
     int count() const { return int(m_items.size()); }
     const CenterItem &at(int row) const { return m_items[size_t(row)]; }

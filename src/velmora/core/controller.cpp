@@ -113,16 +113,30 @@ void Controller::onLoadFailed(const QString &reason)
         wakeWaits();
 }
 
+bool Controller::refusedWhileBusy()
+{
+    if (!m_busy)
+        return false;
+    Q_EMIT saveRefused();
+    return true;
+}
+
+bool Controller::apply(const std::function<void(CrossReference &)> &request)
+{
+    if (m_busy)
+        return false;
+    request(m_rules);
+    return true;
+}
+
 Controller::CommitStart Controller::startCommit(bool reloadAfter)
 {
     if (m_designMode)
         return CommitStart::NothingToSend; // nor does anything go out
-    if (m_session.isCommitting())
-        return CommitStart::AlreadyRunning;
     QStringList statements;
     if (!m_rules.buildStatements(m_employeeId, &statements)) {
         Q_EMIT tooManyChanges();
-        return CommitStart::Refused;
+        return CommitStart::TooManyChanges;
     }
     const QByteArray body = ChangeSet::formBody(statements);
     if (body.isEmpty())
@@ -135,29 +149,34 @@ Controller::CommitStart Controller::startCommit(bool reloadAfter)
     return CommitStart::Sent;
 }
 
-quint64 Controller::save()
+quint64 Controller::save(bool *refused)
 {
-    return startCommit(false) == CommitStart::Sent ? m_commitsStarted : 0;
+    const bool busy = refusedWhileBusy();
+    if (refused)
+        *refused = busy;
+    return !busy && startCommit(false) == CommitStart::Sent ? m_commitsStarted : 0;
 }
 
-void Controller::commit()
+bool Controller::commit()
 {
-    if (m_session.isCommitting() || m_awaitingReload || m_designMode)
-        return;
+    if (m_designMode)
+        return true;
+    if (refusedWhileBusy())
+        return false;
     m_rules.beginCommit();
     switch (startCommit(true)) {
     case CommitStart::NothingToSend:
         // Nothing to save: the lists are reloaded all the same.
         load();
         break;
-    case CommitStart::Refused:
+    case CommitStart::TooManyChanges:
         // Nothing was sent: the changes stay for the operator.
         m_rules.commitFailed();
         break;
     case CommitStart::Sent:
-    case CommitStart::AlreadyRunning:
         break;
     }
+    return true;
 }
 
 void Controller::onCommitted(const QString &answer)

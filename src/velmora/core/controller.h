@@ -5,6 +5,11 @@
 // signals below report, and reports back when the operator has closed the
 // box with the answer (answerClosed()).
 //
+// The busy gate: every request that moves centers or saves them, the
+// operator's (apply()) and the host's (save(), commit()) alike, is refused
+// while the control is busy, so that nothing changes between what a save
+// sends and what its answer confirms, nor under a running load.
+//
 // Each load and each save gets a ticket; waitForLoad() and waitForSave() run
 // the event loop until their exchange has ended, for the members that return
 // only then. In design mode (Qt Designer) the addresses are only stored and
@@ -61,16 +66,22 @@ public:
     // operator to close the answer's box. The control takes no input meanwhile.
     bool isBusy() const { return m_busy; }
 
+    // An operator's move, undo, redo or find next on the lists; false, with
+    // nothing run, while busy.
+    bool apply(const std::function<void(CrossReference &)> &request);
+
     // Throws away what was not committed and loads both lists from the
     // server. Returns the load's ticket.
     quint64 load();
     // Posts the pending changes without a reload afterwards. Returns the
-    // save's ticket, or 0 when nothing was sent (nothing pending, a commit
-    // running, too many changes, design mode).
-    quint64 save();
+    // save's ticket, or 0 when nothing was sent: nothing pending, too many
+    // changes, design mode, or refused while busy (saveRefused(), and
+    // *refused set).
+    quint64 save(bool *refused = nullptr);
     // "Commit to Database": posts the pending changes, then the answer, then
-    // the reload. With nothing pending it only reloads.
-    void commit();
+    // the reload. With nothing pending it only reloads. False, with
+    // saveRefused(), while busy.
+    bool commit();
     // The operator closed the box with a commit's answer.
     void answerClosed();
 
@@ -97,10 +108,13 @@ Q_SIGNALS:
     // A commit was refused before anything was sent: more changes than one
     // commit may carry.
     void tooManyChanges();
+    // A save or a commit came while busy: nothing was sent.
+    void saveRefused();
     void busyChanged(bool busy);
 
 private:
-    enum class CommitStart { Sent, NothingToSend, Refused, AlreadyRunning };
+    enum class CommitStart { Sent, NothingToSend, TooManyChanges };
+    bool refusedWhileBusy();
     CommitStart startCommit(bool reloadAfter);
     void onLoaded(const CenterDocument &document);
     void onLoadFailed(const QString &reason);

@@ -115,6 +115,7 @@ void CrossReference::selectOnly(Side side, const std::vector<int> &rows, int cur
 void CrossReference::beginLoad()
 {
     forget();
+    m_search.running = false; // its rows are gone
     m_keyMaker.stop();
     ControlState state = m_state;
     state.commitEnabled = false;
@@ -163,6 +164,8 @@ void CrossReference::fail()
     state.pendingChanges = false;
     m_lists[0].clear();
     m_lists[1].clear();
+    // Empty lists offer no move.
+    state.addEnabled = state.addAllEnabled = state.removeEnabled = state.removeAllEnabled = false;
     state.commitEnabled = false;
     state.caption[0] = caption(Side::NonSelected, 0);
     state.caption[1] = caption(Side::Selected, 0);
@@ -417,6 +420,7 @@ void CrossReference::chooseFindMode(FindMode mode)
     state.findEditable[other] = false;
     state.findEditable[chosen] = true;
     state.findMode = mode;
+    m_search.running = false;
     setState(state);
 }
 
@@ -424,6 +428,7 @@ void CrossReference::chooseFindList(Side side)
 {
     ControlState state = m_state;
     state.findList = side;
+    m_search.running = false;
     setState(state);
 }
 
@@ -434,37 +439,51 @@ void CrossReference::setFindText(FindMode box, const QString &text)
     ControlState state = m_state;
     state.findText[int(box)] = text;
     state.findEnabled = !text.isEmpty();
+    m_search.running = false;
     setState(state);
 }
 
 int CrossReference::find()
 {
     const Side side = m_state.findList;
-    return showHit(m_state.findMode == FindMode::Name ? findByName(*list(side), m_state.findText[int(FindMode::Name)])
-                                                      : findById(*list(side), m_state.findText[int(FindMode::Id)]));
+    m_search.running = false;
+    return showHit(side, m_state.findMode == FindMode::Name ? findByName(*list(side), m_state.findText[int(FindMode::Name)])
+                                                            : findById(*list(side), m_state.findText[int(FindMode::Id)]));
 }
 
 int CrossReference::findNext(bool backwards)
 {
-    const Side side = m_state.findList;
+    // A move chooses the list it filled for Find, but F3 stays with its search.
+    const Side side = m_search.running ? m_search.list : m_state.findList;
+    const int after = m_search.running ? resumeAfter(backwards) : currentRow(side);
     const QString &text = m_state.findText[int(m_state.findMode)];
     const CenterListModel &model = *list(side);
     if (m_state.findMode == FindMode::Name)
-        return showHit(findNextRow(model, currentRow(side), backwards,
-                                   [&](const CenterItem &item) { return nameMatches(item.name, text); }));
+        return showHit(side, findNextRow(model, after, backwards,
+                                         [&](const CenterItem &item) { return nameMatches(item.name, text); }));
     const CenterId id = CenterId::fromText(text);
-    return showHit(findNextRow(model, currentRow(side), backwards, [&](const CenterItem &item) { return item.id == id; }));
+    return showHit(side, findNextRow(model, after, backwards, [&](const CenterItem &item) { return item.id == id; }));
 }
 
-int CrossReference::showHit(int hit)
+int CrossReference::resumeAfter(bool backwards) const
+{
+    const int row = list(m_search.list)->findId(m_search.id);
+    if (row >= 0)
+        return row;
+    // The last match has left the list: the center that followed it now
+    // stands at its row, and is the first to look at going forwards.
+    return backwards ? m_search.row : m_search.row - 1;
+}
+
+int CrossReference::showHit(Side side, int hit)
 {
     ControlState state = m_state;
     state.multiSelect[0] = state.multiSelect[1] = false;
     state.addEnabled = state.addAllEnabled = state.removeEnabled = state.removeAllEnabled = false;
-    const Side side = state.findList;
     setState(state);
     if (hit < 0)
         return -1;
+    m_search = {true, side, hit, list(side)->at(hit).id};
     selectOnly(side, {hit}, hit);
     Q_EMIT focusRequested(side, hit);
     return hit;
@@ -484,7 +503,20 @@ void CrossReference::commitFailed()
 {
     ControlState state = m_state;
     state.commitEnabled = true;
+    // The operator goes on where the commit interrupted: the moves are
+    // there for what is selected, without a click first.
+    offerMovesOfSelection(state);
     setState(state);
+}
+
+void CrossReference::offerMovesOfSelection(ControlState &state) const
+{
+    for (Side side : {Side::NonSelected, Side::Selected}) {
+        const size_t selected = selectedRows(side).size();
+        const bool toSelected = side == Side::NonSelected;
+        (toSelected ? state.addEnabled : state.removeEnabled) = selected == 1;
+        (toSelected ? state.addAllEnabled : state.removeAllEnabled) = selected > 1;
+    }
 }
 
 void CrossReference::commitSucceeded()

@@ -122,13 +122,19 @@ public:
     // Whether the "Remove" pop-up may open over the assigned list.
     bool canOpenRemoveMenu() const;
 
+    // The operator's choices in the find panel; each ends the search that
+    // Find started.
     void chooseFindMode(FindMode mode);
     void chooseFindList(Side side);
     void setFindText(FindMode box, const QString &text);
-    // Looks in the chosen list; selects and returns the hit's row, or -1.
+    // Looks in the chosen list; selects and returns the hit's row, or -1. A
+    // hit starts a search that findNext() continues.
     int find();
-    // Looks on from the chosen list's current row (back when backwards),
-    // wrapping around; the current row itself matches last.
+    // Continues the search that find() (or, without one, the first
+    // findNext()) started: its list, from the row after its last match (back
+    // when backwards), wrapping around, whatever moved since; the last match
+    // itself matches last. Without a search, looks from the chosen list's
+    // current row.
     int findNext(bool backwards);
 
     // The commit starts: every move and the commit itself are disabled.
@@ -168,7 +174,8 @@ private:
     void forget();
     // Restores the newest snapshot of from, keeping today's in to.
     bool step(std::vector<Snapshot> &from, std::vector<Snapshot> &to);
-    int showHit(int hit);
+    int showHit(Side side, int hit);
+    int resumeAfter(bool backwards) const;
 
     int moveRows(Side from, const std::vector<int> &rows, bool single);
     void refreshCaptions(ControlState &state) const;
@@ -176,10 +183,21 @@ private:
     std::vector<int> selectedRows(Side side) const;
     int currentRow(Side side) const;
     void selectOnly(Side side, const std::vector<int> &rows, int current);
+    void offerMovesOfSelection(ControlState &state) const;
 
     CenterListModel m_lists[2];
     QItemSelectionModel m_selections[2];
     ControlState m_state;
+    // The search that F3 continues: the list it looks in and its last match,
+    // by row and by center, so that it goes on after that center wherever
+    // it stands now, or at its old row once it has left the list.
+    struct Search
+    {
+        bool running = false;
+        Side list = Side::NonSelected;
+        int row = -1;
+        CenterId id;
+    } m_search;
     std::vector<Snapshot> m_undo;
     std::vector<Snapshot> m_redo;
     // Makes the names' sort keys after a load, a slice per turn of the

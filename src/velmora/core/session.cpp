@@ -46,9 +46,19 @@ bool isUsableUrl(const QString &url)
 Session::Session(QObject *parent)
     : QObject(parent)
     , m_manager(new QNetworkAccessManager(this))
+    , m_deadline(new QTimer(this))
 {
     // Follow redirects as a browser does, but never from https to http.
     m_manager->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    // One deadline for the whole exchange: a server that sends a byte now
+    // and then never trips a time-out for silence.
+    m_deadline->setSingleShot(true);
+    connect(m_deadline, &QTimer::timeout, this, [this] {
+        if (!m_reply)
+            return;
+        m_timedOut = true;
+        m_reply->abort();
+    });
 }
 
 Session::~Session()
@@ -62,6 +72,7 @@ void Session::drop()
         return;
     QNetworkReply *reply = m_reply;
     m_reply = nullptr;
+    m_deadline->stop();
     reply->disconnect(this);
     reply->abort();
     reply->deleteLater();
@@ -92,13 +103,12 @@ void Session::start(const QString &url, const QByteArray *body)
 {
     m_url = url;
     m_committing = body != nullptr;
-    m_tooLarge = false;
+    m_tooLarge = m_timedOut = m_bodySent = m_answering = false;
     m_certificateProblems.clear();
 
     // An unusable address still goes through the manager, which fails it
     // asynchronously like any other exchange.
     QNetworkRequest request(QUrl(url, QUrl::StrictMode));
-    request.setTransferTimeout(int(m_timeout.count()));
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     QNetworkReply *reply = nullptr;
     if (body) {
@@ -109,6 +119,14 @@ void Session::start(const QString &url, const QByteArray *body)
     }
     m_reply = reply;
     connect(reply, &QNetworkReply::finished, this, &Session::finish);
+    // Qt sends a request again on a fresh connection when a kept-alive one
+    // closes under it: what the first attempt sent counts, whatever the
+    // second one meets.
+    connect(reply, &QNetworkReply::uploadProgress, this, [this](qint64 sent, qint64) {
+        m_bodySent = m_bodySent || sent > 0;
+    });
+    // The answer's head comes before any of its body.
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this] { m_answering = true; });
     connect(reply, &QNetworkReply::downloadProgress, this, [this, reply](qint64 received, qint64 total) {
         if (received > MaxAnswerBytes || total > MaxAnswerBytes) {
             m_tooLarge = true;
@@ -122,9 +140,67 @@ void Session::start(const QString &url, const QByteArray *body)
                 m_certificateProblems.append(problem.errorString());
         }
     });
-    // The transfer time-out covers a silent server; this one covers a server
-    // that keeps trickling bytes for ever.
-    QTimer::singleShot(m_timeout * 4, reply, &QNetworkReply::abort);
+    m_deadline->start(m_timeout);
+}
+
+bool Session::mayHaveArrived(QNetworkReply::NetworkError error) const
+{
+    // A time-out may strike just as the body goes out, before Qt has told
+    // of it: it counts as sent.
+    if (m_bodySent || m_answering || m_timedOut)
+        return true;
+    if (!isUsableUrl(m_url) || !m_certificateProblems.isEmpty())
+        return false;
+    // These end an exchange before a connection to the page stands.
+    switch (error) {
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::SslHandshakeFailedError:
+    case QNetworkReply::ProtocolUnknownError:
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+        return false;
+    default:
+        return true;
+    }
+}
+
+QString Session::failure(QNetworkReply *reply, int status) const
+{
+    const QString shownUrl = maskedAddress(m_url);
+    const QNetworkReply::NetworkError error = reply->error();
+    if (!isUsableUrl(m_url))
+        return tr("The server address \"%1\" is not a valid URL.").arg(shownUrl);
+    if (m_tooLarge)
+        return tr("The answer from %1 is larger than %2 MB.").arg(shownUrl).arg(MaxAnswerBytes / (1024 * 1024));
+    if (!m_certificateProblems.isEmpty()) {
+        return tr("The certificate of the server at %1 was not accepted: %2.")
+            .arg(shownUrl, m_certificateProblems.join(QStringLiteral("; ")));
+    }
+    const QString seconds = QString::number(double(m_timeout.count()) / 1000.0);
+    if (m_timedOut && m_answering)
+        return tr("The answer from %1 did not end within %2 seconds.").arg(shownUrl, seconds);
+    if (m_timedOut || error == QNetworkReply::TimeoutError)
+        return tr("The server at %1 did not answer within %2 seconds.").arg(shownUrl, seconds);
+    if (error != QNetworkReply::NoError && status == 0) {
+        // A commit whose request went out was not refused: the connection
+        // went while the server may have been at work.
+        if (m_committing && mayHaveArrived(error))
+            return tr("The connection to the server at %1 broke off: %2").arg(shownUrl, maskedAddress(reply->errorString()));
+        return tr("The server at %1 could not be reached: %2").arg(shownUrl, maskedAddress(reply->errorString()));
+    }
+    // A success status whose body then broke off is no success.
+    if (error != QNetworkReply::NoError && status >= 200 && status <= 299)
+        return tr("The answer from %1 broke off: %2").arg(shownUrl, maskedAddress(reply->errorString()));
+    if (m_committing ? (status >= 200 && status <= 299) : status == 200)
+        return {};
+    const QString phrase = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+    return tr("The server at %1 answered HTTP %2%3.")
+        .arg(shownUrl)
+        .arg(status)
+        .arg(phrase.isEmpty() ? QString() : QLatin1Char(' ') + phrase);
 }
 
 void Session::finish()
@@ -133,42 +209,30 @@ void Session::finish()
     if (!reply || sender() != reply)
         return;
     m_reply = nullptr;
+    m_deadline->stop();
     reply->deleteLater();
 
-    const QString shownUrl = maskedAddress(m_url);
     const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const int status = statusAttribute.isValid() ? statusAttribute.toInt() : 0;
     const QByteArray contentType = reply->header(QNetworkRequest::ContentTypeHeader).toByteArray();
-    const QByteArray body = m_tooLarge ? QByteArray() : reply->readAll();
-
-    QString error;
-    if (!isUsableUrl(m_url)) {
-        error = tr("The server address \"%1\" is not a valid URL.").arg(shownUrl);
-    } else if (m_tooLarge) {
-        error = tr("The answer from %1 is larger than %2 MB.").arg(shownUrl).arg(MaxAnswerBytes / (1024 * 1024));
-    } else if (!m_certificateProblems.isEmpty()) {
-        error = tr("The certificate of the server at %1 was not accepted: %2.")
-                    .arg(shownUrl, m_certificateProblems.join(QStringLiteral("; ")));
-    } else if (reply->error() == QNetworkReply::OperationCanceledError || reply->error() == QNetworkReply::TimeoutError) {
-        error = tr("The server at %1 did not answer within %2 seconds.")
-                    .arg(shownUrl)
-                    .arg(double(m_timeout.count()) / 1000.0);
-    } else if (reply->error() != QNetworkReply::NoError && status == 0) {
-        error = tr("The server at %1 could not be reached: %2").arg(shownUrl, maskedAddress(reply->errorString()));
-    } else if (reply->error() != QNetworkReply::NoError && status >= 200 && status <= 299) {
-        // A success status whose body then broke off is no success.
-        error = tr("The answer from %1 broke off: %2").arg(shownUrl, maskedAddress(reply->errorString()));
-    } else if (m_committing ? (status < 200 || status > 299) : status != 200) {
-        const QString phrase = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
-        error = tr("The server at %1 answered HTTP %2%3.")
-                    .arg(shownUrl)
-                    .arg(status)
-                    .arg(phrase.isEmpty() ? QString() : QLatin1Char(' ') + phrase);
-    }
+    // An aborted reply (too large, timed out) has nothing left to read.
+    const QByteArray body = reply->isOpen() && !m_tooLarge ? reply->readAll() : QByteArray();
+    QString error = failure(reply, status);
 
     const QPointer<Session> guard(this);
     if (m_committing) {
         const QString answer = answerText(contentType, body);
+        // Unless the server refused the commit in its own words, the
+        // operator learns whether the changes can have been saved, and what
+        // is safe now.
+        const bool ownWords = status != 0 && (status < 200 || status > 299);
+        if (!error.isEmpty() && !ownWords) {
+            error += QLatin1String(error.endsWith(u'.') ? " " : ". ")
+                + (mayHaveArrived(reply->error())
+                       ? tr("The changes may or may not have been saved. They are kept: saving them again is safe, "
+                            "or reload to see what the server holds.")
+                       : tr("Nothing was saved."));
+        }
         if (error.isEmpty())
             Q_EMIT committed(answer);
         else

@@ -2,8 +2,13 @@
 // center document and a POST of the commit body over QNetworkAccessManager.
 // One exchange runs at a time. A new load replaces a running load (the old
 // one never reports); a load asked for during a commit starts when the commit
-// has reported. Every exchange ends within its time-out, and destroying the
-// session aborts a running exchange without a signal.
+// has reported. Every exchange ends within its time-out, which bounds the
+// whole exchange (a server that trickles its answer as well as a silent one),
+// and destroying the session aborts a running exchange without a signal.
+//
+// A failed commit says whether the server may have received it: only one that
+// failed before any of its body left (no connection, no such host, a refused
+// certificate) cannot have been carried out.
 //
 // https:// addresses are verified against the CA certificates of the default
 // QSslConfiguration (the system's, plus whatever the host adds); a server
@@ -26,6 +31,7 @@
 #include <QNetworkReply>
 
 class QNetworkAccessManager;
+class QTimer;
 
 namespace VelmoraInternal {
 
@@ -34,9 +40,6 @@ class Session : public QObject
     Q_OBJECT
 
 public:
-    // The largest answer read at all; anything larger fails the exchange.
-    static constexpr qint64 MaxAnswerBytes = 64 * 1024 * 1024;
-
     explicit Session(QObject *parent = nullptr);
     ~Session() override;
 
@@ -64,6 +67,8 @@ Q_SIGNALS:
 private:
     void start(const QString &url, const QByteArray *body);
     void finish();
+    QString failure(QNetworkReply *reply, int status) const;
+    bool mayHaveArrived(QNetworkReply::NetworkError error) const;
     void drop();
     void updateBusy();
 
@@ -72,6 +77,10 @@ private:
     QString m_url;
     bool m_committing = false;
     bool m_tooLarge = false;
+    bool m_timedOut = false;
+    bool m_bodySent = false; // some of the commit's body went out
+    bool m_answering = false; // some of the answer came in
+    QTimer *m_deadline;
     QStringList m_certificateProblems; // of the running exchange's server
     bool m_busy = false;
     std::optional<QString> m_queuedLoad;

@@ -122,7 +122,7 @@ void CenterListView::keyPressEvent(QKeyEvent *event)
     case Qt::Key_1:
     case Qt::Key_2:
         // The header's clicks from the keyboard.
-        if (event->modifiers() == Qt::ControlModifier) {
+        if ((event->modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier) {
             Q_EMIT headerClicked(event->key() == Qt::Key_1 ? CenterListModel::IdColumn : CenterListModel::NameColumn);
             event->accept();
             return;
@@ -196,8 +196,10 @@ void CenterListView::paintEvent(QPaintEvent *event)
 
 bool CenterListView::acceptsDrop(QDropEvent *event) const
 {
-    return event->mimeData()->hasFormat(CenterListModel::mimeType()) && event->source() != this
-        && qobject_cast<CenterListView *>(event->source());
+    // The payload names the model the drag left; another control's lists,
+    // and this one's own rows, carry other names.
+    const auto *origin = m_partner ? qobject_cast<const CenterListModel *>(m_partner->model()) : nullptr;
+    return origin && event->mimeData()->data(CenterListModel::mimeType()) == origin->dragOrigin();
 }
 
 void CenterListView::dragEnterEvent(QDragEnterEvent *event)
@@ -225,7 +227,7 @@ void CenterListView::dropEvent(QDropEvent *event)
     // The move itself belongs to the rules; the source keeps its rows until then.
     event->setDropAction(Qt::CopyAction);
     event->accept();
-    Q_EMIT centersDropped(event->source());
+    Q_EMIT centersDropped();
 }
 
 } // namespace VelmoraInternal

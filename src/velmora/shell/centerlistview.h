@@ -1,7 +1,7 @@
 // One center list on screen: a tree view over a list model and a selection
 // model that the window-free rules own. It only reports what the operator
 // does (clicks, double-clicks, header clicks, the pop-up, Enter and Delete,
-// drops from the other list) and shows a placeholder text when it is empty.
+// drops from its partner list) and shows a placeholder text when it is empty.
 #pragma once
 
 #include <QElapsedTimer>
@@ -28,6 +28,10 @@ public:
     // with what was typed.
     void keyboardSearch(const QString &search) override;
 
+    // The one list whose centers may be dropped here: the other list of the
+    // same control. Drags from anywhere else are refused as they enter.
+    void setDropPartner(const CenterListView *partner) { m_partner = partner; }
+
     // Shown in the empty list, for example why a load failed.
     void setPlaceholderText(const QString &text);
     QString placeholderText() const { return m_placeholder; }
@@ -46,8 +50,8 @@ Q_SIGNALS:
     // Enter or Return, and Delete.
     void activateKeyPressed();
     void deleteKeyPressed();
-    // Centers dragged in from the other list.
-    void centersDropped(QObject *source);
+    // Centers dragged in from the drop partner.
+    void centersDropped();
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
@@ -63,6 +67,7 @@ protected:
 private:
     bool acceptsDrop(QDropEvent *event) const;
 
+    const CenterListView *m_partner = nullptr;
     QString m_placeholder;
     QString m_typed;
     QElapsedTimer m_sinceTyped;

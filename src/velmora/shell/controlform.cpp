@@ -103,6 +103,8 @@ void ControlForm::setupUi(QWidget *control, CrossReference &rules)
         list->header()->setSortIndicator(CenterListModel::IdColumn, Qt::AscendingOrder);
         captions[int(side)]->setBuddy(list);
     }
+    lists[0]->setDropPartner(lists[1]);
+    lists[1]->setDropPartner(lists[0]);
     lists[0]->setAccessibleName(Velmora::tr("Non Selected Active Centers"));
     lists[1]->setAccessibleName(Velmora::tr("Selected Centers"));
     findBox[0]->setAccessibleName(Velmora::tr("Name"));

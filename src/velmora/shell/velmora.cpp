@@ -92,8 +92,10 @@ void Velmora::Private::setupUi()
     form.setupUi(q, rules());
     applyState();
 
-    // Input to the control's own widgets waits while it is busy; the pop-up
-    // menu and message boxes are not among them.
+    // While busy the control's own widgets take no mouse or keyboard input,
+    // so that nothing looks clickable that the busy gate would refuse; the
+    // pop-up menu and message boxes are not among them. Whatever moves or
+    // saves goes through the gate all the same.
     inputGuard = new InputGuard(q, [this] { return controller.isBusy(); });
     for (QWidget *child : q->findChildren<QWidget *>()) {
         if (child != form.removeMenu)
@@ -150,46 +152,51 @@ void Velmora::Private::connectUi()
         view(side)->setFocus(Qt::OtherFocusReason);
         view(side)->scrollTo(rules().list(side)->index(row, 0), QAbstractItemView::EnsureVisible);
     });
+    connectMoves();
+    connectFindPanel();
+}
 
-    QObject::connect(form.addButton, &QPushButton::clicked, q, [this] { rules().moveOne(Side::NonSelected); });
-    QObject::connect(form.removeButton, &QPushButton::clicked, q, [this] { rules().moveOne(Side::Selected); });
-    QObject::connect(form.addAllButton, &QPushButton::clicked, q, [this] { rules().moveSelected(Side::NonSelected); });
-    QObject::connect(form.removeAllButton, &QPushButton::clicked, q, [this] { rules().moveSelected(Side::Selected); });
+void Velmora::Private::connectMoves()
+{
+    // Every move, undo, redo and find next goes through the controller's
+    // busy gate, whichever input asks for it.
+    const auto gated = [this](std::function<void(CrossReference &)> request) {
+        return [this, request] { controller.apply(request); };
+    };
+    const auto moveOne = [gated](Side from) { return gated([from](CrossReference &r) { r.moveOne(from); }); };
+    const auto moveSelected = [gated](Side from) { return gated([from](CrossReference &r) { r.moveSelected(from); }); };
+    const auto moveByKey = [gated](Side from) { return gated([from](CrossReference &r) { r.moveByKey(from); }); };
+    QObject::connect(form.addButton, &QPushButton::clicked, q, moveOne(Side::NonSelected));
+    QObject::connect(form.removeButton, &QPushButton::clicked, q, moveOne(Side::Selected));
+    QObject::connect(form.addAllButton, &QPushButton::clicked, q, moveSelected(Side::NonSelected));
+    QObject::connect(form.removeAllButton, &QPushButton::clicked, q, moveSelected(Side::Selected));
     QObject::connect(form.commitButton, &QPushButton::clicked, q, [this] { controller.commit(); });
-    QObject::connect(form.removeAction, &QAction::triggered, q, [this] { rules().moveOne(Side::Selected); });
+    QObject::connect(form.removeAction, &QAction::triggered, q, moveOne(Side::Selected));
 
     for (Side side : {Side::NonSelected, Side::Selected}) {
         CenterListView *list = view(side);
         QObject::connect(list, &CenterListView::listClicked, q, [this, side] { rules().click(side); });
-        QObject::connect(list, &CenterListView::listDoubleClicked, q, [this, side] { rules().moveOne(side); });
-        QObject::connect(list, &CenterListView::activateKeyPressed, q, [this, side] { rules().moveByKey(side); });
+        QObject::connect(list, &CenterListView::listDoubleClicked, q, moveOne(side));
+        QObject::connect(list, &CenterListView::activateKeyPressed, q, moveByKey(side));
         QObject::connect(list, &CenterListView::headerClicked, q,
                          [this, side](int header) { rules().headerClicked(side, header); });
         // Dragging the selection into the other list is the multiple move.
-        QObject::connect(list, &CenterListView::centersDropped, q, [this, side](QObject *source) {
-            if (source == view(otherSide(side)))
-                rules().moveSelected(otherSide(side));
-        });
+        QObject::connect(list, &CenterListView::centersDropped, q, moveSelected(otherSide(side)));
     }
-    QObject::connect(view(Side::Selected), &CenterListView::deleteKeyPressed, q,
-                     [this] { rules().moveByKey(Side::Selected); });
-    // Shortcuts come before the input guard sees the key: hence the busy check.
-    const auto unlessBusy = [this](std::function<void()> run) {
-        return [this, run] {
-            if (!controller.isBusy())
-                run();
-        };
-    };
-    auto *keys = new ControlKeys(q, {{QKeySequence::Undo, false, unlessBusy([this] { rules().undo(); })},
-                                     {QKeySequence::Redo, false, unlessBusy([this] { rules().redo(); })},
-                                     {QKeySequence::FindNext, true, unlessBusy([this] { find(false); })},
-                                     {QKeySequence::FindPrevious, true, unlessBusy([this] { find(true); })}});
+    QObject::connect(view(Side::Selected), &CenterListView::deleteKeyPressed, q, moveByKey(Side::Selected));
+    auto *keys = new ControlKeys(q, {{QKeySequence::Undo, false, gated([](CrossReference &r) { r.undo(); })},
+                                     {QKeySequence::Redo, false, gated([](CrossReference &r) { r.redo(); })},
+                                     {QKeySequence::FindNext, true, gated([this](CrossReference &) { find(false); })},
+                                     {QKeySequence::FindPrevious, true, gated([this](CrossReference &) { find(true); })}});
     keys->setParent(form.body); // it calls into this Private: it goes with the children
     QObject::connect(view(Side::Selected), &CenterListView::popupRequested, q, [this](const QPoint &at) {
         if (rules().canOpenRemoveMenu())
             form.removeMenu->popup(at);
     });
+}
 
+void Velmora::Private::connectFindPanel()
+{
     for (FindMode mode : {FindMode::Name, FindMode::Id}) {
         QObject::connect(form.findOption[int(mode)], &QRadioButton::clicked, q, [this, mode] { rules().chooseFindMode(mode); });
         QLineEdit *box = form.findBox[int(mode)];
@@ -237,6 +244,7 @@ void Velmora::Private::connectController()
         showMessage(Velmora::tr("Error Occoured"), QMessageBox::Critical, Velmora::tr("Information"),
                     Velmora::tr("More than %1 changes cannot be saved at once.").arg(MaxCenters));
     });
+    QObject::connect(&controller, &Controller::saveRefused, q, &Velmora::saveRefused);
     QObject::connect(&controller, &Controller::busyChanged, q, [this](bool busy) { applyBusy(busy); });
 }
 
@@ -332,10 +340,16 @@ void Velmora::setServerAddress(const QString &serverName)
     load(serverName);
 }
 
-void Velmora::SaveToDatabase()
+bool Velmora::SaveToDatabase()
 {
-    if (const quint64 ticket = d->controller.save())
-        d->controller.waitForSave(ticket);
+    bool refused = false;
+    const quint64 ticket = d->controller.save(&refused);
+    if (refused)
+        return false;
+    // A wait that ends with the control gone must not touch it.
+    if (ticket && !d->controller.waitForSave(ticket))
+        return false;
+    return !hasPendingChanges();
 }
 
 void Velmora::commit()

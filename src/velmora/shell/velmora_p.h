@@ -25,6 +25,8 @@ public:
 
     void setupUi();
     void connectUi();
+    void connectMoves();
+    void connectFindPanel();
     void connectController();
     void applyState();
     void applyBusy(bool busy);

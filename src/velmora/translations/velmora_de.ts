@@ -339,5 +339,21 @@
         <source>The server at %1 answered HTTP %2%3.</source>
         <translation>Der Server unter %1 antwortete mit HTTP %2%3.</translation>
     </message>
+    <message>
+        <source>The answer from %1 did not end within %2 seconds.</source>
+        <translation>Die Antwort von %1 war nicht innerhalb von %2 Sekunden vollständig.</translation>
+    </message>
+    <message>
+        <source>The connection to the server at %1 broke off: %2</source>
+        <translation>Die Verbindung zum Server unter %1 brach ab: %2</translation>
+    </message>
+    <message>
+        <source>The changes may or may not have been saved. They are kept: saving them again is safe, or reload to see what the server holds.</source>
+        <translation>Die Änderungen wurden möglicherweise gespeichert, möglicherweise auch nicht. Sie bleiben erhalten: Erneut zu speichern ist unbedenklich, oder laden Sie neu, um den Stand des Servers zu sehen.</translation>
+    </message>
+    <message>
+        <source>Nothing was saved.</source>
+        <translation>Es wurde nichts gespeichert.</translation>
+    </message>
 </context>
 </TS>

@@ -55,22 +55,29 @@ public:
     QString serverName() const;
 
     // Posts the pending changes to the server page and returns when the
-    // answer is in (or at once when nothing is pending, a commit is already
-    // running, or the control is deleted meanwhile). Does not reload. Waits
-    // as setServerName() does.
-    void SaveToDatabase();
+    // answer is in (or at once when nothing is pending, or the control is
+    // deleted meanwhile). Does not reload. Waits as setServerName() does.
+    // While the control is busy (isBusy()) nothing is sent: it emits
+    // saveRefused() and returns false. Otherwise it returns whether nothing
+    // is left pending: true after the server took the changes or when there
+    // were none, false after a failure (commitFailed()) or when the control
+    // was deleted meanwhile.
+    bool SaveToDatabase();
 
     // Form URL encoding of text on Windows-1252 bytes, as the commit body
     // uses it.
     QString urlEncode(const QString &text) const;
 
-    // How long a load or a save waits for a silent server before it fails
-    // (30 seconds unless the host changes it; zero or less restores that).
+    // How long a load or a save may take in all, for a silent server and a
+    // slow one alike, before it fails (30 seconds unless the host changes
+    // it; zero or less restores that).
     void setTimeout(std::chrono::milliseconds timeout);
     void setTimeout(int milliseconds);
     std::chrono::milliseconds timeout() const;
 
-    // A load or a commit is running; the control takes no input meanwhile.
+    // A load or a save is running, or the box with a commit's answer is
+    // open and the reload waits for it. Meanwhile the control refuses every
+    // move, undo and redo, and every save or commit, the host's included.
     bool isBusy() const;
 
     // The lists differ from what the server holds: the operator has moved
@@ -89,7 +96,8 @@ public Q_SLOTS:
     void setServerAddress(const QString &serverName);
     // What "Commit to Database" does: posts the pending changes, shows the
     // server's answer, then reloads. Returns at once; committed() or
-    // commitFailed() follows (neither when nothing is pending).
+    // commitFailed() follows (neither when nothing is pending), or
+    // saveRefused() at once while the control is busy.
     void commit();
 
 Q_SIGNALS:
@@ -99,8 +107,12 @@ Q_SIGNALS:
     void loadFailed(const QString &reason);
     // The server took the commit and answered with answer; the reload follows.
     void committed(const QString &answer);
-    // The commit did not go through; every pending change is kept.
+    // The commit did not go through; every pending change is kept. When the
+    // request may have reached the server, reason says so.
     void commitFailed(const QString &reason);
+    // SaveToDatabase() or commit() came while the control was busy: nothing
+    // was sent, and the pending changes stay.
+    void saveRefused();
     void busyChanged(bool busy);
     void pendingChangesChanged(bool pending);
 

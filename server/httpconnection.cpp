@@ -304,6 +304,9 @@ private:
         splitTarget(m_request->target, &m_request->path, &m_request->query);
         m_request->authorization = std::string((*head)[http::field::authorization]);
         m_request->contentType = std::string((*head)[http::field::content_type]);
+        const auto [first, last] = head->equal_range(http::field::accept_encoding);
+        for (auto field = first; field != last; ++field)
+            m_request->acceptEncoding += (field == first ? "" : ",") + std::string(field->value());
     }
 
     void dispatch()

@@ -43,6 +43,7 @@ struct HttpRequest
     std::string query;         // after '?', still encoded
     std::string authorization; // the first Authorization header
     std::string contentType;
+    std::string acceptEncoding; // every Accept-Encoding header, joined by ','
     std::string body;
     QString remote;            // the client's address
     std::chrono::steady_clock::time_point start; // when the head was complete

@@ -11,6 +11,7 @@
 // first request and reopened after the database went away.
 #pragma once
 
+#include "centercatalogue.h"
 #include "centerstore.h"
 
 #include <QString>
@@ -55,6 +56,9 @@ public:
         int loginFailures = 10;             // failures from one address before 429
         int loginBackoffSeconds = 60;       // how long 429 lasts after the last failure
         int authCacheSeconds = 300;         // how long a verified user and password are remembered
+        // The catalogue of centers the workers share; empty: the server makes
+        // its own. Given by those who count its builds (tests, benchmarks).
+        std::shared_ptr<CatalogueCache> catalogue;
         // One line per request; nullptr for none.
         std::function<void(const QString &line)> log;
     };

@@ -99,15 +99,18 @@ std::shared_ptr<const CenterCatalogue> CatalogueCache::find(qint64 version) cons
 }
 
 std::shared_ptr<const CenterCatalogue>
-CatalogueCache::obtain(qint64 version, const std::function<std::shared_ptr<const CenterCatalogue>()> &build)
+CatalogueCache::obtain(std::optional<qint64> version,
+                       const std::function<std::shared_ptr<const CenterCatalogue>()> &build)
 {
     std::lock_guard building(m_building);
-    if (auto kept = find(version))
+    if (auto kept = version ? find(*version) : nullptr)
         return kept;
     std::shared_ptr<const CenterCatalogue> built = build();
     if (!built)
         return nullptr;
     ++m_builds;
+    if (!version)
+        return built;
     // The latest one built is kept, whether its version is higher or lower
     // (a database restored from a backup counts from its own number again).
     std::lock_guard lock(m_mutex);

@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace VelmoraServerCore {
 
@@ -65,9 +66,11 @@ public:
     std::shared_ptr<const CenterCatalogue> find(qint64 version) const;
     // The catalogue of version: the one kept, or else the one build() makes,
     // which is kept from then on. One worker builds at a time; the others
-    // wait for it, as they would need the same catalogue.
+    // wait for it, as they would need the same catalogue. Without a version
+    // nothing tells when the centers change: what build() makes then serves
+    // its request only.
     std::shared_ptr<const CenterCatalogue>
-    obtain(qint64 version, const std::function<std::shared_ptr<const CenterCatalogue>()> &build);
+    obtain(std::optional<qint64> version, const std::function<std::shared_ptr<const CenterCatalogue>()> &build);
     // How many catalogues were built for this cache: how often the centers
     // were read and written out again.
     int builds() const { return m_builds.load(); }

@@ -97,10 +97,10 @@ END $do$)";
 QStringList versionTriggersSqlite()
 {
     QStringList statements;
-    for (const char *event : {"INSERT", "UPDATE", "DELETE"}) {
+    for (const char *event : {"Insert", "Update", "Delete"}) {
         statements << QStringLiteral(R"(CREATE TRIGGER IF NOT EXISTS "CenterCatalogue%1" AFTER %2 ON "Center"
             BEGIN UPDATE "CenterCatalogueVersion" SET "Version" = "Version" + 1; END)")
-                          .arg(QString::fromLatin1(event).toLower(), QLatin1String(event));
+                          .arg(QLatin1String(event), QString::fromLatin1(event).toUpper());
     }
     return statements;
 }
@@ -712,10 +712,7 @@ bool CenterStore::documentOnce(qint32 employee, std::shared_ptr<const CenterCata
     }
     bool read = catalogueVersion(employee, &version, assigned, error);
     if (read) {
-        // Without a count nothing can tell when the centers change: such a
-        // catalogue serves this request only.
-        *catalogue = version ? m_settings.catalogue->obtain(*version, [&] { return readCatalogue(version, error); })
-                             : readCatalogue(version, error);
+        *catalogue = m_settings.catalogue->obtain(version, [&] { return readCatalogue(version, error); });
         read = *catalogue != nullptr;
     }
     rollback();

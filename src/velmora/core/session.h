@@ -21,6 +21,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 
 #include <QNetworkReply>
@@ -29,14 +30,13 @@ class QNetworkAccessManager;
 
 namespace VelmoraInternal {
 
+class GzipInflater;
+
 class Session : public QObject
 {
     Q_OBJECT
 
 public:
-    // The largest answer read at all; anything larger fails the exchange.
-    static constexpr qint64 MaxAnswerBytes = 64 * 1024 * 1024;
-
     explicit Session(QObject *parent = nullptr);
     ~Session() override;
 
@@ -63,6 +63,10 @@ Q_SIGNALS:
 
 private:
     void start(const QString &url, const QByteArray *body);
+    void inflate(QNetworkReply *reply);
+    // The answer's body as the server meant it: inflated when it came
+    // compressed; nullopt when it is compressed in a way not read here.
+    std::optional<QByteArray> decodedBody(QNetworkReply *reply);
     void finish();
     void drop();
     void updateBusy();
@@ -72,6 +76,7 @@ private:
     QString m_url;
     bool m_committing = false;
     bool m_tooLarge = false;
+    std::unique_ptr<GzipInflater> m_inflater; // of a gzip answer
     QStringList m_certificateProblems; // of the running exchange's server
     bool m_busy = false;
     std::optional<QString> m_queuedLoad;

@@ -18,8 +18,17 @@ CenterCatalogue::CenterCatalogue(qint64 version, const QList<Center> &centers) :
     }
     m_offsets.append(m_text.size());
     m_text.squeeze();
-    for (qsizetype first = 0; first < size(); first += PieceRecords)
-        m_pieces.append(GzipWriter::deflate(records(first, std::min(size(), first + PieceRecords)), GzipWriter::CachedLevel));
+    // Each piece refers back into the one before it: it is copied only
+    // behind that piece, whole.
+    for (qsizetype first = 0; first < size(); first += PieceRecords) {
+        const QByteArrayView before = first == 0 ? QByteArrayView() : records(first - PieceRecords, first);
+        m_pieces.append(GzipWriter::deflate(piece(first / PieceRecords), GzipWriter::CachedLevel, before));
+    }
+}
+
+QByteArrayView CenterCatalogue::piece(qsizetype index) const
+{
+    return records(index * PieceRecords, std::min(size(), (index + 1) * PieceRecords));
 }
 
 QByteArrayView CenterCatalogue::records(qsizetype first, qsizetype end) const
@@ -67,16 +76,21 @@ QByteArray CenterCatalogue::gzipDocument(const QList<qint32> &assigned) const
     // follows, so that neighbouring parts are compressed together.
     QByteArray fresh = DocumentWriter::head(size() - chosen.size(), chosen.size());
     auto next = chosen.cbegin();
-    for (qsizetype piece = 0; piece < m_pieces.size(); ++piece) {
-        const qsizetype first = piece * PieceRecords;
+    bool previousWhole = false;
+    for (qsizetype index = 0; index < m_pieces.size(); ++index) {
+        const qsizetype first = index * PieceRecords;
         const qsizetype end = std::min(size(), first + PieceRecords);
-        if (next == chosen.cend() || *next >= end) {
+        const bool whole = next == chosen.cend() || *next >= end;
+        const bool copied = whole && (index == 0 || previousWhole);
+        previousWhole = whole;
+        if (copied) {
             gzip.append(fresh);
             fresh.clear();
-            gzip.append(m_pieces[piece]);
+            gzip.append(m_pieces[index], piece(index));
             continue;
         }
-        // A piece that holds assigned centers is written again without them.
+        // A piece that holds assigned centers is written again without
+        // them, and so is the one after it, which refers back into it.
         qsizetype from = first;
         for (; next != chosen.cend() && *next < end; ++next) {
             fresh += records(from, *next);

@@ -27,9 +27,9 @@ namespace VelmoraServerCore {
 class CenterCatalogue
 {
 public:
-    // Records per compressed piece: an employee's assignments make the
-    // pieces they fall in be compressed again for each answer, so pieces are
-    // small; each costs a few dozen bytes of compression.
+    // Records per compressed piece (about 11 kB of text): an assigned
+    // center makes its piece and the next be compressed again for each
+    // answer, so pieces are small.
     static constexpr int PieceRecords = 128;
 
     // centers: the active ones in ascending ID order.
@@ -49,6 +49,7 @@ private:
     // The positions of the assigned centers in the catalogue, ascending.
     QList<qsizetype> positions(const QList<qint32> &assigned) const;
     QByteArrayView records(qsizetype first, qsizetype end) const;
+    QByteArrayView piece(qsizetype index) const;
 
     qint64 m_version;
     QList<qint32> m_ids;

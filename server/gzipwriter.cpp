@@ -15,6 +15,8 @@ namespace {
 constexpr char Header[] = {'\x1f', '\x8b', '\x08', 0, 0, 0, 0, 0, 0, '\x03'};
 // An empty final block with fixed codes: BFINAL=1, BTYPE=01, end of block.
 constexpr char FinalBlock[] = {'\x03', '\x00'};
+// How far deflate refers back.
+constexpr qsizetype Window = qsizetype(1) << MAX_WBITS;
 
 std::string_view trimmed(std::string_view text)
 {
@@ -86,7 +88,7 @@ bool acceptsGzip(std::string_view acceptEncoding)
 
 GzipWriter::GzipWriter() : m_out(Header, sizeof Header), m_crc(quint32(crc32(0, nullptr, 0))) {}
 
-DeflatedPiece GzipWriter::deflate(QByteArrayView text, int level)
+DeflatedPiece GzipWriter::deflate(QByteArrayView text, int level, QByteArrayView dictionary)
 {
     DeflatedPiece piece;
     piece.length = text.size();
@@ -96,6 +98,9 @@ DeflatedPiece GzipWriter::deflate(QByteArrayView text, int level)
     // are written around the pieces.
     if (deflateInit2(&stream, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         qFatal("zlib cannot start a deflate stream");
+    dictionary = dictionary.last(std::min<qsizetype>(dictionary.size(), Window));
+    if (!dictionary.isEmpty())
+        deflateSetDictionary(&stream, reinterpret_cast<const Bytef *>(dictionary.data()), uInt(dictionary.size()));
     // A sync flush adds at most 6 bytes to the bound.
     piece.deflated.resize(qsizetype(deflateBound(&stream, uLong(text.size())) + 6));
     stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text.data()));
@@ -113,14 +118,22 @@ DeflatedPiece GzipWriter::deflate(QByteArrayView text, int level)
 void GzipWriter::append(QByteArrayView text)
 {
     if (!text.isEmpty())
-        append(deflate(text, FreshLevel));
+        add(deflate(text, FreshLevel, m_window), text);
 }
 
-void GzipWriter::append(const DeflatedPiece &piece)
+void GzipWriter::append(const DeflatedPiece &piece, QByteArrayView text)
+{
+    add(piece, text);
+}
+
+void GzipWriter::add(const DeflatedPiece &piece, QByteArrayView text)
 {
     m_out += piece.deflated;
     m_crc = quint32(crc32_combine(m_crc, piece.crc, z_off_t(piece.length)));
     m_length += piece.length;
+    m_window += text;
+    if (m_window.size() > 2 * Window)
+        m_window.remove(0, m_window.size() - Window);
 }
 
 QByteArray GzipWriter::finish()

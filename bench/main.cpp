@@ -4,6 +4,11 @@
 //
 //   velmora-bench [--sizes 1000,8000,32767] [--pg URL | --no-pg] [--quick]
 //                 [--reference-cap SECONDS] [--parts ours,reference,floor,memory,link,server]
+//   velmora-bench --shape PORT [--rate MBIT] [--rtt MS]
+//
+// --shape runs the shaping proxy alone in front of a server on
+// 127.0.0.1:PORT, for loads by hand (velmora-demo --server URL), until it
+// is stopped.
 //
 // Everything runs on 127.0.0.1: velmora-server in this process on a free
 // port, on SQLite files in a temporary directory and, given a PostgreSQL
@@ -154,8 +159,27 @@ int main(int argc, char *argv[])
                                  QStringLiteral("seconds"), QStringLiteral("30"));
     QCommandLineOption partsOption(QStringLiteral("parts"), QStringLiteral("Which parts to run."),
                                    QStringLiteral("list"), QStringLiteral("ours,reference,floor,memory,link,server"));
-    parser.addOptions({sizesOption, pgOption, noPgOption, quickOption, capOption, partsOption});
+    QCommandLineOption shapeOption(QStringLiteral("shape"), QStringLiteral("Only run the shaping proxy in front of 127.0.0.1:PORT."),
+                                   QStringLiteral("port"));
+    QCommandLineOption rateOption(QStringLiteral("rate"), QStringLiteral("The proxy's rate, each way."), QStringLiteral("Mbit/s"),
+                                  QStringLiteral("20"));
+    QCommandLineOption rttOption(QStringLiteral("rtt"), QStringLiteral("The proxy's round trip."), QStringLiteral("ms"),
+                                 QStringLiteral("20"));
+    parser.addOptions({sizesOption, pgOption, noPgOption, quickOption, capOption, partsOption, shapeOption, rateOption,
+                       rttOption});
     parser.process(app);
+    if (parser.isSet(shapeOption)) {
+        const Link link{parser.value(rateOption).toDouble(), parser.value(rttOption).toDouble()};
+        if (!(link.megabitsPerSecond > 0.0 && link.roundTripMs >= 0.0)) {
+            std::fprintf(stderr, "velmora-bench: --rate must be above 0 and --rtt at least 0\n");
+            return 2;
+        }
+        ShapingProxy proxy(parser.value(shapeOption).toInt(), link);
+        std::printf("shaping http://127.0.0.1:%d to 127.0.0.1:%s at %s\n", proxy.port(),
+                    qPrintable(parser.value(shapeOption)), qPrintable(link.name()));
+        std::fflush(stdout);
+        return QApplication::exec();
+    }
 
     std::vector<int> sizes;
     for (const QString &text : parser.value(sizesOption).split(u',', Qt::SkipEmptyParts)) {

@@ -165,9 +165,20 @@ void benchServer(Report &report, const QString &backend, const QString &database
     // the server's CPU time per document, this thread's (the client's) left
     // out.
     {
+        const std::string path = page + "?EmployeeID=" + std::to_string(LoadEmployee);
+        // Untimed: every worker opens its database connection and prepares
+        // its statements on its first request.
+        std::vector<std::thread> warmUp;
+        for (int t = 0; t < VelmoraServer::Options{}.threads; ++t)
+            warmUp.emplace_back([&] {
+                auto w = client(port);
+                for (int i = 0; i < 3; ++i)
+                    w->Get(path);
+            });
+        for (std::thread &thread : warmUp)
+            thread.join();
         auto c = client(port);
         c->set_decompress(false);
-        const std::string path = page + "?EmployeeID=" + std::to_string(LoadEmployee);
         const httplib::Headers gzip{{"Accept-Encoding", "gzip"}};
         VelmoraServerCore::CenterStore other({database});
         Center renamed = centers.first();

@@ -40,7 +40,8 @@ private Q_SLOTS:
             bomb[i] = char('a' + QRandomGenerator::global()->bounded(26));
         const QByteArray document = gzip(centerDocument({{"1", "A"}, {"2", "B"}}, {{"3", "C"}}));
         TestTable::load(VELMORA_TABLES "/exchanges.txt",
-                        {{"gzipped document", document}, {"broken gzip", document.left(document.size() / 2)}, {"gzip bomb", gzip(bomb)}});
+                        {{"gzipped document", document}, {"broken gzip", document.left(document.size() / 2)}, {"gzip bomb", gzip(bomb)},
+                         {"gzip of 64 MiB", gzip(bomb.left(MaxAnswerBytes))}});
     }
     void reportsAnswerOrReason();
 };

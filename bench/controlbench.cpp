@@ -2,6 +2,7 @@
 
 #include "benchdata.h"
 #include "measure.h"
+#include "shapingproxy.h"
 
 #include <velmora/velmora.h>
 
@@ -770,6 +771,42 @@ void benchMemory(Report &report, const QString &baseUrl, int size, bool quick)
     report.set(QStringLiteral("memory"), size, figure);
     report.set(QStringLiteral("memory.peak"), size, Figure{median(peak), int(peak.size()), false, failed});
     report.set(QStringLiteral("memory.network"), size, Figure{median(network), int(network.size()), false, failed});
+}
+
+void benchLinks(Report &report, int serverPort, int size, bool quick)
+{
+    Velmora control;
+    control.setEmployeeID(QString::number(LoadEmployee));
+    control.show();
+    settle();
+    const ListAdapter left(child<CenterListView>(control, "lstCenters"));
+    ControlOptions options;
+    options.quick = quick;
+    for (const auto &link : Links) {
+        ShapingProxy proxy(serverPort, {link.megabitsPerSecond, link.roundTripMs});
+        const QString url = QStringLiteral("http://127.0.0.1:%1").arg(proxy.port());
+        Checks check(QStringLiteral("load at %1 through %2").arg(size).arg(QLatin1String(link.key)));
+        const auto times = repeat(runsFor(size, options), nullptr, [&] {
+            const double t = timeMs([&] {
+                control.setServerName(url);
+                settle();
+            });
+            check(left.count() == size, "the list filled after the load");
+            return t;
+        });
+        record(report, QLatin1String(link.key), size, times, check.failed());
+    }
+
+    // What a load receives: the document as the control asks for it.
+    httplib::Client client("127.0.0.1", serverPort);
+    client.set_decompress(false);
+    const auto result = client.Get(QStringLiteral("/Velmora.asp?EmployeeID=%1").arg(LoadEmployee).toStdString(),
+                                   {{"Accept-Encoding", "gzip"}});
+    Figure bytes;
+    bytes.value = result ? double(result->body.size()) / 1e6 : 0.0;
+    bytes.runs = 1;
+    bytes.failed = !result || result->status != 200;
+    report.set(QStringLiteral("docsize.wire"), size, bytes);
 }
 
 } // namespace Bench

@@ -25,6 +25,18 @@ struct ControlOptions
 // size centers, none assigned to LoadEmployee.
 void benchControl(Report &report, const QString &baseUrl, int port, int size, const ControlOptions &options);
 
+// The links a site's operators load over, as the shaping proxy gives them.
+inline constexpr struct
+{
+    const char *key;
+    double megabitsPerSecond;
+    double roundTripMs;
+} Links[] = {{"link.office", 100.0, 2.0}, {"link.vpn", 20.0, 20.0}};
+
+// Loads of the control from velmora-server through the shaping proxy at each
+// of Links, and the bytes a load receives.
+void benchLinks(Report &report, int serverPort, int size, bool quick);
+
 // The resident memory of the control with the centers loaded, measured in
 // child processes of this program (see memoryChildMain).
 void benchMemory(Report &report, const QString &baseUrl, int size, bool quick);

@@ -3,7 +3,12 @@
 // way and against the parse floor, printed as one Markdown table.
 //
 //   velmora-bench [--sizes 1000,8000,32767] [--pg URL | --no-pg] [--quick]
-//                 [--reference-cap SECONDS] [--parts ours,reference,floor,memory,server]
+//                 [--reference-cap SECONDS] [--parts ours,reference,floor,memory,link,server]
+//   velmora-bench --shape PORT [--rate MBIT] [--rtt MS]
+//
+// --shape runs the shaping proxy alone in front of a server on
+// 127.0.0.1:PORT, for loads by hand (velmora-demo --server URL), until it
+// is stopped.
 //
 // Everything runs on 127.0.0.1: velmora-server in this process on a free
 // port, on SQLite files in a temporary directory and, given a PostgreSQL
@@ -16,6 +21,7 @@
 #include "measure.h"
 #include "report.h"
 #include "serverbench.h"
+#include "shapingproxy.h"
 
 #include "httpserver.h"
 
@@ -45,6 +51,13 @@ void defineRows(Report &report, bool withPostgres)
     report.define("load", "load: setServerName to filled lists (velmora-server)", Unit::Ms, true,
                   atMost(100, "≤ 100 ms"));
     report.define("ratio.floor", "load ÷ floor (velmora-server)", Unit::Times, false, atMost(4, "≤ 4×"));
+    for (const auto &link : Links) {
+        const bool vpn = link.roundTripMs > 10.0;
+        report.define(QLatin1String(link.key),
+                      QStringLiteral("load through the shaping proxy, %1 (velmora-server)")
+                          .arg(Link{link.megabitsPerSecond, link.roundTripMs}.name()),
+                      Unit::Ms, true, vpn ? atMost(250, "≤ 250 ms") : atMost(120, "≤ 120 ms"));
+    }
     report.define("load.static", "load of the same bytes from a plain loopback server", Unit::Ms, true,
                   atMost(100, "≤ 100 ms"));
     report.define("ratio.floor.static", "load ÷ floor (plain loopback server)", Unit::Times, false,
@@ -89,6 +102,7 @@ void defineRows(Report &report, bool withPostgres)
     report.define("floor", "fetch (cpp-httplib client) and pugixml parse (velmora-server)", Unit::Ms, true);
     report.define("floor.static", "the same from the plain loopback server", Unit::Ms, true);
     report.define("docsize", "document size", Unit::MB, true);
+    report.define("docsize.wire", "bytes a load receives (gzip where the server sends it)", Unit::MB, true);
 
     report.heading(QStringLiteral("Server: velmora-server on loopback, 8 worker threads"));
     QList<QPair<QString, QString>> backends{{QStringLiteral("sqlite"), QStringLiteral("SQLite")}};
@@ -99,6 +113,13 @@ void defineRows(Report &report, bool withPostgres)
         // PostgreSQL serves the sites with many operators: its budgets are tighter.
         report.define("srv.doc." + key, QStringLiteral("document, every center (%1)").arg(name), Unit::Ms, true,
                       sqlite ? atMost(100, "≤ 100 ms") : atMost(50, "≤ 50 ms"));
+        report.define("srv.doc.gz." + key, QStringLiteral("document, every center, gzip asked for (%1)").arg(name),
+                      Unit::Ms, true, atMost(30, "≤ 30 ms"));
+        report.define("srv.doc.changed.gz." + key,
+                      QStringLiteral("document, gzip, just after a center changed (%1)").arg(name), Unit::Ms, true);
+        report.define("srv.cpu." + key, QStringLiteral("server CPU per document (%1)").arg(name), Unit::Ms, true);
+        report.define("srv.cpu.gz." + key, QStringLiteral("server CPU per document, gzip asked for (%1)").arg(name),
+                      Unit::Ms, true);
         report.define("srv.commit." + key, QStringLiteral("commit of n inserts (%1)").arg(name), Unit::Ms, true,
                       sqlite ? atMost(2000, "≤ 2 s") : atMost(300, "≤ 300 ms"));
         report.define("srv.delete." + key, QStringLiteral("commit of one DELETE of n centers (%1)").arg(name),
@@ -137,9 +158,28 @@ int main(int argc, char *argv[])
                                  QStringLiteral("Seconds after which a QTreeWidget move-all run is extrapolated."),
                                  QStringLiteral("seconds"), QStringLiteral("30"));
     QCommandLineOption partsOption(QStringLiteral("parts"), QStringLiteral("Which parts to run."),
-                                   QStringLiteral("list"), QStringLiteral("ours,reference,floor,memory,server"));
-    parser.addOptions({sizesOption, pgOption, noPgOption, quickOption, capOption, partsOption});
+                                   QStringLiteral("list"), QStringLiteral("ours,reference,floor,memory,link,server"));
+    QCommandLineOption shapeOption(QStringLiteral("shape"), QStringLiteral("Only run the shaping proxy in front of 127.0.0.1:PORT."),
+                                   QStringLiteral("port"));
+    QCommandLineOption rateOption(QStringLiteral("rate"), QStringLiteral("The proxy's rate, each way."), QStringLiteral("Mbit/s"),
+                                  QStringLiteral("20"));
+    QCommandLineOption rttOption(QStringLiteral("rtt"), QStringLiteral("The proxy's round trip."), QStringLiteral("ms"),
+                                 QStringLiteral("20"));
+    parser.addOptions({sizesOption, pgOption, noPgOption, quickOption, capOption, partsOption, shapeOption, rateOption,
+                       rttOption});
     parser.process(app);
+    if (parser.isSet(shapeOption)) {
+        const Link link{parser.value(rateOption).toDouble(), parser.value(rttOption).toDouble()};
+        if (!(link.megabitsPerSecond > 0.0 && link.roundTripMs >= 0.0)) {
+            std::fprintf(stderr, "velmora-bench: --rate must be above 0 and --rtt at least 0\n");
+            return 2;
+        }
+        ShapingProxy proxy(parser.value(shapeOption).toInt(), link);
+        std::printf("shaping http://127.0.0.1:%d to 127.0.0.1:%s at %s\n", proxy.port(),
+                    qPrintable(parser.value(shapeOption)), qPrintable(link.name()));
+        std::fflush(stdout);
+        return QApplication::exec();
+    }
 
     std::vector<int> sizes;
     for (const QString &text : parser.value(sizesOption).split(u',', Qt::SkipEmptyParts)) {
@@ -185,7 +225,7 @@ int main(int argc, char *argv[])
             continue;
         }
 
-        if (anyControl || parts.contains(u"memory")) {
+        if (anyControl || parts.contains(u"memory") || parts.contains(u"link")) {
             VelmoraServerCore::VelmoraServer::Options options;
             options.port = 0;
             options.database = sqlite;
@@ -199,6 +239,8 @@ int main(int argc, char *argv[])
                 benchControl(report, baseUrl, server.port(), size, controlOptions);
             if (parts.contains(u"memory"))
                 benchMemory(report, baseUrl, size, quick);
+            if (parts.contains(u"link"))
+                benchLinks(report, server.port(), size, quick);
             server.stop();
         }
 

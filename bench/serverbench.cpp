@@ -7,6 +7,9 @@
 #include "core/changeset.h"
 
 #include <httplib.h>
+#include <zlib.h>
+
+#include <ctime>
 
 #include <atomic>
 #include <optional>
@@ -54,6 +57,31 @@ int countOf(const std::string &text, const std::string &needle)
     for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size()))
         ++n;
     return n;
+}
+
+// The text of a gzip answer, or the answer itself when it is not gzip.
+std::string inflated(const httplib::Result &result)
+{
+    if (result->get_header_value("Content-Encoding") != "gzip")
+        return result->body;
+    z_stream stream{};
+    inflateInit2(&stream, 16 + MAX_WBITS);
+    std::string out(64 * 1024 * 1024, '\0');
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(result->body.data()));
+    stream.avail_in = uInt(result->body.size());
+    stream.next_out = reinterpret_cast<Bytef *>(out.data());
+    stream.avail_out = uInt(out.size());
+    const bool complete = inflate(&stream, Z_FINISH) == Z_STREAM_END;
+    out.resize(complete ? stream.total_out : 0);
+    inflateEnd(&stream);
+    return out;
+}
+
+double cpuMs(clockid_t clock)
+{
+    timespec now{};
+    clock_gettime(clock, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
 }
 
 void record(Report &report, const QString &key, int size, const std::vector<double> &values, bool failed)
@@ -130,22 +158,65 @@ void benchServer(Report &report, const QString &backend, const QString &database
     const int port = server.port();
     const std::string page = "/Velmora.asp";
 
-    // The document of an employee with no assignment: every center.
+    // The document of an employee with no assignment: every center, as it
+    // is and gzip-compressed for a client that asks for it (on a server
+    // that does not compress, the same bytes again); then the same just
+    // after a center was renamed through a store of another server; then
+    // the server's CPU time per document, this thread's (the client's) left
+    // out.
     {
-        auto c = client(port);
         const std::string path = page + "?EmployeeID=" + std::to_string(LoadEmployee);
-        bool failed = false;
-        Runs runs{options.quick ? 3 : 15, options.quick ? 3.0 : 10.0, options.quick ? 1 : 3};
-        const auto times = repeat(runs, nullptr, [&] {
-            std::optional<httplib::Result> result;
-            const double t = timeMs([&] { result.emplace(c->Get(path)); });
-            if (!*result || (*result)->status != 200 || countOf((*result)->body, "</Center>") != size) {
-                progress(QStringLiteral("the document on %1 at %2 is not complete").arg(backend).arg(size));
-                failed = true;
+        // Untimed: every worker opens its database connection and prepares
+        // its statements on its first request.
+        std::vector<std::thread> warmUp;
+        for (int t = 0; t < VelmoraServer::Options{}.threads; ++t)
+            warmUp.emplace_back([&] {
+                auto w = client(port);
+                for (int i = 0; i < 3; ++i)
+                    w->Get(path);
+            });
+        for (std::thread &thread : warmUp)
+            thread.join();
+        auto c = client(port);
+        c->set_decompress(false);
+        const httplib::Headers gzip{{"Accept-Encoding", "gzip"}};
+        VelmoraServerCore::CenterStore other({database});
+        Center renamed = centers.first();
+        for (const QString &kind : {QString(), QStringLiteral("gz."), QStringLiteral("changed.gz.")}) {
+            bool failed = false;
+            Runs runs{options.quick ? 3 : 15, options.quick ? 3.0 : 10.0, options.quick ? 1 : 3};
+            const auto prepare = [&] {
+                if (!kind.startsWith(u"changed"))
+                    return;
+                renamed.name = (renamed.name.endsWith(u'*') ? renamed.name.chopped(1) : renamed.name + u'*');
+                VelmoraServerCore::CenterStore::Error error;
+                failed = !other.putCenters({renamed}, &error) || failed;
+            };
+            const auto times = repeat(runs, prepare, [&] {
+                std::optional<httplib::Result> result;
+                const double t = timeMs([&] { result.emplace(kind.isEmpty() ? c->Get(path) : c->Get(path, gzip)); });
+                if (!*result || (*result)->status != 200 || countOf(inflated(*result), "</Center>") != size) {
+                    progress(QStringLiteral("the document on %1 at %2 is not complete").arg(backend).arg(size));
+                    failed = true;
+                }
+                return t;
+            });
+            record(report, QStringLiteral("srv.doc.") + kind + backend, size, times, failed);
+        }
+        for (const QString &kind : {QString(), QStringLiteral("gz.")}) {
+            constexpr int Documents = 20;
+            double client = 0.0;
+            const double start = cpuMs(CLOCK_PROCESS_CPUTIME_ID);
+            bool failed = false;
+            for (int i = 0; i < Documents; ++i) {
+                const double before = cpuMs(CLOCK_THREAD_CPUTIME_ID);
+                const auto result = kind.isEmpty() ? c->Get(path) : c->Get(path, gzip);
+                client += cpuMs(CLOCK_THREAD_CPUTIME_ID) - before;
+                failed = failed || !result || result->status != 200;
             }
-            return t;
-        });
-        record(report, QStringLiteral("srv.doc.") + backend, size, times, failed);
+            const double server = (cpuMs(CLOCK_PROCESS_CPUTIME_ID) - start - client) / Documents;
+            report.set(QStringLiteral("srv.cpu.") + kind + backend, size, Figure{server, Documents, false, failed});
+        }
     }
 
     // A commit that assigns every center, then one that removes them all

@@ -56,7 +56,7 @@ set(VELMORA_PACKAGE_server velmora-server net
 control. Only the control's two statements are accepted, checked and applied\n\
 as parameterised statements, one transaction per request. Comes with a\n\
 systemd unit (velmora-server.service) and its settings in\n\
-/etc/default/velmora-server." "" "adduser, libqt6sql6-sqlite")
+/etc/default/velmora-server." "" "adduser, libqt6sql6-sqlite, zlib1g")
 set(VELMORA_PACKAGE_demo velmora-demo x11
     "Velmora Cross Reference demo host"
     "A small Qt host that embeds the Velmora control and, without arguments,\n\

@@ -1,5 +1,6 @@
 #include "centerstore.h"
 
+#include "centercatalogue.h"
 #include "sampledata.h"
 
 #include "core/limits.h"
@@ -50,6 +51,65 @@ QString schemaCreationLock(const char *function)
 
 constexpr auto CreateCenterIndex = R"(CREATE INDEX IF NOT EXISTS "CenterEmployeeCrossReference_CenterID"
     ON "CenterEmployeeCrossReference" ("CenterID"))";
+
+// The count of changes to "Center", one row that triggers raise with every
+// change of the table, whoever makes it: this server, another one on the
+// same database, or a site's own tool. A server keeps the centers it has
+// read for as long as the count stays the same.
+constexpr auto CreateVersionTable = R"(CREATE TABLE IF NOT EXISTS "CenterCatalogueVersion" (
+    "Version" BIGINT NOT NULL))";
+// PostgreSQL counts a transaction once however many statements it runs: a
+// row updated again and again in one transaction leaves a version of it
+// behind each time, which every later update of it would step over.
+constexpr auto CreateVersionTablePg = R"(CREATE TABLE IF NOT EXISTS "CenterCatalogueVersion" (
+    "Version" BIGINT NOT NULL, "Transaction" BIGINT))";
+constexpr auto InsertVersionRow = R"(INSERT INTO "CenterCatalogueVersion" ("Version")
+    SELECT 1 WHERE NOT EXISTS (SELECT 1 FROM "CenterCatalogueVersion"))";
+
+// PostgreSQL: once per statement (TRUNCATE included), also when the table
+// is filled by logical replication (ENABLE ALWAYS). The function runs with
+// its owner's rights, so that a tool allowed to write "Center" need not be
+// allowed to write the count, and names the count's table in the schema of
+// the table that changed, whatever the writer's search_path.
+// Both are made only when missing, so that a server needs no rights over
+// them once they exist.
+constexpr auto CreateVersionTriggerPg = R"(DO $do$ BEGIN
+    IF to_regprocedure('"CenterCatalogueChanged"()') IS NULL THEN
+        CREATE FUNCTION "CenterCatalogueChanged"() RETURNS trigger
+            LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog AS $function$
+        BEGIN
+            EXECUTE format('UPDATE %I."CenterCatalogueVersion" SET "Version" = "Version" + 1, '
+                           '"Transaction" = txid_current() WHERE "Transaction" IS DISTINCT FROM txid_current()',
+                           TG_TABLE_SCHEMA);
+            RETURN NULL;
+        END $function$;
+    END IF;
+    IF NOT EXISTS (SELECT 1 FROM pg_trigger
+                   WHERE tgrelid = '"Center"'::regclass AND tgname = 'CenterCatalogueChanged') THEN
+        CREATE TRIGGER "CenterCatalogueChanged" AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON "Center"
+            FOR EACH STATEMENT EXECUTE FUNCTION "CenterCatalogueChanged"();
+        ALTER TABLE "Center" ENABLE ALWAYS TRIGGER "CenterCatalogueChanged";
+    END IF;
+END $do$)";
+
+// SQLite has row triggers only; they are part of the file, so another
+// program writing it raises the count as well.
+QStringList versionTriggersSqlite()
+{
+    QStringList statements;
+    for (const char *event : {"Insert", "Update", "Delete"}) {
+        statements << QStringLiteral(R"(CREATE TRIGGER IF NOT EXISTS "CenterCatalogue%1" AFTER %2 ON "Center"
+            BEGIN UPDATE "CenterCatalogueVersion" SET "Version" = "Version" + 1; END)")
+                          .arg(QLatin1String(event), QString::fromLatin1(event).toUpper());
+    }
+    return statements;
+}
+
+constexpr auto SelectVersionAndAssigned = R"(SELECT (SELECT max("Version") FROM "CenterCatalogueVersion"), x."CenterID"
+    FROM (SELECT 1 AS one) AS v LEFT JOIN "CenterEmployeeCrossReference" x ON x."EmployeeID" = ?
+    ORDER BY x."CenterID")";
+
+constexpr auto SelectCatalogue = R"(SELECT "ID", "Name" FROM "Center" WHERE "Active" ORDER BY "ID")";
 
 constexpr auto SelectDocument = R"(SELECT c."ID", c."Name", x."CenterID" IS NOT NULL
     FROM "Center" c LEFT JOIN "CenterEmployeeCrossReference" x
@@ -120,6 +180,12 @@ QString activeCheckSql()
 }
 
 std::atomic<quint64> connectionCounter{0};
+
+CenterStore::Error tooManyCenters()
+{
+    return {CenterStore::ErrorKind::Failed,
+            QStringLiteral("more than %1 active centers: too many for one document").arg(VelmoraInternal::MaxCenters)};
+}
 
 struct PostgresAddress
 {
@@ -193,9 +259,13 @@ struct CenterStore::Connection
     std::optional<QSqlQuery> insertMany;
     std::optional<QSqlQuery> removeMany;
     std::optional<QSqlQuery> employeeLock;
+    std::optional<QSqlQuery> versionAndAssigned;
+    std::optional<QSqlQuery> catalogue;
 
     ~Connection()
     {
+        versionAndAssigned.reset();
+        catalogue.reset();
         employeeLock.reset();
         assignedAmong.reset();
         activeCount.reset();
@@ -231,7 +301,11 @@ struct CenterStore::Connection
     }
 };
 
-CenterStore::CenterStore(Settings settings) : m_settings(std::move(settings)) {}
+CenterStore::CenterStore(Settings settings) : m_settings(std::move(settings))
+{
+    if (!m_settings.catalogue)
+        m_settings.catalogue = std::make_shared<CatalogueCache>();
+}
 
 CenterStore::~CenterStore() = default;
 
@@ -466,8 +540,13 @@ bool CenterStore::ensureSchema(Error *error)
         QStringList statements;
         if (m_connection->postgres)
             statements << schemaCreationLock("pg_advisory_xact_lock");
-        for (const char *sql : {CreateCenterTable, CreateCrossReferenceTable, CreateCenterIndex})
+        for (const char *sql : {CreateCenterTable, CreateCrossReferenceTable, CreateCenterIndex,
+                                m_connection->postgres ? CreateVersionTablePg : CreateVersionTable, InsertVersionRow})
             statements << QString::fromLatin1(sql);
+        if (m_connection->postgres)
+            statements << QString::fromLatin1(CreateVersionTriggerPg);
+        else
+            statements << versionTriggersSqlite();
         for (const QString &sql : std::as_const(statements)) {
             QSqlQuery query(m_connection->db);
             if (!query.exec(sql)) {
@@ -592,8 +671,7 @@ bool CenterStore::centerListsOnce(qint32 employee, CenterLists *lists, Error *er
     while (query.next()) {
         if (++total > VelmoraInternal::MaxCenters) {
             query.finish();
-            *error = {ErrorKind::Failed, QStringLiteral("more than %1 active centers: too many for one document")
-                                             .arg(VelmoraInternal::MaxCenters)};
+            *error = tooManyCenters();
             return false;
         }
         Center center{query.value(0).toInt(), query.value(1).toString(), true};
@@ -607,6 +685,103 @@ bool CenterStore::centerListsOnce(qint32 employee, CenterLists *lists, Error *er
     }
     *lists = std::move(result);
     return true;
+}
+
+bool CenterStore::document(qint32 employee, std::shared_ptr<const CenterCatalogue> *catalogue, QList<qint32> *assigned,
+                           Error *error)
+{
+    return withConnection(error, [&] { return documentOnce(employee, catalogue, assigned, error); });
+}
+
+bool CenterStore::documentOnce(qint32 employee, std::shared_ptr<const CenterCatalogue> *catalogue,
+                               QList<qint32> *assigned, Error *error)
+{
+    std::optional<qint64> version;
+    if (!catalogueVersion(employee, &version, assigned, error))
+        return false;
+    if (version && (*catalogue = m_settings.catalogue->find(*version)))
+        return true;
+    // The centers changed since the kept catalogue was read, or none is kept:
+    // they are read with the count and the assignments in one snapshot, so
+    // that the catalogue is the one of its count.
+    QSqlQuery begin(m_connection->db);
+    if (!begin.exec(m_connection->postgres ? QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY")
+                                           : QStringLiteral("BEGIN"))) {
+        *error = failure(begin.lastError(), QStringLiteral("starting a transaction"));
+        return false;
+    }
+    bool read = catalogueVersion(employee, &version, assigned, error);
+    if (read) {
+        *catalogue = m_settings.catalogue->obtain(version, [&] { return readCatalogue(version, error); });
+        read = *catalogue != nullptr;
+    }
+    rollback();
+    return read;
+}
+
+bool CenterStore::catalogueVersion(qint32 employee, std::optional<qint64> *version, QList<qint32> *assigned,
+                                   Error *error)
+{
+    QSqlError prepareError;
+    QSqlQuery *query = m_connection->prepared(m_connection->versionAndAssigned,
+                                              QString::fromLatin1(SelectVersionAndAssigned), &prepareError);
+    if (!query) {
+        *error = failure(prepareError, QStringLiteral("preparing the center document"));
+        return false;
+    }
+    query->bindValue(0, employee);
+    if (!query->exec()) {
+        *error = failure(query->lastError(), QStringLiteral("reading the assignments"));
+        query->finish();
+        return false;
+    }
+    version->reset();
+    assigned->clear();
+    while (query->next()) {
+        if (!query->isNull(0))
+            *version = query->value(0).toLongLong();
+        if (!query->isNull(1))
+            assigned->append(query->value(1).toInt());
+    }
+    const QSqlError readError = query->lastError();
+    query->finish();
+    if (readError.isValid()) {
+        *error = failure(readError, QStringLiteral("reading the assignments"));
+        return false;
+    }
+    return true;
+}
+
+std::shared_ptr<const CenterCatalogue> CenterStore::readCatalogue(std::optional<qint64> version, Error *error)
+{
+    QSqlError prepareError;
+    QSqlQuery *query = m_connection->prepared(m_connection->catalogue, QString::fromLatin1(SelectCatalogue),
+                                              &prepareError);
+    if (!query) {
+        *error = failure(prepareError, QStringLiteral("preparing the center document"));
+        return nullptr;
+    }
+    if (!query->exec()) {
+        *error = failure(query->lastError(), QStringLiteral("reading the centers"));
+        query->finish();
+        return nullptr;
+    }
+    QList<Center> centers;
+    while (query->next()) {
+        if (centers.size() == VelmoraInternal::MaxCenters) {
+            query->finish();
+            *error = tooManyCenters();
+            return nullptr;
+        }
+        centers.append({query->value(0).toInt(), query->value(1).toString(), true});
+    }
+    const QSqlError readError = query->lastError();
+    query->finish();
+    if (readError.isValid()) {
+        *error = failure(readError, QStringLiteral("reading the centers"));
+        return nullptr;
+    }
+    return std::make_shared<const CenterCatalogue>(version.value_or(-1), centers);
 }
 
 bool CenterStore::assignedCenters(qint32 employee, QList<qint32> *centers, Error *error)

@@ -15,12 +15,16 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QSqlDatabase;
 class QSqlError;
 class QSqlQuery;
 
 namespace VelmoraServerCore {
+
+class CatalogueCache;
+class CenterCatalogue;
 
 struct Center
 {
@@ -58,6 +62,10 @@ public:
         // store, so that a test can lose its reply; returns the error (none
         // when COMMIT succeeded).
         std::function<QSqlError(QSqlDatabase &db)> commitForTests = {};
+        // Where the catalogue of active centers is kept between requests;
+        // stores that share one (a server's workers) read the centers once
+        // per change. Empty: the store keeps one of its own.
+        std::shared_ptr<CatalogueCache> catalogue = {};
     };
 
     enum class ErrorKind {
@@ -109,6 +117,13 @@ public:
     bool seedSample(Error *error);
 
     bool centerLists(qint32 employee, CenterLists *lists, Error *error);
+    // What the employee's document is made of, read in one snapshot of the
+    // database: the catalogue of the active centers and the IDs of every
+    // center assigned to the employee, ascending. The centers are read only
+    // when the database's count of changes to the table "Center" differs
+    // from the catalogue kept; the assignments always.
+    bool document(qint32 employee, std::shared_ptr<const CenterCatalogue> *catalogue, QList<qint32> *assigned,
+                  Error *error);
     // The IDs of every center assigned to the employee, active or not,
     // ascending.
     bool assignedCenters(qint32 employee, QList<qint32> *centers, Error *error);
@@ -129,6 +144,12 @@ private:
     bool applyOnce(const CommitRequest &request, Outcome *outcome, Error *error);
     bool applyBatched(const CommitRequest &request, Outcome *outcome, Error *error);
     bool centerListsOnce(qint32 employee, CenterLists *lists, Error *error);
+    bool documentOnce(qint32 employee, std::shared_ptr<const CenterCatalogue> *catalogue, QList<qint32> *assigned,
+                      Error *error);
+    // The count of changes to "Center" (none when its row is missing) and
+    // the employee's assignments, in one statement and so one snapshot.
+    bool catalogueVersion(qint32 employee, std::optional<qint64> *version, QList<qint32> *assigned, Error *error);
+    std::shared_ptr<const CenterCatalogue> readCatalogue(std::optional<qint64> version, Error *error);
     bool begin(Error *error);
     bool commit(Error *error);
     void rollback();

@@ -81,37 +81,44 @@ void appendText(QByteArray &out, QStringView raw)
     out += escaped.toUtf8();
 }
 
-void appendList(QByteArray &out, const char *element, const QList<Center> &centers)
+} // namespace
+
+void DocumentWriter::appendRecord(QByteArray &out, const Center &center)
 {
-    out += '<';
-    out += element;
-    out += '>';
-    for (const Center &center : centers) {
-        out += "<Center><ID>";
-        out += QByteArray::number(center.id);
-        out += "</ID><Name>";
-        appendText(out, center.name);
-        out += "</Name></Center>";
-    }
-    out += "</";
-    out += element;
-    out += '>';
+    out += "<Center><ID>";
+    out += QByteArray::number(center.id);
+    out += "</ID><Name>";
+    appendText(out, center.name);
+    out += "</Name></Center>";
 }
 
-} // namespace
+QByteArray DocumentWriter::head(qsizetype nonSelected, qsizetype selected)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<CenterDocument><Counts><Count><NonSelected>"
+        + QByteArray::number(nonSelected) + "</NonSelected><Selected>" + QByteArray::number(selected)
+        + "</Selected></Count></Counts><NonSelectedCenters>";
+}
+
+QByteArrayView DocumentWriter::middle()
+{
+    return "</NonSelectedCenters><SelectedCenters>";
+}
+
+QByteArrayView DocumentWriter::tail()
+{
+    return "</SelectedCenters></CenterDocument>\n";
+}
 
 QByteArray DocumentWriter::write(const CenterLists &lists)
 {
-    QByteArray out;
+    QByteArray out = head(lists.nonSelected.size(), lists.selected.size());
     out.reserve(128 + (lists.nonSelected.size() + lists.selected.size()) * 64);
-    out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<CenterDocument><Counts><Count><NonSelected>";
-    out += QByteArray::number(lists.nonSelected.size());
-    out += "</NonSelected><Selected>";
-    out += QByteArray::number(lists.selected.size());
-    out += "</Selected></Count></Counts>";
-    appendList(out, "NonSelectedCenters", lists.nonSelected);
-    appendList(out, "SelectedCenters", lists.selected);
-    out += "</CenterDocument>\n";
+    for (const Center &center : lists.nonSelected)
+        appendRecord(out, center);
+    out += middle();
+    for (const Center &center : lists.selected)
+        appendRecord(out, center);
+    out += tail();
     return out;
 }
 

@@ -28,6 +28,14 @@ namespace DocumentWriter {
 // parser drops blank text).
 QByteArray write(const CenterLists &lists);
 
+// The same document in parts, for answers put together from records kept
+// between requests: head(n, m), n non-selected records, middle(), m
+// selected records, tail().
+QByteArray head(qsizetype nonSelected, qsizetype selected);
+void appendRecord(QByteArray &out, const Center &center);
+QByteArrayView middle();
+QByteArrayView tail();
+
 } // namespace DocumentWriter
 
 } // namespace VelmoraServerCore

@@ -506,6 +506,9 @@ private:
                 forwarded.push_back(field->value());
             m_request->remote = proxies.client(m_remote, forwarded);
         }
+        const auto [encodingFirst, encodingLast] = head.equal_range(http::field::accept_encoding);
+        for (auto field = encodingFirst; field != encodingLast; ++field)
+            m_request->acceptEncoding += (field == encodingFirst ? "" : ",") + std::string(field->value());
     }
 
     void dispatch()

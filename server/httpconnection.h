@@ -50,6 +50,7 @@ struct HttpRequest
     std::string query;         // after '?', still encoded
     std::string authorization; // the first Authorization header
     std::string contentType;
+    std::string acceptEncoding; // every Accept-Encoding header, joined by ','
     std::string body;
     BodyBudget::Share bodyShare; // what the body holds of the budget, until the answer is written
     QString remote;            // the client's address: the peer's, or the one a trusted proxy forwarded

@@ -3,8 +3,8 @@
 #include "centerstore.h"
 #include "commitrequest.h"
 #include "credentials.h"
-#include "documentwriter.h"
 #include "formdecoder.h"
+#include "gzipwriter.h"
 
 #include "bodybudget.h"
 #include "httpconnection.h"
@@ -163,7 +163,9 @@ std::string mediaType(const std::string &value)
 class VelmoraServer::Private final : public HttpHost
 {
 public:
-    explicit Private(Options o) : options(std::move(o)), budget(options.bodyBudget)
+    explicit Private(Options o)
+        : options(std::move(o)), budget(options.bodyBudget),
+          catalogue(options.catalogue ? options.catalogue : std::make_shared<CatalogueCache>())
     {
         httpLimits.handshake = std::chrono::seconds(options.handshakeTimeoutSeconds);
         httpLimits.idle = std::chrono::seconds(options.idleTimeoutSeconds);
@@ -174,7 +176,10 @@ public:
         httpLimits.bodyBytes = options.bodyLimit;
     }
 
-    CenterStore::Settings storeSettings() const { return {options.database, options.busyTimeoutMs, options.syncEveryCommit}; }
+    CenterStore::Settings storeSettings() const
+    {
+        return {options.database, options.busyTimeoutMs, options.syncEveryCommit, {}, catalogue};
+    }
 
     const HttpLimits &limits() const override { return httpLimits; }
     BodyBudget &bodyBudget() override { return budget; }
@@ -298,14 +303,22 @@ public:
                                                         "decimal digits, with an optional '-' and no leading zeros")
                                              .arg(text.left(32)));
         }
-        CenterLists lists;
+        std::shared_ptr<const CenterCatalogue> catalogue;
+        QList<qint32> assigned;
         CenterStore::Error error;
-        if (!store.centerLists(employee, &lists, &error))
+        if (!store.document(employee, &catalogue, &assigned, &error))
             return answerStoreError(error);
         HttpAnswer answer;
         answer.contentType = "text/xml; charset=utf-8";
         answer.headers.emplace_back("Cache-Control", "no-store");
-        answer.body = DocumentWriter::write(lists);
+        // One address, plain or compressed bytes by what the client accepts.
+        answer.headers.emplace_back("Vary", "Accept-Encoding");
+        if (acceptsGzip(request.acceptEncoding)) {
+            answer.headers.emplace_back("Content-Encoding", "gzip");
+            answer.body = catalogue->gzipDocument(assigned);
+        } else {
+            answer.body = catalogue->document(assigned);
+        }
         return answer;
     }
 
@@ -447,6 +460,7 @@ public:
     Options options;
     BodyBudget budget;
     TrustedProxies proxies;
+    std::shared_ptr<CatalogueCache> catalogue;
     HttpLimits httpLimits;
     std::unique_ptr<Credentials> credentials;
     std::unique_ptr<LoginGuard> loginGuard;

@@ -11,6 +11,7 @@
 // first request and reopened after the database went away.
 #pragma once
 
+#include "centercatalogue.h"
 #include "centerstore.h"
 
 #include <QString>
@@ -60,6 +61,9 @@ public:
         // Reverse proxies whose X-Forwarded-For names the client (IPv4 or
         // IPv6 addresses); from any other peer the header is ignored.
         QStringList trustedProxies;
+        // The catalogue of centers the workers share; empty: the server makes
+        // its own. Given by those who count its builds (tests, benchmarks).
+        std::shared_ptr<CatalogueCache> catalogue;
         // One line per request; nullptr for none.
         std::function<void(const QString &line)> log;
     };

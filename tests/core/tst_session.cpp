@@ -33,7 +33,16 @@ class TestSession : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void reportsAnswerOrReason_data() { TestTable::load(VELMORA_TABLES "/exchanges.txt"); }
+    void reportsAnswerOrReason_data()
+    {
+        QByteArray bomb(68000000, 'a'); // a letter in 20 random: about 25:1
+        for (qsizetype i = 0; i < bomb.size(); i += 20)
+            bomb[i] = char('a' + QRandomGenerator::global()->bounded(26));
+        const QByteArray document = gzip(centerDocument({{"1", "A"}, {"2", "B"}}, {{"3", "C"}}));
+        TestTable::load(VELMORA_TABLES "/exchanges.txt",
+                        {{"gzipped document", document}, {"broken gzip", document.left(document.size() / 2)}, {"gzip bomb", gzip(bomb)},
+                         {"gzip of 64 MiB", gzip(bomb.left(MaxAnswerBytes))}});
+    }
     void reportsAnswerOrReason();
 };
 
@@ -43,6 +52,7 @@ void TestSession::reportsAnswerOrReason()
     QFETCH(QString, address);
     QFETCH(int, status);
     QFETCH(QByteArray, contentType);
+    QFETCH(QByteArray, encoding);
     QFETCH(QByteArray, body);
     QFETCH(QString, expected);
 
@@ -50,7 +60,7 @@ void TestSession::reportsAnswerOrReason()
     // A raw server's behaviour, by the address's name.
     const int behaviour = QStringList{"silent", "closes", "goes away", "trickles"}.indexOf(address);
     RawServer raw(RawServer::Behaviour(std::max(0, behaviour)));
-    page.answer(commit, {status, body, contentType});
+    page.answer(commit, {status, body, contentType, 0, encoding});
     Session session;
     Reports reports(session);
     // The time-out bounds the whole exchange: a trickling answer ends well

@@ -6,7 +6,11 @@
 #include "servertexts.h"
 #include "testdatabases.h"
 
+#include <centercatalogue.h>
 #include <centerstore.h>
+#include <documentwriter.h>
+
+#include "core/gzipinflater.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -66,6 +70,30 @@ class TestCenterStore : public QObject
 
 private slots:
     void largestCommit_data() { TestTable::load(VELMORA_TABLES "/backends.txt"); }
+    void catalogueDocuments_data() { TestTable::load(VELMORA_TABLES "/catalogue-documents.txt"); }
+
+    void catalogueDocuments()
+    {
+        // 1,000 centers with even IDs, in pieces of 128: the document, plain
+        // and inflated, is the writer's for the same lists, whichever pieces
+        // are copied and whichever written again.
+        QFETCH(QList<qint32>, assigned);
+        QList<Center> centers;
+        CenterLists lists;
+        for (qint32 id = 2; id <= 2000; id += 2) {
+            centers.append({id, QStringLiteral("Caf\u00e9 & <%1>").arg(id * 7919 % 1000), true});
+            (assigned.contains(id) ? lists.selected : lists.nonSelected).append(centers.last());
+        }
+        const CenterCatalogue catalogue(1, centers);
+        QCOMPARE(catalogue.document(assigned), DocumentWriter::write(lists));
+        VelmoraInternal::GzipInflater inflater(1 << 24);
+        QCOMPARE(inflater.feed(catalogue.gzipDocument(assigned)), VelmoraInternal::GzipInflater::State::Complete);
+        QCOMPARE(inflater.take(), DocumentWriter::write(lists));
+        // With nothing assigned the answer is the kept pieces (level 6),
+        // with everything assigned it is compressed anew (level 1).
+        if (assigned.isEmpty())
+            QVERIFY(catalogue.gzipDocument({}).size() * 10 < catalogue.gzipDocument(ids(centers)).size() * 9);
+    }
     // The rows are in tables/commits.txt: what each column holds is said at the top.
     void apply_data() { TestTable::load(VELMORA_TABLES "/commits.txt"); }
     void serversStartingTogetherAllComeUp_data() { TestTable::load(VELMORA_TABLES "/backends.txt"); }

@@ -9,15 +9,21 @@
 
 #include <centerstore.h>
 #include <credentials.h>
+#include <documentwriter.h>
 #include <httpserver.h>
 #include <sampledata.h>
 #include <tlscertificate.h>
 
 #include "core/centerdocument.h"
+#include "core/gzipinflater.h"
+#include "core/limits.h"
 #include "core/maskedaddress.h"
 
 #include <QMutex>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTest>
+#include <QUrlQuery>
 
 using namespace VelmoraServerCore;
 
@@ -49,7 +55,8 @@ private slots:
         TestTable::load(VELMORA_TABLES "/http-requests.txt",
                         {{"valid", valid}, {"length", QByteArray::number(valid.size())}, {"fill", QByteArray(4096 - valid.size(), '&')},
                          {"escapeAt", QByteArray::number(valid.size() + 10)}, {"free", QByteArray::number(m_free)}, {"inactive", QByteArray::number(m_inactive)},
-                         {"headers", QByteArray("X-Line: a\r\n").repeated(150)}, {"chunks", QByteArray("1;e=xyz\r\n&\r\n").repeated(600)}});
+                         {"headers", QByteArray("X-Line: a\r\n").repeated(150)}, {"chunks", QByteArray("1;e=xyz\r\n&\r\n").repeated(600)},
+                         {"document length", QByteArray::number(DocumentWriter::write(m_seeded).size())}});
     }
 
     void page()
@@ -93,10 +100,16 @@ private slots:
         QCOMPARE(after.selected.first().id == m_seeded.selected.first().id, !commit || m_mine != m_seeded.selected.first().id);
         QCOMPARE(std::any_of(after.selected.cbegin(), after.selected.cend(), [&](const Center &c) { return c.id == m_free; }), commit);
 
-        // A document is the control's, with every active center of employee 1.
+        // A document is today's, byte for byte, compressed or not; the
+        // control reads every active center of employee 1 in it.
         if (status == 200 && !commit) {
+            VelmoraInternal::GzipInflater inflater(VelmoraInternal::MaxAnswerBytes);
+            const bool gzip = all.left(all.indexOf("\r\n\r\n")).contains("Content-Encoding: gzip");
+            QVERIFY(!gzip || inflater.feed(answer) == VelmoraInternal::GzipInflater::State::Complete);
+            const QByteArray text = gzip ? inflater.take() : answer;
+            QCOMPARE(text, DocumentWriter::write(m_seeded));
             VelmoraInternal::CenterDocument document;
-            QVERIFY2(VelmoraInternal::CenterDocumentReader::read(answer, &document, &reason), qPrintable(reason));
+            QVERIFY2(VelmoraInternal::CenterDocumentReader::read(text, &document, &reason), qPrintable(reason));
             QCOMPARE(qsizetype(document.selected.size() + document.nonSelected.size()), m_seeded.selected.size() + m_seeded.nonSelected.size());
             QCOMPARE(document.selected.back().id.text() + document.nonSelected.front().name, QString::number(m_seeded.selected.last().id) + m_seeded.nonSelected.first().name);
         }
@@ -109,6 +122,66 @@ private slots:
         QVERIFY2(log.first().contains(line) && (status == 200 || log.first().contains(answer)) && !log.first().contains(u"secret"), qPrintable(log.first() + QStringLiteral(" lacks ") + line));
         if (status == 200 || status == 401)
             QVERIFY2(log.first().contains(status == 200 ? u" operator \"" : u" - \""), qPrintable(log.first()));
+    }
+
+    // The server reads the centers once and keeps them until "Center"
+    // changes: through another server's store, or by a site's own SQL. The
+    // rows are in tables/catalogue-changes.txt.
+    void catalogueFollowsChanges_data() { TestTable::load(VELMORA_TABLES "/catalogue-changes.txt"); }
+
+    void catalogueFollowsChanges()
+    {
+        QFETCH(QString, backend);
+        QFETCH(QStringList, before);
+        QFETCH(QStringList, change);
+        QFETCH(QByteArray, expected);
+        QFETCH(int, builds);
+        if (!TestDatabases::require(backend))
+            return;
+        const QString address = m_databases.create(backend);
+        const QString schema = QUrlQuery(QUrl(address)).queryItemValue(QStringLiteral("schema"));
+        QVERIFY(TestDatabases::putCenters(address, 3));
+        QSqlDatabase sql = TestDatabases::connect(address, QString::fromUtf8(QTest::currentDataTag()));
+        const auto run = [&](const QStringList &statements) {
+            for (QString statement : statements) {
+                QSqlQuery query(sql);
+                if (!statement.isEmpty() && !query.exec(statement.replace(QStringLiteral("{schema}"), schema)))
+                    return statement + QStringLiteral(": ") + query.lastError().text();
+            }
+            return QString();
+        };
+        QCOMPARE(run(before), QString());
+        VelmoraServer::Options options;
+        options.port = 0;
+        options.database = address;
+        options.catalogue = std::make_shared<CatalogueCache>();
+        VelmoraServer server(options);
+        QString reason;
+        QVERIFY2(server.start(&reason), qPrintable(reason));
+        const auto get = [&](const char *method, bool gzip) {
+            return RawClient::exchange(QHostAddress::LocalHost, server.port(), QByteArray(method)
+                + " /Velmora.asp?EmployeeID=5 HTTP/1.1\r\n" + (gzip ? "Accept-Encoding: gzip\r\n\r\n" : "\r\n"));
+        };
+        // The second request takes the kept catalogue; HEAD sends what GET does, without the body.
+        const QByteArray first = get("GET", true);
+        QCOMPARE(get("HEAD", true), first.left(first.indexOf("\r\n\r\n") + 4));
+        QCOMPARE(options.catalogue->builds(), 1);
+
+        if (change.first().startsWith(u"put ")) {
+            const QStringList put = change.first().split(u' ');
+            CenterStore::Error error;
+            QVERIFY2(CenterStore({address}).putCenters({{put[1].toInt(), put.mid(3).join(u' '), put[2] == u"1"}}, &error), qPrintable(error.message));
+        } else {
+            QCOMPARE(run(change), QString());
+        }
+        const QByteArray next = get("GET", false);
+        const QByteArray body = next.mid(next.indexOf("\r\n\r\n") + 4);
+        CenterLists lists;
+        CenterStore::Error error;
+        QVERIFY2(CenterStore({address}).centerLists(5, &lists, &error), qPrintable(error.message));
+        QVERIFY2(body.contains(expected), body.left(300).constData());
+        QCOMPARE(body, DocumentWriter::write(lists));
+        QCOMPARE(options.catalogue->builds(), builds);
     }
 
     void startRefused_data() { TestTable::load(VELMORA_TABLES "/refused-starts.txt", {{"dir", m_dir.path().toUtf8()}}); }

@@ -1,6 +1,7 @@
 #include "pageserver.h"
 
 #include <httplib.h>
+#include <zlib.h>
 
 #include <QTcpSocket>
 #include <QTimer>
@@ -20,6 +21,8 @@ PageServer::PageServer()
             lock.unlock();
             std::this_thread::sleep_for(std::chrono::milliseconds(answer.delayMs));
             response.status = answer.status;
+            if (!answer.contentEncoding.isEmpty())
+                response.set_header("Content-Encoding", answer.contentEncoding.toStdString());
             response.set_content(answer.body.toStdString(), answer.contentType.toStdString());
         };
     };
@@ -89,4 +92,19 @@ RawServer::RawServer(Behaviour behaviour)
             }
         });
     });
+}
+
+QByteArray gzip(const QByteArray &data)
+{
+    z_stream stream{};
+    deflateInit2(&stream, 1, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY); // 16: gzip
+    QByteArray out(qsizetype(deflateBound(&stream, uLong(data.size()))), Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
+    stream.avail_in = uInt(data.size());
+    stream.next_out = reinterpret_cast<Bytef *>(out.data());
+    stream.avail_out = uInt(out.size());
+    deflate(&stream, Z_FINISH);
+    out.truncate(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+    return out;
 }

@@ -26,6 +26,7 @@ public:
         QByteArray body;
         QByteArray contentType = "text/xml";
         int delayMs = 0; // before answering (bounded by the test)
+        QByteArray contentEncoding = {}; // sent as the header, the body as it is
     };
 
     PageServer();
@@ -60,3 +61,6 @@ using Centers = std::vector<std::pair<QString, QString>>; // ID, name
 
 // A center document in the shape the server page writes.
 QByteArray centerDocument(const Centers &nonSelected, const Centers &selected);
+
+// data as one gzip member.
+QByteArray gzip(const QByteArray &data);

@@ -26,6 +26,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 
 #include <QNetworkReply>
@@ -34,6 +35,8 @@ class QNetworkAccessManager;
 class QTimer;
 
 namespace VelmoraInternal {
+
+class GzipInflater;
 
 class Session : public QObject
 {
@@ -66,6 +69,10 @@ Q_SIGNALS:
 
 private:
     void start(const QString &url, const QByteArray *body);
+    void inflate(QNetworkReply *reply);
+    // The answer's body as the server meant it: inflated when it came
+    // compressed; nullopt when it is compressed in a way not read here.
+    std::optional<QByteArray> decodedBody(QNetworkReply *reply);
     void finish();
     QString failure(QNetworkReply *reply, int status) const;
     bool mayHaveArrived(QNetworkReply::NetworkError error) const;
@@ -81,6 +88,7 @@ private:
     bool m_bodySent = false; // some of the commit's body went out
     bool m_answering = false; // some of the answer came in
     QTimer *m_deadline;
+    std::unique_ptr<GzipInflater> m_inflater; // of a gzip answer
     QStringList m_certificateProblems; // of the running exchange's server
     bool m_busy = false;
     std::optional<QString> m_queuedLoad;

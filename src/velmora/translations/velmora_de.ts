@@ -320,6 +320,10 @@
         <translation>Die Antwort von %1 ist größer als %2 MB.</translation>
     </message>
     <message>
+        <source>The answer from %1 is compressed in a way the control cannot read (Content-Encoding: %2).</source>
+        <translation>Die Antwort von %1 ist auf eine Weise komprimiert, die das Steuerelement nicht lesen kann (Content-Encoding: %2).</translation>
+    </message>
+    <message>
         <source>The certificate of the server at %1 was not accepted: %2.</source>
         <translation>Das Zertifikat des Servers unter %1 wurde nicht angenommen: %2.</translation>
     </message>

@@ -46,6 +46,9 @@ struct HttpRequest
     std::string body;
     QString remote;            // the client's address
     std::chrono::steady_clock::time_point start; // when the head was complete
+    // While the request waits for its answer, from any thread: whether the
+    // client has closed the connection (or its sending side) meanwhile.
+    std::function<bool()> clientGone;
 };
 
 // An answer; the connection adds Content-Length and Connection: close.

@@ -10,6 +10,7 @@
 #include <credentials.h>
 #include <httpserver.h>
 #include <loginguard.h>
+#include <progressmonitor.h>
 #include <tlscertificate.h>
 #include <workerpool.h>
 
@@ -153,45 +154,71 @@ private slots:
         QCOMPARE(statusOf(request(Attacker, server.port(), Wrong)), 401);
     }
 
-    // The guard on its own clock: when the back-off starts and ends, and
-    // that checks still running count.
+    // The guard and the watchdog's progress rule on their own clocks.
     void loginGuard_data() { TestTable::load(VELMORA_TABLES "/login-guard.txt"); }
 
     void loginGuard()
     {
-        QFETCH(int, failures);
-        QFETCH(int, running);
-        QFETCH(int, secondsAfter);
+        QFETCH(QStringList, events);
+        QFETCH(QString, address);
+        QFETCH(QString, user);
         QFETCH(int, retryAfter);
         LoginGuard::TimePoint now{std::chrono::hours(1)};
-        LoginGuard guard({3, std::chrono::seconds(10), 2}, [&] { return now; });
-        const QString address = QStringLiteral("10.0.0.1");
-        for (int i = 0; i < failures + running; ++i) {
-            QCOMPARE(guard.begin(address), 0);
-            if (i < failures)
-                guard.finish(address, LoginGuard::Outcome::Failed);
+        LoginGuard guard({3, std::chrono::seconds(10), 6}, [&] { return now; });
+        for (const QString &event : events) {
+            const QStringList w = event.split(u' ');
+            now += std::chrono::seconds(w[0] == u"wait" ? w[1].toInt() : 0);
+            for (int i = 0; w[0] == u"spray" && i < w[1].toInt(); ++i) {
+                const QString from = QStringLiteral("10.9.0.%1").arg(i);
+                if (guard.begin(from, from).seconds == 0)
+                    guard.finish(from, from, LoginGuard::Outcome::Failed);
+            }
+            for (int i = 0; w.size() > 2 && i < (w.size() > 3 ? w[3].toInt() : 1); ++i) {
+                QCOMPARE(guard.begin(w[1], w[2]).seconds, 0);
+                if (w[0] != u"run")
+                    guard.finish(w[1], w[2], w[0] == u"ok" ? LoginGuard::Outcome::Succeeded : LoginGuard::Outcome::Failed);
+            }
         }
-        QCOMPARE(guard.begin(QStringLiteral("10.0.0.2")), 0);
-        now += std::chrono::seconds(secondsAfter);
-        QCOMPARE(guard.begin(address), retryAfter);
+        QCOMPARE(guard.begin(address, user).seconds, retryAfter);
     }
 
-    // A full queue refuses at once, and the queued job still runs.
-    void poolQueueBounded()
+    void progress_data() { TestTable::load(VELMORA_TABLES "/progress.txt"); }
+
+    void progress()
     {
-        WorkerPool pool({m_database}, 1, 1);
-        std::promise<void> release;
-        std::shared_future<void> released = release.get_future().share();
+        QFETCH(QStringList, events);
+        QFETCH(bool, healthy);
+        ProgressMonitor::TimePoint now{std::chrono::hours(1)};
+        ProgressMonitor monitor(2, 2, std::chrono::seconds(10), [&] { return now; });
+        for (const QString &event : events) {
+            const auto [verb, n] = std::pair(event.section(u' ', 0, 0), event.section(u' ', 1).toInt());
+            verb == u"tick" ? monitor.ticked(n) : verb == u"start" ? monitor.jobStarted(n) : verb == u"end" ? monitor.jobEnded(n)
+                : verb == u"look" ? void(monitor.healthy()) : void(now += std::chrono::seconds(n));
+        }
+        QCOMPARE(monitor.healthy(), healthy);
+    }
+
+    // Reads keep a worker while the other waits on a commit; each lane's
+    // queue and each address's share are bounded; stopping runs what waits.
+    void poolLanesAndShares()
+    {
+        using Lane = WorkerPool::Lane;
+        using Posted = WorkerPool::Posted;
+        WorkerPool pool({m_database}, {2, 1, 1, 1});
+        std::promise<void> release, started, read;
         std::atomic<int> ran{0};
-        std::promise<void> started;
-        QVERIFY(pool.post([&](CenterStore &) { started.set_value(); released.wait(); ++ran; }));
-        started.get_future().wait();
-        QVERIFY(pool.post([&](CenterStore &) { ++ran; }));
-        QVERIFY(!pool.post([&](CenterStore &) { ++ran; }));
+        const auto count = [&](CenterStore &) { ++ran; };
+        QCOMPARE(pool.post(Lane::Commit, "a", [&, held = release.get_future().share()](CenterStore &) { started.set_value(); held.wait(); ++ran; }), Posted::Queued);
+        QVERIFY(started.get_future().wait_for(std::chrono::seconds(5)) == std::future_status::ready);
+        QCOMPARE(pool.post(Lane::Read, "b", [&](CenterStore &) { read.set_value(); }), Posted::Queued);
+        QVERIFY(read.get_future().wait_for(std::chrono::seconds(5)) == std::future_status::ready);
+        QCOMPARE(pool.post(Lane::Commit, "b", count), Posted::Queued);
+        QCOMPARE(pool.post(Lane::Commit, "c", count), Posted::QueueFull);
+        QCOMPARE(pool.post(Lane::Read, "b", count), Posted::AddressShareFull);
         release.set_value();
         pool.stop();
         QCOMPARE(ran.load(), 2);
-        QVERIFY(!pool.post([&](CenterStore &) { ++ran; }));
+        QCOMPARE(pool.post(Lane::Read, "c", count), Posted::Stopping);
     }
 
 private:

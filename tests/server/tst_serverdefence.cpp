@@ -4,6 +4,7 @@
 // own deadlines are set far beyond the waits, so a client that is served
 // was served while the attackers still held their connections.
 #include "rawclient.h"
+#include "servertexts.h"
 #include "testdatabases.h"
 
 #include <centerstore.h>
@@ -14,6 +15,9 @@
 #include <tlscertificate.h>
 #include <workerpool.h>
 
+#include <QMutex>
+#include <QScopeGuard>
+#include <QSqlQuery>
 #include <QTest>
 
 #include <future>
@@ -39,6 +43,13 @@ QByteArray request(const QHostAddress &from, int port, const QByteArray &extraHe
 int statusOf(const QByteArray &answer)
 {
     return answer.startsWith("HTTP/1.1 ") ? answer.mid(9, 3).toInt() : 0;
+}
+
+QByteArray commitOf(qint32 employee, qint32 center)
+{
+    const QByteArray body = QByteArray::fromStdString(ServerTexts::body({ServerTexts::insert(employee, center)}));
+    return "POST /Velmora.asp HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+           "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
 } // namespace
@@ -134,12 +145,16 @@ private slots:
 
     // Wrong passwords from 127.0.0.2 until it is refused without a check;
     // the right user elsewhere is unaffected, and the back-off ends.
+    // Meanwhile the server reports itself alive every heartbeat.
     void loginBackoff()
     {
         VelmoraServer::Options o = options();
         o.credentialsFile = m_dir.filePath(QStringLiteral("users"));
         o.loginFailures = 3;
         o.loginBackoffSeconds = 1;
+        std::atomic<int> alive{0};
+        o.heartbeat = std::chrono::milliseconds(100);
+        o.alive = [&alive] { ++alive; };
         VelmoraServer server(o);
         QString reason;
         QVERIFY2(server.start(&reason), qPrintable(reason));
@@ -152,6 +167,66 @@ private slots:
         QTest::qWait(1100);
         QCOMPARE(statusOf(request(Attacker, server.port(), Right)), 200);
         QCOMPARE(statusOf(request(Attacker, server.port(), Wrong)), 401);
+        QVERIFY2(alive >= 5, qPrintable(QString::number(alive)));
+    }
+
+    // A forgotten transaction holds a center's row lock, later the whole
+    // table (PostgreSQL): documents are served and commits that wait for the
+    // lock are answered "nothing was changed" while it is still held; a
+    // commit whose client has left is dropped before it runs; a health
+    // check gets 503 while the table is locked.
+    void stalledDatabase()
+    {
+        if (!TestDatabases::require(QStringLiteral("postgresql")))
+            return;
+        VelmoraServer::Options o = options();
+        o.database = m_databases.create(QStringLiteral("postgresql"));
+        QVERIFY(TestDatabases::putCenters(o.database, 3));
+        o.threads = 2;
+        o.readThreads = 1;
+        o.dbTimeoutSeconds = 2;
+        QMutex mutex;
+        QString logged; // the last line
+        o.log = [&](const QString &line) { const QMutexLocker lock(&mutex); logged = line; };
+        VelmoraServer server(o);
+        QString reason;
+        QVERIFY2(server.start(&reason), qPrintable(reason));
+        QSqlQuery admin(TestDatabases::connect(o.database, QStringLiteral("admin")));
+        const auto release = qScopeGuard([&admin] { admin.exec(QStringLiteral("ROLLBACK")); }); // also when a check fails
+        QVERIFY(admin.exec(QStringLiteral("BEGIN")) && admin.exec(QStringLiteral(R"(SELECT 1 FROM "Center" WHERE "ID" = 1 FOR UPDATE)")));
+        const auto post = [port = server.port()](qint32 employee, qint32 center) {
+            return std::async(std::launch::async, [=] { return RawClient::exchange(Client, port, commitOf(employee, center)); });
+        };
+        std::vector<std::future<QByteArray>> waiting;
+        for (qint32 e = 1; e <= 2; ++e)
+            waiting.push_back(post(e, 1));
+        auto document = std::async(std::launch::async, [port = server.port()] { return request(Client, port); });
+        QVERIFY(document.wait_for(std::chrono::seconds(1)) == std::future_status::ready && statusOf(document.get()) == 200);
+        QTest::qWait(1000);
+        waiting.push_back(post(3, 1)); // its turn comes at 2 s, with 1 s of its own left
+        for (int i = 0; i < 3; ++i) {
+            const auto within = std::chrono::milliseconds(i < 2 ? 3000 : 1500); // 3.5 s: half-way to the full wait
+            QVERIFY2(waiting[i].wait_for(within) == std::future_status::ready && waiting[i].get().contains("nothing was changed"), "no 503 within the deadline");
+        }
+        auto held = post(4, 1);
+        QTest::qWait(300); // it waits for the lock on the one commit worker
+        const auto gone = RawClient::connectFrom(Attacker, server.port());
+        QVERIFY(gone->waitForConnected(5000) && gone->write(commitOf(5, 2)) > 0 && gone->waitForBytesWritten(5000));
+        gone->disconnectFromHost();
+        auto present = post(6, 3);
+        QTest::qWait(300);
+        QVERIFY(admin.exec(QStringLiteral("ROLLBACK")));
+        QCOMPARE(statusOf(held.get()) + statusOf(present.get()), 400);
+        QCOMPARE(TestDatabases::assigned(o.database, 5), QList<qint32>{});
+        const QByteArray healthCheck = "HEAD /Velmora.asp?EmployeeID=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        QVERIFY(admin.exec(QStringLiteral("BEGIN")) && admin.exec(QStringLiteral(R"(LOCK TABLE "Center")")));
+        QCOMPARE(statusOf(RawClient::exchange(Client, server.port(), healthCheck)), 503);
+        {
+            const QMutexLocker lock(&mutex);
+            QVERIFY2(logged.contains(u"within 1 second"), qPrintable(logged));
+        }
+        QVERIFY(admin.exec(QStringLiteral("ROLLBACK")));
+        QCOMPARE(statusOf(RawClient::exchange(Client, server.port(), healthCheck)), 200);
     }
 
     // The guard and the watchdog's progress rule on their own clocks.

@@ -9,7 +9,6 @@
 #include <centerstore.h>
 #include <workerpool.h>
 
-#include <QMutex>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
@@ -32,6 +31,17 @@ CommitRequest request(const QStringList &statements)
     CommitRequest result;
     CommitRequest::Refusal refusal;
     return CommitRequest::fromFields(fields, &result, &refusal) ? result : (qFatal("refused: %s", qPrintable(refusal.reason)), result);
+}
+
+// A commit of the store's that first reads one number on its connection.
+std::function<QSqlError(QSqlDatabase &)> readingAtCommit(const QString &sql, std::function<void(int)> seen)
+{
+    return [=](QSqlDatabase &db) {
+        QSqlQuery read(db), commit(db);
+        seen(read.exec(sql) && read.next() ? read.value(0).toInt() : -2);
+        read.finish();
+        return commit.exec(QStringLiteral("COMMIT")) ? QSqlError() : commit.lastError();
+    };
 }
 
 QList<qint32> ids(const QList<Center> &centers)
@@ -194,16 +204,8 @@ private slots:
         CenterStore::Settings settings{m_databases.create(QStringLiteral("sqlite"))};
         QVERIFY(TestDatabases::putCenters(settings.database, 1));
         settings.syncEveryCommit = syncEveryCommit;
-        QMutex mutex;
-        QList<int> seen;
-        settings.commitForTests = [&](QSqlDatabase &db) {
-            QSqlQuery pragma(db), commit(db);
-            const int value = pragma.exec(QStringLiteral("PRAGMA synchronous")) && pragma.next() ? pragma.value(0).toInt() : -1;
-            pragma.finish();
-            const QMutexLocker lock(&mutex);
-            seen << value;
-            return commit.exec(QStringLiteral("COMMIT")) ? QSqlError() : commit.lastError();
-        };
+        std::atomic<int> synced{0}; // commits whose connection showed the value
+        settings.commitForTests = readingAtCommit(QStringLiteral("PRAGMA synchronous"), [&](int value) { synced += value == synchronous; });
         std::atomic<int> started{0};
         WorkerPool pool(settings, {Workers, 0, Workers, Workers});
         for (qint32 e = 1; e <= Workers; ++e) {
@@ -212,13 +214,12 @@ private slots:
                 ++started;
                 for (int round = 0; round < 500 && started < Workers; ++round)
                     QThread::msleep(10);
-                CenterStore::Outcome done;
-                CenterStore::Error error;
+                CenterStore::Outcome done; CenterStore::Error error;
                 store.apply(request({ServerTexts::insert(e, 1)}), &done, &error);
             });
         }
         pool.stop();
-        QCOMPARE(seen, QList<int>(Workers, synchronous));
+        QCOMPARE(synced.load(), Workers);
     }
 
     void apply()
@@ -236,15 +237,8 @@ private slots:
         const QString address = m_databases.create(backend);
         CenterStore::Settings settings{address};
         int ran = -1; // the runs of SQLite's prepared DELETE, read as each commit ends
-        if (backend == u"sqlite") {
-            settings.commitForTests = [&ran](QSqlDatabase &db) {
-                QSqlQuery runs(db), commit(db);
-                runs.exec(QStringLiteral("SELECT total(run) FROM sqlite_stmt WHERE sql LIKE 'DELETE%'"));
-                ran = runs.next() ? runs.value(0).toInt() : -2;
-                runs.finish();
-                return commit.exec(QStringLiteral("COMMIT")) ? QSqlError() : commit.lastError();
-            };
-        }
+        if (backend == u"sqlite")
+            settings.commitForTests = readingAtCommit(QStringLiteral("SELECT total(run) FROM sqlite_stmt WHERE sql LIKE 'DELETE%'"), [&ran](int n) { ran = n; });
         CenterStore store(settings);
         QCOMPARE(prepareFixture(store), QString());
         CenterStore::Outcome done;

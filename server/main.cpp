@@ -187,9 +187,10 @@ int main(int argc, char *argv[])
         QStringLiteral("count"), QString::number(defaults.queuePerAddress));
     const QCommandLineOption dbTimeout = withDefault(
         {QStringLiteral("db-timeout")},
-        QStringLiteral("Seconds a request's database work may take from its arrival, waits for a worker and for "
-                       "locks included (default %1); then 503, nothing changed. PostgreSQL also ends our statements, "
-                       "lock waits and idle transactions after it, and notices a silent database host."),
+        QStringLiteral("Seconds a request may wait for a database worker, and on PostgreSQL for locks and "
+                       "statements, from its arrival (default %1); then 503, nothing changed. PostgreSQL sessions "
+                       "also end statements, lock waits and idle transactions after it, and a silent database host "
+                       "is noticed after about as long."),
         QStringLiteral("seconds"), QString::number(defaults.dbTimeoutSeconds));
     const QCommandLineOption handshakeTimeout = withDefault(
         {QStringLiteral("handshake-timeout")},
@@ -348,7 +349,8 @@ int main(int argc, char *argv[])
             fail(QStringLiteral("--seed knows only \"sample\""));
             return 2;
         }
-        CenterStore store({options.database, options.busyTimeoutMs, true, std::chrono::seconds(options.dbTimeoutSeconds)});
+        CenterStore store({options.database, options.busyTimeoutMs, options.syncEveryCommit,
+                           std::chrono::seconds(options.dbTimeoutSeconds)});
         CenterStore::Error error;
         if (!store.ensureSchema(&error)) {
             fail(error.message);

@@ -31,8 +31,9 @@ WorkerPool::Posted WorkerPool::post(Lane lane, const QString &address, Job job)
         ++waiting;
         queue.push_back({std::move(job), address, ++m_posted});
     }
-    // Every worker wakes: only some of them may take a commit.
-    m_ready.notify_all();
+    if (lane == Lane::Read)
+        m_readReady.notify_one();
+    m_anyReady.notify_one();
     return Posted::Queued;
 }
 
@@ -42,7 +43,8 @@ void WorkerPool::stop()
         std::lock_guard lock(m_mutex);
         m_stopping = true;
     }
-    m_ready.notify_all();
+    m_readReady.notify_all();
+    m_anyReady.notify_all();
     for (std::thread &thread : m_threads)
         thread.join();
     m_threads.clear();
@@ -74,7 +76,7 @@ void WorkerPool::work(int worker, bool readsOnly)
         {
             std::unique_lock lock(m_mutex);
             bool found = false;
-            m_ready.wait(lock, [&] {
+            (readsOnly ? m_readReady : m_anyReady).wait(lock, [&] {
                 found = take(readsOnly, &next);
                 return found || m_stopping;
             });

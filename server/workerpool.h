@@ -66,7 +66,10 @@ private:
     Limits m_limits;
     ProgressMonitor *m_monitor;
     std::mutex m_mutex;
-    std::condition_variable m_ready;
+    // Workers that take reads only wait on the first, the others on the
+    // second; a post wakes one of each that may take its job.
+    std::condition_variable m_readReady;
+    std::condition_variable m_anyReady;
     std::deque<Waiting> m_queues[2];
     QHash<QString, int> m_waitingByAddress;
     quint64 m_posted = 0;

@@ -8,6 +8,7 @@ within 10 s counts as missing. See bench/attack.sh."""
 import argparse
 import asyncio
 import base64
+import hashlib
 import os
 import random
 import re
@@ -392,6 +393,99 @@ def small_commits(binary, database, seconds):
         server.stop()
 
 
+def insert_body(employee, center):
+    return (f"SQL=INSERT+INTO+CenterEmployeeCrossReference+%28EmployeeID%2CCenterID%2CRecordLastUpdated"
+            f"%29+VALUES+%28{employee}%2C{center}%2CGETDATE%28%29+%29+").encode()
+
+
+def stalled_lock(binary, pg, extra):
+    """A session holds the row lock of center 1004 (psql, BEGIN ... FOR
+    UPDATE, then idle); 64 commits that insert it, each from an address of
+    its own, wait on it. Meanwhile 60 GETs of another employee, 0.05 s
+    apart. Returns the GETs' p95, answered, asked, and the commits' slowest
+    answer in s with their statuses."""
+    schema = f"bench_lock_{os.getpid()}"
+    address = pg + ("&" if "?" in pg else "?") + f"schema={schema}"
+    subprocess.run([binary, "--db", address, "--seed", "sample", "--seed-only"], check=True, stderr=subprocess.DEVNULL)
+    holder = subprocess.Popen(["psql", pg, "-q", "-c", f'BEGIN; SET LOCAL search_path TO "{schema}"; '
+                               'SELECT 1 FROM "Center" WHERE "ID" = 1004 FOR UPDATE; SELECT pg_sleep(60); COMMIT'],
+                              env=dict(os.environ, PGAPPNAME=schema), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    server = Server(binary, ["--db", address] + extra)
+    try:
+        time.sleep(1)
+        commits = [None] * 64
+
+        def commit(i):
+            commits[i] = request(server.port, False, "POST", "/Velmora.asp", body=insert_body(200 + i, 1004),
+                                 source=f"127.77.0.{i + 1}")
+
+        threads = [threading.Thread(target=commit, args=(i,)) for i in range(64)]
+        for thread in threads:
+            thread.start()
+        time.sleep(0.2)
+        result = measure(server.port, False, 60, spacing=0.05)
+        for thread in threads:
+            thread.join()
+        statuses = {}
+        for _, status in commits:
+            statuses[status] = statuses.get(status, 0) + 1
+        return result[:3] + (max(ms for ms, _ in commits) / 1000.0, statuses)
+    finally:
+        server.stop()
+        subprocess.run(["psql", pg, "-q", "-c", f"SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                        f"WHERE application_name = '{schema}'"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        holder.wait()
+        subprocess.run(["psql", pg, "-q", "-c", f'DROP SCHEMA IF EXISTS "{schema}" CASCADE'],
+                       stderr=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+
+
+def credentials_line(name, password, iterations=1000):
+    """A line of a credentials file, made as --add-user makes it, with few
+    iterations so that 10,000 failures cost seconds, not minutes."""
+    salt = os.urandom(16)
+    key = hashlib.pbkdf2_hmac("sha256", password, salt, iterations, 32)
+    return f"{name}:pbkdf2-sha256:{iterations}:{base64.b64encode(salt).decode()}:{base64.b64encode(key).decode()}\n"
+
+
+def guard(binary, database, directory, extra, quick):
+    """With --login-failures 5 --auth-cache 0: an insider from 127.0.0.3
+    signs in as operator between guesses of bob's password; the guesses
+    until the first 429 (at most 40). Then 127.0.0.4 fails 5 times, 10,000
+    other addresses (1,000 with --quick) fail once each, and whether
+    127.0.0.4 is still refused."""
+    users = os.path.join(directory, "guard-users")
+    with open(users, "w") as out:
+        out.write(credentials_line("operator", b"pa55word") + credentials_line("bob", b"s3cret"))
+    server = Server(binary, ["--db", database, "--credentials", users, "--login-failures", "5", "--auth-cache", "0",
+                             "--login-backoff", "600"] + extra)
+    wrong_bob = "Authorization: Basic " + base64.b64encode(b"bob:guess").decode() + "\r\n"
+    right = f"Authorization: Basic {RIGHT}\r\n"
+    wrong = f"Authorization: Basic {WRONG}\r\n"
+    try:
+        guesses = None
+        for guess in range(1, 41):
+            request(server.port, False, headers=right, source="127.0.0.3")
+            if request(server.port, False, headers=wrong_bob, source="127.0.0.3")[1] == 429:
+                guesses = guess - 1
+                break
+        for _ in range(5):
+            request(server.port, False, headers=wrong, source="127.0.0.4")
+        others = 1000 if quick else 10000
+
+        def spray(first):
+            for i in range(first, others, 16):
+                request(server.port, False, headers=wrong, source=f"127.1.{i // 250}.{i % 250 + 1}")
+
+        threads = [threading.Thread(target=spray, args=(t,)) for t in range(16)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        return guesses, others, request(server.port, False, headers=right, source="127.0.0.4")[1]
+    finally:
+        server.stop()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("binary", help="the velmora-server program")
@@ -399,7 +493,7 @@ def main():
     parser.add_argument("--quick", action="store_true", help="a tenth of the connections, shorter runs")
     parser.add_argument("--pg", default=os.environ.get("VELMORA_BENCH_PG", ""), help="a postgresql:// URL")
     parser.add_argument("--extra", default="", help="options given to the server in every scenario")
-    parser.add_argument("--parts", default="slow,tls,guess,endless,commits")
+    parser.add_argument("--parts", default="slow,tls,guess,endless,lock,insider,commits")
     args = parser.parse_args()
     parts = args.parts.split(",")
     extra = args.extra.split()
@@ -434,6 +528,20 @@ def main():
                 rows.append(f"| {label} | {name}: answered 400/431 within 1 s of the limit | {within} of "
                             f"{len(results)} connections ({slowest}) |")
                 rows.append(f"| {label} | {name}: fresh GET p95 | {ms:.1f} ms ({answered}/{asked} answered) |")
+        if "lock" in parts and args.pg:
+            progress(f"{label}: commits waiting on a row lock (PostgreSQL)")
+            ms, answered, asked, slowest, statuses = stalled_lock(args.binary, args.pg, extra)
+            rows.append(f"| {label} | row lock held, 64 commits waiting: GET of another employee p95 | {ms:.1f} ms "
+                        f"({answered}/{asked} answered) |")
+            rows.append(f"| {label} | row lock held, 64 commits waiting: slowest commit answer | {slowest:.1f} s "
+                        f"(statuses {statuses}; 0: none within {ANSWER_TIMEOUT:.0f} s) |")
+        if "insider" in parts:
+            progress(f"{label}: an insider guessing, and a back-off under many addresses")
+            guesses, others, status = guard(args.binary, database, directory, extra, args.quick)
+            rows.append(f"| {label} | insider with one right password: wrong guesses of another user before 429 | "
+                        f"{'no 429 in 40' if guesses is None else guesses} |")
+            rows.append(f"| {label} | backed-off address after {others:,} others failed once: right password | "
+                        f"{status} |")
         if "commits" in parts:
             seconds = 3 if args.quick else 10
             backends = [("SQLite", database)]

@@ -5,7 +5,8 @@
 # cpp-httplib serves and fetches pages in tests and benchmarks. libssl-dev is
 # for HTTPS in velmora-server and the demo's certificate; the package test
 # makes certificates with the openssl program. zlib1g-dev: the server's gzip
-# documents and the control's inflating of them.
+# documents and the control's inflating of them. libsystemd-dev lets
+# velmora-server tell systemd that it is ready and alive (sd_notify).
 set -euo pipefail
 
 packages=(
@@ -13,7 +14,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql
     qt6-tools-dev qt6-l10n-tools
     qt6-qpa-plugins libgl-dev
-    libpugixml-dev libcpp-httplib-dev libboost-dev libssl-dev zlib1g-dev
+    libpugixml-dev libcpp-httplib-dev libboost-dev libssl-dev zlib1g-dev libsystemd-dev
     postgresql curl openssl
     dpkg-dev file
 )

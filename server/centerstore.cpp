@@ -198,7 +198,7 @@ struct PostgresAddress
     QString options;
 };
 
-bool parsePostgresAddress(const QString &address, PostgresAddress *out, QString *error)
+bool parsePostgresAddress(const QString &address, std::chrono::seconds timeout, PostgresAddress *out, QString *error)
 {
     const QUrl url(address, QUrl::StrictMode);
     if (!url.isValid()) {
@@ -216,7 +216,7 @@ bool parsePostgresAddress(const QString &address, PostgresAddress *out, QString 
         return false;
     }
     QStringList options;
-    bool hasConnectTimeout = false;
+    QSet<QString> given;
     const auto items = QUrlQuery(url).queryItems(QUrl::FullyDecoded);
     for (const auto &[key, value] : items) {
         if (key == u"schema") {
@@ -232,12 +232,23 @@ bool parsePostgresAddress(const QString &address, PostgresAddress *out, QString 
             *error = QStringLiteral("connection option \"%1\" holds ';' or '='").arg(key);
             return false;
         }
-        hasConnectTimeout = hasConnectTimeout || key == u"connect_timeout";
+        given.insert(key);
         options << key + u'=' + value;
     }
-    // A database that does not answer must not hold a worker for long.
-    if (!hasConnectTimeout)
-        options << QStringLiteral("connect_timeout=5");
+    // A database that does not answer must not hold a worker for long: a
+    // connection is given 5 s, and once open, a host that falls silent is
+    // noticed about the time-out after its last packet (keepalives start
+    // after that much silence; data it leaves unacknowledged as long ends
+    // the connection, and so do unanswered keepalives).
+    const QString seconds = QString::number(timeout.count());
+    const std::pair<const char *, QString> defaults[] = {
+        {"connect_timeout", QStringLiteral("5")}, {"keepalives", QStringLiteral("1")},
+        {"keepalives_idle", seconds}, {"keepalives_interval", QStringLiteral("1")}, {"keepalives_count", seconds},
+        {"tcp_user_timeout", QString::number(std::chrono::milliseconds(timeout).count())}};
+    for (const auto &[key, value] : defaults) {
+        if (!given.contains(QLatin1String(key)))
+            options << QLatin1String(key) + u'=' + value;
+    }
     out->options = options.join(u';');
     return true;
 }
@@ -339,7 +350,7 @@ bool CenterStore::open(Error *error)
     if (connection->postgres) {
         PostgresAddress address;
         QString reason;
-        if (!parsePostgresAddress(m_settings.database, &address, &reason)) {
+        if (!parsePostgresAddress(m_settings.database, m_settings.timeout, &address, &reason)) {
             *error = {ErrorKind::Failed, reason};
             return false;
         }
@@ -378,6 +389,12 @@ bool CenterStore::open(Error *error)
     if (connection->postgres) {
         // Notices ("already exists, skipping") are not worth a log line.
         setup << QStringLiteral("SET client_min_messages TO WARNING") << QStringLiteral("SET TIME ZONE 'UTC'");
+        // No statement, lock wait or forgotten transaction of ours outlasts
+        // the time-out (a transaction with a deadline shortens the first
+        // two, see begin()).
+        const auto ms = std::chrono::milliseconds(m_settings.timeout).count();
+        for (const char *setting : {"lock_timeout", "statement_timeout", "idle_in_transaction_session_timeout"})
+            setup << QStringLiteral("SET %1 = %2").arg(QLatin1String(setting)).arg(ms);
         if (!schema.isEmpty()) {
             setup << schemaCreationLock("pg_advisory_lock")
                   << QStringLiteral(R"(CREATE SCHEMA IF NOT EXISTS "%1")").arg(schema)
@@ -422,9 +439,12 @@ CenterStore::Error CenterStore::failure(const QSqlError &sqlError, const QString
     const QString code = sqlError.nativeErrorCode();
     if (isPostgres()) {
         // Connection exceptions (08), operator intervention such as a
-        // shutdown (57P) and insufficient resources (53) pass with time.
-        if (sqlError.type() == QSqlError::ConnectionError || code.startsWith(u"08") || code.startsWith(u"57P")
-            || code.startsWith(u"53"))
+        // shutdown (57P), insufficient resources (53), our own time-outs
+        // (a lock wait: 55P03, a statement: 57014, an idle transaction:
+        // 25P03) and losing to another transaction (40001, 40P01) pass with
+        // time.
+        static const QRegularExpression passing(QStringLiteral("^(08|57P|53|55P03|57014|25P03|40001|40P01)"));
+        if (sqlError.type() == QSqlError::ConnectionError || passing.match(code).hasMatch())
             return {ErrorKind::Unavailable, text};
         return {ErrorKind::Failed, text};
     }
@@ -460,19 +480,36 @@ bool CenterStore::withConnection(Error *error, Work work)
         // caller says so instead of running it again.
         if (error->kind == ErrorKind::OutcomeUnknown)
             close();
-        if (error->kind == ErrorKind::Refused || error->kind == ErrorKind::OutcomeUnknown || attempt > 0
-            || !connectionLost())
+        if (error->kind == ErrorKind::Refused || error->kind == ErrorKind::OutcomeUnknown || !connectionLost())
             return false;
         close();
+        // Lost again on a fresh connection: the database is not there for
+        // now, whatever the driver made of the broken connection.
+        if (attempt > 0) {
+            error->kind = ErrorKind::Unavailable;
+            return false;
+        }
     }
 }
 
 bool CenterStore::begin(Error *error)
 {
+    QString sql = m_connection->postgres ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE");
+    if (m_deadline != TimePoint::max()) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(m_deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            *error = {ErrorKind::Unavailable, QStringLiteral("the request's time for the database had passed before "
+                                                             "its transaction began")};
+            return false;
+        }
+        // In the same round trip as BEGIN; both end with the transaction.
+        if (m_connection->postgres && left < m_settings.timeout)
+            sql += QStringLiteral("; SET LOCAL lock_timeout = %1; SET LOCAL statement_timeout = %1").arg(left.count());
+    }
     QSqlQuery query(m_connection->db);
     // IMMEDIATE takes SQLite's write lock up front, so a busy database is
     // waited for here (up to the busy time-out) instead of failing midway.
-    if (!query.exec(m_connection->postgres ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE"))) {
+    if (!query.exec(sql)) {
         *error = failure(query.lastError(), QStringLiteral("starting a transaction"));
         return false;
     }
@@ -488,14 +525,17 @@ bool CenterStore::commit(Error *error)
     if (!sqlError.isValid())
         return true;
     *error = failure(sqlError, QStringLiteral("committing"));
-    // Only a refusal the database sent back is known to have rolled the
-    // transaction back (SQLite's busy writer leaves it open, to be rolled back
-    // here). Without an answer, or with the server shutting down or the
-    // connection failing as it answers, COMMIT may have been applied.
-    const QString code = sqlError.nativeErrorCode();
+    // Only a refusal that PostgreSQL raises before it writes the commit
+    // record proves the transaction rolled back: a deferred constraint or
+    // trigger failing (classes 22, 23, 42, 44, P0), a serialization failure
+    // or deadlock (40), an invalid transaction state (25), a lock or
+    // statement time-out (55, 57014). Anything else (no answer, a shutdown,
+    // an internal error such as XX000, an I/O or resource failure) may come
+    // after it: COMMIT may have been applied. SQLite's busy writer leaves
+    // the transaction open, to be rolled back here.
+    static const QRegularExpression beforeCommitRecord(QStringLiteral("^(22|23|25|40|42|44|55|57014|P0)"));
     const bool refused = isPostgres()
-        ? sqlError.type() != QSqlError::ConnectionError && !code.isEmpty() && !code.startsWith(u"08")
-            && !code.startsWith(u"57P")
+        ? sqlError.type() != QSqlError::ConnectionError && beforeCommitRecord.match(sqlError.nativeErrorCode()).hasMatch()
         : error->kind == ErrorKind::Unavailable;
     if (!refused)
         *error = {ErrorKind::OutcomeUnknown,
@@ -991,8 +1031,14 @@ bool CenterStore::applyOnce(const CommitRequest &request, Outcome *outcome, Erro
                 return fail(*insert, QStringLiteral("adding center %1 (SQL field %2)").arg(ins->center).arg(entry.field));
             result.added += insert->numRowsAffected() > 0 ? 1 : 0;
         } else {
+            // Each center once: a list that names one many times must not
+            // hold the write lock for each repetition.
             const auto &del = std::get<DeleteStatement>(entry.statement);
+            QSet<qint32> removed;
             for (qint32 center : del.centers) {
+                if (removed.contains(center))
+                    continue;
+                removed.insert(center);
                 remove->bindValue(0, del.employee);
                 remove->bindValue(1, center);
                 if (!remove->exec())

@@ -13,6 +13,7 @@
 #include <QSet>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -58,6 +59,12 @@ public:
         // (synchronous=NORMAL): faster small commits, but a commit already
         // reported as saved can be lost when the machine loses power.
         bool syncEveryCommit = true;
+        // PostgreSQL: how long a statement may run or wait for a lock, and
+        // a session of ours may sit idle in a transaction, before the
+        // database gives up on it; also how long the connection may stay
+        // silent before it counts as broken (TCP keepalives and
+        // tcp_user_timeout, unless the address sets them).
+        std::chrono::seconds timeout{5};
         // For tests only: sends COMMIT on the connection in place of the
         // store, so that a test can lose its reply; returns the error (none
         // when COMMIT succeeded).
@@ -137,6 +144,14 @@ public:
     // request.
     bool apply(const CommitRequest &request, Outcome *outcome, Error *error);
 
+    // The time by which the current request's work must be done: a
+    // transaction that would begin later fails as Unavailable without
+    // reaching the database, and on PostgreSQL one that begins before it
+    // waits for locks and statements only until then. The default,
+    // TimePoint::max(), leaves each statement its Settings::timeout.
+    using TimePoint = std::chrono::steady_clock::time_point;
+    void setDeadline(TimePoint deadline) { m_deadline = deadline; }
+
 private:
     struct Connection;
     template<typename Work>
@@ -163,6 +178,7 @@ private:
 
     Settings m_settings;
     std::unique_ptr<Connection> m_connection;
+    TimePoint m_deadline = TimePoint::max();
 };
 
 } // namespace VelmoraServerCore

@@ -213,6 +213,26 @@ static QByteArray basicCredentials(const QByteArray &header)
     return trimmed.mid(6).trimmed();
 }
 
+// The user and password of a Basic credentials' Base64 text; false when it
+// holds no "user:password".
+static bool splitBasic(const QByteArray &encoded, QByteArray *user, QByteArray *password)
+{
+    const auto decoded = QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors);
+    const qsizetype colon = decoded ? decoded.decoded.indexOf(':') : -1;
+    if (colon <= 0)
+        return false;
+    *user = decoded.decoded.first(colon);
+    *password = decoded.decoded.sliced(colon + 1);
+    return true;
+}
+
+QString Credentials::claimedUser(const QByteArray &header)
+{
+    QByteArray user;
+    QByteArray password;
+    return splitBasic(basicCredentials(header), &user, &password) ? QString::fromUtf8(user) : QString();
+}
+
 bool Credentials::isRemembered(const QByteArray &header) const
 {
     const QByteArray encoded = basicCredentials(header);
@@ -242,16 +262,14 @@ bool Credentials::checkAuthorization(const QByteArray &header, QString *name, bo
             m_verified.erase(it);
         }
     }
-    const auto decoded = QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors);
-    if (!decoded)
+    QByteArray userBytes;
+    QByteArray password;
+    if (!splitBasic(encoded, &userBytes, &password))
         return false;
-    const qsizetype colon = decoded.decoded.indexOf(':');
-    if (colon <= 0)
-        return false;
-    const QString user = QString::fromUtf8(decoded.decoded.first(colon));
+    const QString user = QString::fromUtf8(userBytes);
     if (derived)
         *derived = true;
-    if (!verify(user, decoded.decoded.sliced(colon + 1)))
+    if (!verify(user, password))
         return false;
     *name = user;
     if (m_cacheLifetime.count() <= 0)

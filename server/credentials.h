@@ -55,6 +55,10 @@ public:
     // on every request; *derived tells whether this call derived a key.
     bool checkAuthorization(const QByteArray &header, QString *name, bool *derived = nullptr) const;
 
+    // The user an Authorization header names, unverified; empty when it
+    // names none.
+    static QString claimedUser(const QByteArray &header);
+
     // Whether the header holds a pair verified within the cache lifetime:
     // checkAuthorization() will accept it without deriving a key.
     bool isRemembered(const QByteArray &header) const;

@@ -17,6 +17,8 @@
 #include <new>
 #include <optional>
 
+#include <poll.h>
+
 namespace VelmoraServerCore {
 
 namespace beast = boost::beast;
@@ -72,6 +74,14 @@ void splitTarget(std::string_view target, std::string *path, std::string *query)
     *query = question == std::string_view::npos ? std::string() : std::string(target.substr(question + 1));
     if (path->empty())
         *path = "/";
+}
+
+// Whether the peer has closed its side of the socket or the connection has
+// failed, without reading or waiting.
+bool peerClosed(int socket)
+{
+    pollfd watched{socket, POLLRDHUP, 0};
+    return ::poll(&watched, 1, 0) > 0 && (watched.revents & (POLLRDHUP | POLLHUP | POLLERR));
 }
 
 // Whether the Transfer-Encoding headers name "chunked" alone: the only coding
@@ -521,6 +531,10 @@ private:
         m_parser.reset();
         m_state = State::Serving;
         lowest().expires_never();
+        // The socket stays open and unread while the answer is awaited (this
+        // connection lives as long as the answer's callback does), so a look
+        // at it from a worker is safe.
+        m_request->clientGone = [socket = lowest().socket().native_handle()] { return peerClosed(socket); };
         try {
             m_host->serve(m_request, [self = this->shared_from_this()](HttpAnswer answer) {
                 net::post(self->m_executor,

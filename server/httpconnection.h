@@ -56,6 +56,9 @@ struct HttpRequest
     QString remote;            // the client's address: the peer's, or the one a trusted proxy forwarded
     QString peer;              // the address of the connection's other end
     std::chrono::steady_clock::time_point start; // when the head was complete
+    // While the request waits for its answer, from any thread: whether the
+    // client has closed the connection (or its sending side) meanwhile.
+    std::function<bool()> clientGone;
 };
 
 // An answer; the connection adds Content-Length and Connection: close.

@@ -10,6 +10,7 @@
 #include "httpconnection.h"
 #include "loginguard.h"
 #include "trustedproxies.h"
+#include "progressmonitor.h"
 #include "workerpool.h"
 
 #include "core/limits.h"
@@ -32,6 +33,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <optional>
 #include <thread>
@@ -44,6 +46,15 @@ namespace {
 namespace net = boost::asio;
 using tcp = net::ip::tcp;
 using Clock = std::chrono::steady_clock;
+
+// A health check (HEAD) is answered 503 when the database has not given its
+// document within this time, however stuck the database or the workers are,
+// so that a load balancer takes the server out.
+constexpr std::chrono::seconds HealthCheckLimit{1};
+
+// The network thread running the calling code (0 to ioThreads - 1), for the
+// progress monitor's ticks; -1 on other threads.
+thread_local int ioThreadIndex = -1;
 
 // The page's path; a ServerName that ends in '/' makes the control ask for
 // "//Velmora.asp", which a web server treats as the same page.
@@ -178,7 +189,8 @@ public:
 
     CenterStore::Settings storeSettings() const
     {
-        return {options.database, options.busyTimeoutMs, options.syncEveryCommit, {}, catalogue};
+        return {options.database, options.busyTimeoutMs, options.syncEveryCommit,
+                std::chrono::seconds(options.dbTimeoutSeconds), {}, catalogue};
     }
 
     const HttpLimits &limits() const override { return httpLimits; }
@@ -203,28 +215,73 @@ public:
             return answer(std::move(refusal));
         }
         // A pair verified before is accepted on a worker without a key
-        // derivation; any other check is counted against its address first.
-        bool checked = false;
+        // derivation; any other check is counted against its address and
+        // the user it names first.
+        std::optional<QString> checkedUser;
         if (credentials) {
             if (request->authorization.empty())
                 return answer(unauthorised(QStringLiteral("authentication required")));
-            if (!credentials->isRemembered(QByteArray::fromStdString(request->authorization))) {
-                if (const int wait = loginGuard->begin(request->remote)) {
-                    HttpAnswer refusal = HttpAnswer::text(
-                        429, QStringLiteral("too many failed sign-ins from this address; try again in %1 seconds")
-                                 .arg(wait));
-                    refusal.headers.emplace_back("Retry-After", std::to_string(wait));
-                    return answer(std::move(refusal));
-                }
-                checked = true;
+            const QByteArray authorization = QByteArray::fromStdString(request->authorization);
+            if (!credentials->isRemembered(authorization)) {
+                const QString user = Credentials::claimedUser(authorization);
+                if (const LoginGuard::Wait wait = loginGuard->begin(request->remote, user); wait.seconds > 0)
+                    return answer(tooManyFailures(wait));
+                checkedUser = user;
             }
         }
-        auto job = [this, request, answer, checked](CenterStore &store) { answerPage(*request, store, checked, answer); };
-        if (!pool->post(std::move(job))) {
-            if (checked)
-                loginGuard->finish(request->remote, LoginGuard::Outcome::NotChecked);
-            answer(HttpAnswer::busy());
-        }
+        const bool health = request->method == "HEAD";
+        const Clock::time_point deadline
+            = Clock::now() + (health ? HealthCheckLimit : std::chrono::seconds(options.dbTimeoutSeconds));
+        auto reply = health ? withinHealthCheckLimit(std::move(answer)) : std::move(answer);
+        auto job = [this, request, reply, checkedUser, deadline](CenterStore &store) {
+            answerPage(*request, store, checkedUser, deadline, reply);
+        };
+        const auto lane = request->method == "POST" ? WorkerPool::Lane::Commit : WorkerPool::Lane::Read;
+        const WorkerPool::Posted posted = pool->post(lane, request->remote, std::move(job));
+        if (posted == WorkerPool::Posted::Queued)
+            return;
+        if (checkedUser)
+            loginGuard->finish(request->remote, *checkedUser, LoginGuard::Outcome::NotChecked);
+        if (posted != WorkerPool::Posted::AddressShareFull)
+            return reply(HttpAnswer::busy());
+        HttpAnswer refusal = HttpAnswer::text(
+            429, QStringLiteral("too many requests from this address are waiting; nothing was changed, please try "
+                                "again shortly"));
+        refusal.headers.emplace_back("Retry-After", "1");
+        reply(std::move(refusal));
+    }
+
+    static HttpAnswer tooManyFailures(const LoginGuard::Wait &wait)
+    {
+        const QString whose = wait.scope == LoginGuard::Scope::User ? QStringLiteral("for this user from this address")
+            : wait.scope == LoginGuard::Scope::Address                ? QStringLiteral("from this address")
+                                                                      : QStringLiteral("from too many addresses");
+        HttpAnswer refusal = HttpAnswer::text(
+            429, QStringLiteral("too many failed sign-ins %1; try again in %2 seconds").arg(whose).arg(wait.seconds));
+        refusal.headers.emplace_back("Retry-After", std::to_string(wait.seconds));
+        return refusal;
+    }
+
+    // answer, or 503 once HealthCheckLimit has passed without it; whichever
+    // comes first is sent, the other dropped.
+    std::function<void(HttpAnswer)> withinHealthCheckLimit(std::function<void(HttpAnswer)> answer)
+    {
+        auto sent = std::make_shared<std::atomic<bool>>(false);
+        auto timer = std::make_shared<net::steady_timer>(net::make_strand(io), HealthCheckLimit);
+        auto reply = [answer = std::move(answer), sent, timer](HttpAnswer a) {
+            if (sent->exchange(true))
+                return;
+            net::post(timer->get_executor(), [timer] { timer->cancel(); });
+            answer(std::move(a));
+        };
+        timer->async_wait([reply](boost::system::error_code ec) {
+            if (!ec) {
+                reply(answerStoreError({CenterStore::ErrorKind::Unavailable,
+                                        QStringLiteral("the database did not answer the health check within %1 second")
+                                            .arg(HealthCheckLimit.count())}));
+            }
+        });
+        return reply;
     }
 
     static HttpAnswer unauthorised(const QString &text)
@@ -238,13 +295,13 @@ public:
     // request, not the process: whether a commit got through is then not
     // known, and without memory even to hand the answer over, the
     // connection closes unanswered.
-    void answerPage(const HttpRequest &request, CenterStore &store, bool counted,
-                    const std::function<void(HttpAnswer)> &answer)
+    void answerPage(const HttpRequest &request, CenterStore &store, const std::optional<QString> &checkedUser,
+                    Clock::time_point deadline, const std::function<void(HttpAnswer)> &answer)
     {
         try {
             HttpAnswer result;
             try {
-                result = page(request, store, counted);
+                result = page(request, store, checkedUser, deadline);
             } catch (const std::bad_alloc &) {
                 result = HttpAnswer::text(503, request.method == "POST"
                                                    ? QStringLiteral("the server ran short of memory while saving the "
@@ -259,15 +316,30 @@ public:
         }
     }
 
-    // On a worker: authentication, then the document or the commit.
-    // counted: the guard counts this check for the client's address.
-    HttpAnswer page(const HttpRequest &request, CenterStore &store, bool counted)
+    // On a worker: a request whose client has gone or whose time has
+    // passed is dropped; then authentication, then the document or the
+    // commit. checkedUser: the user the guard counts this check for.
+    HttpAnswer page(const HttpRequest &request, CenterStore &store, const std::optional<QString> &checkedUser,
+                    Clock::time_point deadline)
     {
+        const bool gone = request.clientGone && request.clientGone();
+        if (gone || Clock::now() >= deadline) {
+            if (checkedUser)
+                loginGuard->finish(request.remote, *checkedUser, LoginGuard::Outcome::NotChecked);
+            return gone ? HttpAnswer::text(503, QStringLiteral("the client left before its request ran; nothing was "
+                                                               "changed"))
+                        : answerStoreError({CenterStore::ErrorKind::Unavailable,
+                                            QStringLiteral("no worker was free before the request's time for the "
+                                                           "database had passed")});
+        }
+        store.setDeadline(deadline);
         QString user;
         if (credentials) {
             const bool verified = credentials->checkAuthorization(QByteArray::fromStdString(request.authorization), &user);
-            if (counted)
-                loginGuard->finish(request.remote, verified ? LoginGuard::Outcome::Succeeded : LoginGuard::Outcome::Failed);
+            if (checkedUser) {
+                loginGuard->finish(request.remote, *checkedUser,
+                                   verified ? LoginGuard::Outcome::Succeeded : LoginGuard::Outcome::Failed);
+            }
             if (!verified)
                 return unauthorised(QStringLiteral("wrong user name or password"));
         }
@@ -457,6 +529,48 @@ public:
         }
     }
 
+    // Every heartbeat: a tick on each network thread, then alive() if the
+    // monitor finds the server healthy.
+    void heartbeat()
+    {
+        std::unique_lock lock(heartbeatMutex);
+        while (!heartbeatWake.wait_for(lock, options.heartbeat, [this] { return isStopping.load(); })) {
+            lock.unlock();
+            tickNetworkThreads();
+            if (monitor->healthy())
+                options.alive();
+            lock.lock();
+        }
+    }
+
+    // One tick per network thread: each waits (for at most half a heartbeat)
+    // until all have started, so that no thread can run two of them and a
+    // stuck thread leaves its tick undone.
+    void tickNetworkThreads()
+    {
+        struct Round
+        {
+            std::mutex mutex;
+            std::condition_variable arrived;
+            int count = 0;
+        };
+        const auto round = std::make_shared<Round>();
+        const int threads = options.ioThreads;
+        const auto bound = options.heartbeat / 2;
+        auto allArrived = [round, threads] { return round->count == threads; };
+        for (int i = 0; i < threads; ++i) {
+            net::post(io, [this, round, bound, allArrived] {
+                monitor->ticked(ioThreadIndex);
+                std::unique_lock lock(round->mutex);
+                ++round->count;
+                round->arrived.notify_all();
+                round->arrived.wait_for(lock, bound, allArrived);
+            });
+        }
+        std::unique_lock lock(round->mutex);
+        round->arrived.wait_for(lock, bound, allArrived);
+    }
+
     Options options;
     BodyBudget budget;
     TrustedProxies proxies;
@@ -464,6 +578,7 @@ public:
     HttpLimits httpLimits;
     std::unique_ptr<Credentials> credentials;
     std::unique_ptr<LoginGuard> loginGuard;
+    std::unique_ptr<ProgressMonitor> monitor;
     std::unique_ptr<WorkerPool> pool;
     net::io_context io;
     // The acceptor and its pause run on one strand: stop() closes it from
@@ -475,6 +590,9 @@ public:
     std::optional<net::ssl::context> tls;
     std::vector<std::thread> ioThreads;
     std::atomic<bool> isStopping{false};
+    std::thread heartbeatThread;
+    std::mutex heartbeatMutex;
+    std::condition_variable heartbeatWake;
     std::mutex connectionsMutex;
     std::unordered_map<HttpConnection *, std::weak_ptr<HttpConnection>> connections;
     QHash<QString, int> perAddress;
@@ -511,7 +629,8 @@ bool VelmoraServer::start(QString *error)
     if (o.threads < 1 || o.bodyLimit < 1 || o.readTimeoutSeconds < 1 || o.queueLimit < 1 || o.ioThreads < 1
         || o.handshakeTimeoutSeconds < 1 || o.idleTimeoutSeconds < 1 || o.headTimeoutSeconds < 1
         || o.headLimit < 256 || o.headerLimit < 1 || o.maxConnections < 1 || o.maxConnectionsPerAddress < 1
-        || o.loginFailures < 1 || o.loginBackoffSeconds < 0 || o.authCacheSeconds < 0) {
+        || o.loginFailures < 1 || o.loginBackoffSeconds < 0 || o.authCacheSeconds < 0 || o.readThreads < 0
+        || o.queuePerAddress < 1 || o.dbTimeoutSeconds < 1) {
         *error = QStringLiteral("threads, queue, limits and time-outs must be positive (the head limit at least "
                                 "256 bytes)");
         return false;
@@ -596,11 +715,27 @@ bool VelmoraServer::start(QString *error)
     d->port = d->acceptor->local_endpoint().port();
     d->isStopping = false;
     d->io.restart();
-    d->pool = std::make_unique<WorkerPool>(d->storeSettings(), o.threads, o.queueLimit);
+    const bool watched = o.heartbeat.count() > 0 && o.alive;
+    if (watched) {
+        // Each job is bounded by the database's time-outs; one that runs ten
+        // times as long is stuck.
+        const auto longestWait = std::max<std::chrono::milliseconds>(std::chrono::seconds(o.dbTimeoutSeconds),
+                                                                     std::chrono::milliseconds(o.busyTimeoutMs));
+        d->monitor = std::make_unique<ProgressMonitor>(o.ioThreads, o.threads, 10 * longestWait);
+    }
+    // Reads keep workers of their own only when there are others for commits.
+    const WorkerPool::Limits limits{o.threads, std::min(o.readThreads, o.threads - 1), o.queueLimit, o.queuePerAddress};
+    d->pool = std::make_unique<WorkerPool>(d->storeSettings(), limits, d->monitor.get());
     d->work.emplace(d->io.get_executor());
     d->accept();
-    for (int i = 0; i < o.ioThreads; ++i)
-        d->ioThreads.emplace_back([p = d.get()] { p->runIo(); });
+    for (int i = 0; i < o.ioThreads; ++i) {
+        d->ioThreads.emplace_back([p = d.get(), i] {
+            ioThreadIndex = i;
+            p->runIo();
+        });
+    }
+    if (watched)
+        d->heartbeatThread = std::thread([p = d.get()] { p->heartbeat(); });
     d->running = true;
     return true;
 }
@@ -609,7 +744,13 @@ void VelmoraServer::stop()
 {
     if (!d->running)
         return;
-    d->isStopping = true;
+    {
+        std::lock_guard lock(d->heartbeatMutex);
+        d->isStopping = true;
+    }
+    d->heartbeatWake.notify_all();
+    if (d->heartbeatThread.joinable())
+        d->heartbeatThread.join();
     // No new connections; those that wait for a client close, those whose
     // request is with a worker get their answer.
     net::post(d->acceptStrand, [p = d.get()] {
@@ -634,6 +775,7 @@ void VelmoraServer::stop()
         thread.join();
     d->ioThreads.clear();
     d->pool.reset();
+    d->monitor.reset();
     d->acceptor.reset();
     d->tls.reset();
     d->credentials.reset();

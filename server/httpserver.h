@@ -17,6 +17,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -40,7 +41,14 @@ public:
         qint64 bodyBudget = 256 * 1024 * 1024; // bytes all request bodies may hold at once (503 above)
         int readTimeoutSeconds = 20;        // for a whole body, and for writing an answer (408)
         int threads = 8;                    // database workers, hence database connections
-        int queueLimit = 64;                // requests waiting for a worker (503 above)
+        int readThreads = 2;                // of them, those kept for documents (at most threads - 1)
+        int queueLimit = 64;                // documents, and commits, waiting for a worker (503 above)
+        int queuePerAddress = 16;           // requests of one address waiting for a worker (429 above)
+        // Every request's database work, from its arrival: a request still
+        // waiting for a worker then is answered 503 without running, and on
+        // PostgreSQL a statement or lock wait ends with it (see
+        // CenterStore::Settings::timeout).
+        int dbTimeoutSeconds = int(CenterStore::Settings{}.timeout.count());
         // SQLite: how long to wait for another writer, and whether to sync
         // every commit (see CenterStore::Settings).
         int busyTimeoutMs = CenterStore::Settings{}.busyTimeoutMs;
@@ -66,6 +74,11 @@ public:
         std::shared_ptr<CatalogueCache> catalogue;
         // One line per request; nullptr for none.
         std::function<void(const QString &line)> log;
+        // Called every heartbeat while the server makes progress (every
+        // network thread answers and no worker is stuck on one job), for a
+        // service manager's watchdog; none when either is unset.
+        std::chrono::milliseconds heartbeat{0};
+        std::function<void()> alive;
     };
 
     explicit VelmoraServer(Options options);

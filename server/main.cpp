@@ -16,6 +16,7 @@
 #include <string>
 
 #include <pthread.h>
+#include <systemd/sd-daemon.h>
 #include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
@@ -180,11 +181,28 @@ int main(int argc, char *argv[])
         QStringLiteral("Database worker threads, each with its own database connection (default %1); connections "
                        "themselves take none."),
         QStringLiteral("count"), QString::number(defaults.threads));
+    const QCommandLineOption readThreads = withDefault(
+        {QStringLiteral("read-threads")},
+        QStringLiteral("Of the --threads, those kept for document reads, so that documents are served while commits "
+                       "wait for locks (default %1; at most --threads minus one)."),
+        QStringLiteral("count"), QString::number(defaults.readThreads));
     const QCommandLineOption queue = withDefault(
         {QStringLiteral("queue")},
-        QStringLiteral("Requests that may wait for a database worker (default %1); beyond that, 503 with Retry-After "
-                       "at once."),
+        QStringLiteral("Document reads, and commits, that may wait for a database worker (default %1 each); beyond "
+                       "that, 503 with Retry-After at once."),
         QStringLiteral("count"), QString::number(defaults.queueLimit));
+    const QCommandLineOption queuePerAddress = withDefault(
+        {QStringLiteral("queue-per-address")},
+        QStringLiteral("Requests of one client address that may wait for a database worker (default %1); beyond "
+                       "that, 429 with Retry-After at once."),
+        QStringLiteral("count"), QString::number(defaults.queuePerAddress));
+    const QCommandLineOption dbTimeout = withDefault(
+        {QStringLiteral("db-timeout")},
+        QStringLiteral("Seconds a request may wait for a database worker, and on PostgreSQL for locks and "
+                       "statements, from its arrival (default %1); then 503, nothing changed. PostgreSQL sessions "
+                       "also end statements, lock waits and idle transactions after it, and a silent database host "
+                       "is noticed after about as long."),
+        QStringLiteral("seconds"), QString::number(defaults.dbTimeoutSeconds));
     const QCommandLineOption handshakeTimeout = withDefault(
         {QStringLiteral("handshake-timeout")},
         QStringLiteral("Seconds for a client's TLS handshake, from its first byte (default %1)."),
@@ -245,7 +263,8 @@ int main(int argc, char *argv[])
                                    QStringLiteral("No request log (by default one line per request on stderr)."));
     parser.addOptions({listen, port, db, credentials, tlsCert, tlsKey, addUser, bodyLimit, bodyBudget, trustedProxy, readTimeout, threads,
                        busyTimeout, syncNormal, seed, seedOnly, quiet, queue, handshakeTimeout, idleTimeout, headTimeout, headLimit, headerLimit,
-                       maxConnections, maxPerAddress, loginFailures, loginBackoff, authCache});
+                       maxConnections, maxPerAddress, loginFailures, loginBackoff, authCache, readThreads,
+                       queuePerAddress, dbTimeout});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
         fail(QStringLiteral("unexpected argument \"%1\" (see --help)").arg(parser.positionalArguments().first()));
@@ -301,6 +320,8 @@ int main(int argc, char *argv[])
     options.syncEveryCommit = !parser.isSet(syncNormal);
     const std::pair<const QCommandLineOption *, int *> counts[] = {
         {&queue, &options.queueLimit},
+        {&queuePerAddress, &options.queuePerAddress},
+        {&dbTimeout, &options.dbTimeoutSeconds},
         {&handshakeTimeout, &options.handshakeTimeoutSeconds},
         {&idleTimeout, &options.idleTimeoutSeconds},
         {&headTimeout, &options.headTimeoutSeconds},
@@ -314,6 +335,11 @@ int main(int argc, char *argv[])
             fail(QStringLiteral("--%1 takes a positive whole number").arg(option->names().first()));
             return 2;
         }
+    }
+    options.readThreads = parser.value(readThreads).toInt(&ok);
+    if (!ok || options.readThreads < 0) {
+        fail(QStringLiteral("--read-threads takes a whole number, 0 or more"));
+        return 2;
     }
     options.authCacheSeconds = parser.value(authCache).toInt(&ok);
     if (!ok || options.authCacheSeconds < 0) {
@@ -339,7 +365,8 @@ int main(int argc, char *argv[])
             fail(QStringLiteral("--seed knows only \"sample\""));
             return 2;
         }
-        CenterStore store({options.database, options.busyTimeoutMs});
+        CenterStore store({options.database, options.busyTimeoutMs, options.syncEveryCommit,
+                           std::chrono::seconds(options.dbTimeoutSeconds)});
         CenterStore::Error error;
         if (!store.ensureSchema(&error)) {
             fail(error.message);
@@ -361,6 +388,12 @@ int main(int argc, char *argv[])
     if (parser.isSet(seedOnly))
         return 0;
 
+    // Under systemd with WatchdogSec=, the server is reported alive twice per
+    // period while it makes progress (see VelmoraServer::Options::alive).
+    if (std::uint64_t watchdog = 0; sd_watchdog_enabled(0, &watchdog) > 0) {
+        options.heartbeat = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::microseconds(watchdog / 2));
+        options.alive = [] { sd_notify(0, "WATCHDOG=1"); };
+    }
     VelmoraServer server(options);
     QString error;
     if (!server.start(&error)) {
@@ -379,9 +412,12 @@ int main(int argc, char *argv[])
                  qPrintable(options.host), server.port(), qPrintable(VelmoraInternal::maskedAddress(options.database)),
                  options.credentialsFile.isEmpty() ? "" : " (authentication on)");
 
+    sd_notify(0, "READY=1");
+
     int signal = 0;
     sigwait(&stopSignals, &signal);
     std::fprintf(stderr, "velmora-server: %s received, stopping\n", signal == SIGINT ? "SIGINT" : "SIGTERM");
+    sd_notify(0, "STOPPING=1");
     server.stop();
     return 0;
 }

@@ -1,12 +1,14 @@
 #include "workerpool.h"
 
+#include "progressmonitor.h"
+
 namespace VelmoraServerCore {
 
-WorkerPool::WorkerPool(CenterStore::Settings settings, int threads, int queueLimit)
-    : m_settings(std::move(settings)), m_queueLimit(queueLimit)
+WorkerPool::WorkerPool(CenterStore::Settings settings, Limits limits, ProgressMonitor *monitor)
+    : m_settings(std::move(settings)), m_limits(limits), m_monitor(monitor)
 {
-    for (int i = 0; i < threads; ++i)
-        m_threads.emplace_back([this] { work(); });
+    for (int i = 0; i < m_limits.threads; ++i)
+        m_threads.emplace_back([this, i] { work(i, i < m_limits.readThreads); });
 }
 
 WorkerPool::~WorkerPool()
@@ -14,16 +16,25 @@ WorkerPool::~WorkerPool()
     stop();
 }
 
-bool WorkerPool::post(Job job)
+WorkerPool::Posted WorkerPool::post(Lane lane, const QString &address, Job job)
 {
     {
         std::lock_guard lock(m_mutex);
-        if (m_stopping || m_queue.size() >= std::size_t(m_queueLimit))
-            return false;
-        m_queue.push_back(std::move(job));
+        std::deque<Waiting> &queue = m_queues[int(lane)];
+        if (m_stopping)
+            return Posted::Stopping;
+        if (queue.size() >= std::size_t(m_limits.queue))
+            return Posted::QueueFull;
+        int &waiting = m_waitingByAddress[address];
+        if (waiting >= m_limits.queuePerAddress)
+            return Posted::AddressShareFull;
+        ++waiting;
+        queue.push_back({std::move(job), address, ++m_posted});
     }
-    m_ready.notify_one();
-    return true;
+    if (lane == Lane::Read)
+        m_readReady.notify_one();
+    m_anyReady.notify_one();
+    return Posted::Queued;
 }
 
 void WorkerPool::stop()
@@ -32,30 +43,53 @@ void WorkerPool::stop()
         std::lock_guard lock(m_mutex);
         m_stopping = true;
     }
-    m_ready.notify_all();
+    m_readReady.notify_all();
+    m_anyReady.notify_all();
     for (std::thread &thread : m_threads)
         thread.join();
     m_threads.clear();
 }
 
-void WorkerPool::work()
+bool WorkerPool::take(bool readsOnly, Waiting *next)
+{
+    std::deque<Waiting> &reads = m_queues[int(Lane::Read)];
+    std::deque<Waiting> &commits = m_queues[int(Lane::Commit)];
+    const bool commit = !readsOnly && !commits.empty()
+        && (reads.empty() || commits.front().order < reads.front().order);
+    std::deque<Waiting> &from = commit ? commits : reads;
+    if (from.empty())
+        return false;
+    *next = std::move(from.front());
+    from.pop_front();
+    if (--m_waitingByAddress[next->address] <= 0)
+        m_waitingByAddress.remove(next->address);
+    return true;
+}
+
+void WorkerPool::work(int worker, bool readsOnly)
 {
     // Opened on the first job and kept: the store reopens its connection
     // after the database went away.
     std::unique_ptr<CenterStore> store;
     for (;;) {
-        Job job;
+        Waiting next;
         {
             std::unique_lock lock(m_mutex);
-            m_ready.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
-            if (m_queue.empty())
+            bool found = false;
+            (readsOnly ? m_readReady : m_anyReady).wait(lock, [&] {
+                found = take(readsOnly, &next);
+                return found || m_stopping;
+            });
+            if (!found)
                 return;
-            job = std::move(m_queue.front());
-            m_queue.pop_front();
         }
         if (!store)
             store = std::make_unique<CenterStore>(m_settings);
-        job(*store);
+        if (m_monitor)
+            m_monitor->jobStarted(worker);
+        next.job(*store);
+        if (m_monitor)
+            m_monitor->jobEnded(worker);
     }
 }
 

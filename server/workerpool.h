@@ -1,10 +1,18 @@
 // The threads that do velmora-server's database work, each with its own
 // CenterStore (QtSql allows a connection on the thread that opened it only),
-// fed from a bounded queue: when it is full a request is refused at once
+// fed from bounded queues: when one is full a request is refused at once
 // rather than left waiting without end.
+//
+// Document reads and commits wait in queues of their own. A few workers take
+// reads only, so that documents are still served while every other worker
+// waits for a lock on a commit; the others take whichever waited longer.
+// One client address holds at most a share of the waiting places.
 #pragma once
 
 #include "centerstore.h"
+
+#include <QHash>
+#include <QString>
 
 #include <condition_variable>
 #include <deque>
@@ -15,30 +23,56 @@
 
 namespace VelmoraServerCore {
 
+class ProgressMonitor;
+
 class WorkerPool
 {
 public:
     using Job = std::function<void(CenterStore &store)>;
+    enum class Lane { Read, Commit };
 
-    // threads workers; at most queueLimit jobs wait for one.
-    WorkerPool(CenterStore::Settings settings, int threads, int queueLimit);
+    struct Limits
+    {
+        int threads = 1;         // workers, each with a database connection
+        int readThreads = 0;     // of them, those that take reads only (fewer than threads)
+        int queue = 1;           // jobs of one lane waiting for a worker
+        int queuePerAddress = 1; // jobs of one address waiting, both lanes together
+    };
+
+    // monitor, when given, hears when each worker starts and ends a job.
+    WorkerPool(CenterStore::Settings settings, Limits limits, ProgressMonitor *monitor = nullptr);
     ~WorkerPool(); // stops
     WorkerPool(const WorkerPool &) = delete;
     WorkerPool &operator=(const WorkerPool &) = delete;
 
-    // False, with the job dropped, when the queue is full or the pool stops.
-    bool post(Job job);
+    enum class Posted { Queued, QueueFull, AddressShareFull, Stopping };
+    // The job is dropped unless Queued.
+    Posted post(Lane lane, const QString &address, Job job);
     // Runs the jobs already queued, then ends every worker.
     void stop();
 
 private:
-    void work();
+    struct Waiting
+    {
+        Job job;
+        QString address;
+        quint64 order = 0;
+    };
+    void work(int worker, bool readsOnly);
+    // The next job for a worker, under the lock; false when there is none.
+    bool take(bool readsOnly, Waiting *next);
 
     CenterStore::Settings m_settings;
-    int m_queueLimit;
+    Limits m_limits;
+    ProgressMonitor *m_monitor;
     std::mutex m_mutex;
-    std::condition_variable m_ready;
-    std::deque<Job> m_queue;
+    // Workers that take reads only wait on the first, the others on the
+    // second; a post wakes one of each that may take its job.
+    std::condition_variable m_readReady;
+    std::condition_variable m_anyReady;
+    std::deque<Waiting> m_queues[2];
+    QHash<QString, int> m_waitingByAddress;
+    quint64 m_posted = 0;
     bool m_stopping = false;
     std::vector<std::thread> m_threads;
 };

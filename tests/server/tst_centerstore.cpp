@@ -11,10 +11,12 @@
 #include <documentwriter.h>
 
 #include "core/gzipinflater.h"
+#include <workerpool.h>
 
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
+#include <QThread>
 
 #include <array>
 #include <atomic>
@@ -33,6 +35,17 @@ CommitRequest request(const QStringList &statements)
     CommitRequest result;
     CommitRequest::Refusal refusal;
     return CommitRequest::fromFields(fields, &result, &refusal) ? result : (qFatal("refused: %s", qPrintable(refusal.reason)), result);
+}
+
+// A commit of the store's that first reads one number on its connection.
+std::function<QSqlError(QSqlDatabase &)> readingAtCommit(const QString &sql, std::function<void(int)> seen)
+{
+    return [=](QSqlDatabase &db) {
+        QSqlQuery read(db), commit(db);
+        seen(read.exec(sql) && read.next() ? read.value(0).toInt() : -2);
+        read.finish();
+        return commit.exec(QStringLiteral("COMMIT")) ? QSqlError() : commit.lastError();
+    };
 }
 
 QList<qint32> ids(const QList<Center> &centers)
@@ -160,7 +173,7 @@ private slots:
 
     // The same commit fails (the rows are in tables/failed-commits.txt): a
     // statement the database itself refuses undoes the ones before it; a
-    // connection that breaks after COMMIT leaves the outcome unknown (not
+    // COMMIT that may have been applied leaves the outcome unknown (not
     // "nothing was changed", and the store does not run it again itself).
     // Sent again, it is refused again or leaves the same assignments.
     void failedCommit_data() { TestTable::load(VELMORA_TABLES "/failed-commits.txt"); }
@@ -168,16 +181,22 @@ private slots:
     void failedCommit()
     {
         QFETCH(QString, backend);
-        QFETCH(bool, lostReply);
+        QFETCH(QString, commitMeets);
         QFETCH(QString, setup);
+        QFETCH(QString, verdict);
         QFETCH(QList<qint32>, after);
+        QFETCH(QList<qint32>, retried);
         if (!TestDatabases::require(backend))
             return;
-        bool lose = false;
+        QString meets; // what the next COMMIT meets, once
         CenterStore::Settings settings{m_databases.create(backend)};
-        settings.commitForTests = [&lose](QSqlDatabase &db) {
+        settings.commitForTests = [&meets](QSqlDatabase &db) {
+            const auto [what, code] = std::pair(meets.section(u' ', 0, 0), meets.section(u' ', 1));
+            meets.clear();
             QSqlQuery query(db);
-            if (!query.exec(QStringLiteral("COMMIT")) || !std::exchange(lose, false))
+            if (what == u"refused" || (query.exec(QStringLiteral("COMMIT")) && what == u"applied"))
+                return QSqlError(what, QString(), QSqlError::StatementError, code);
+            if (what != u"lost")
                 return query.lastError();
             if (db.driverName() == u"QSQLITE") // no connection to lose: an I/O error as COMMIT ends instead
                 return QSqlError(QStringLiteral("disk I/O error"), QString(), QSqlError::StatementError, QStringLiteral("10"));
@@ -192,13 +211,43 @@ private slots:
         const CommitRequest change = request({ServerTexts::remove(5, {3}), ServerTexts::insert(5, 7)});
         CenterStore::Outcome done;
         CenterStore::Error error;
-        const auto kind = lostReply ? CenterStore::ErrorKind::OutcomeUnknown : CenterStore::ErrorKind::Failed;
-        lose = lostReply;
+        meets = commitMeets;
         QVERIFY(!store.apply(change, &done, &error));
-        QVERIFY2(error.kind == kind && !error.message.isEmpty(), qPrintable(error.message));
+        const char *verdicts[] = {"none", "refused", "unavailable", "failed", "outcome unknown"};
+        QVERIFY2(verdicts[int(error.kind)] == verdict && !error.message.isEmpty(), qPrintable(error.message));
         QCOMPARE(TestDatabases::assigned(settings.database, 5), after);
-        QVERIFY2(store.apply(change, &done, &error) == lostReply, qPrintable(error.message));
-        QCOMPARE(TestDatabases::assigned(settings.database, 5), after);
+        store.apply(change, &done, &error);
+        QCOMPARE(TestDatabases::assigned(settings.database, 5), retried);
+    }
+
+    // Every worker's own connection commits as the settings say; nothing
+    // else would notice SQLite's default coming back.
+    void everyWorkerSyncs_data() { TestTable::load(VELMORA_TABLES "/sqlite-sync.txt"); }
+
+    void everyWorkerSyncs()
+    {
+        QFETCH(bool, syncEveryCommit);
+        QFETCH(int, synchronous);
+        constexpr int Workers = 3;
+        CenterStore::Settings settings{m_databases.create(QStringLiteral("sqlite"))};
+        QVERIFY(TestDatabases::putCenters(settings.database, 1));
+        settings.syncEveryCommit = syncEveryCommit;
+        std::atomic<int> synced{0}; // commits whose connection showed the value
+        settings.commitForTests = readingAtCommit(QStringLiteral("PRAGMA synchronous"), [&](int value) { synced += value == synchronous; });
+        std::atomic<int> started{0};
+        WorkerPool pool(settings, {Workers, 0, Workers, Workers});
+        for (qint32 e = 1; e <= Workers; ++e) {
+            pool.post(WorkerPool::Lane::Commit, QString::number(e), [&started, e](CenterStore &store) {
+                // Each job holds its worker until every worker has one.
+                ++started;
+                for (int round = 0; round < 500 && started < Workers; ++round)
+                    QThread::msleep(10);
+                CenterStore::Outcome done; CenterStore::Error error;
+                store.apply(request({ServerTexts::insert(e, 1)}), &done, &error);
+            });
+        }
+        pool.stop();
+        QCOMPARE(synced.load(), Workers);
     }
 
     void apply()
@@ -210,16 +259,22 @@ private slots:
         QFETCH(QList<qint32>, selected);
         QFETCH(QList<qint32>, others);
         QFETCH(QString, outcome);
+        QFETCH(int, deletes);
         if (!TestDatabases::require(backend))
             return;
         const QString address = m_databases.create(backend);
-        CenterStore store({address});
+        CenterStore::Settings settings{address};
+        int ran = -1; // the runs of SQLite's prepared DELETE, read as each commit ends
+        if (backend == u"sqlite")
+            settings.commitForTests = readingAtCommit(QStringLiteral("SELECT total(run) FROM sqlite_stmt WHERE sql LIKE 'DELETE%'"), [&ran](int n) { ran = n; });
+        CenterStore store(settings);
         QCOMPARE(prepareFixture(store), QString());
         CenterStore::Outcome done;
         CenterStore::Error error;
         for (int i = 0; i < times; ++i)
             QCOMPARE(store.apply(request(statements), &done, &error), !outcome.startsWith(u"SQL"));
         QCOMPARE(error.kind == CenterStore::ErrorKind::Refused ? error.message : QStringLiteral("%1 added, %2 removed").arg(done.added).arg(done.removed), outcome);
+        QCOMPARE(ran, deletes);
         QCOMPARE(TestDatabases::assigned(address, 5), after);
         QCOMPARE(TestDatabases::assigned(address, 6), QList<qint32>{});
         CenterLists lists;

@@ -5,18 +5,22 @@
 // the waits, so a client that is served was served while the attackers
 // still held their connections, and a refusal came at once.
 #include "rawclient.h"
+#include "servertexts.h"
 #include "testdatabases.h"
 
 #include <centerstore.h>
 #include <credentials.h>
 #include <httpserver.h>
 #include <loginguard.h>
+#include <progressmonitor.h>
 #include <tlscertificate.h>
 #include <trustedproxies.h>
 #include <workerpool.h>
 
 #include <QElapsedTimer>
 #include <QMutex>
+#include <QScopeGuard>
+#include <QSqlQuery>
 #include <QTest>
 
 #include <cstdlib>
@@ -60,6 +64,13 @@ QByteArray request(const QHostAddress &from, int port, const QByteArray &extraHe
 int statusOf(const QByteArray &answer)
 {
     return answer.startsWith("HTTP/1.1 ") ? answer.mid(9, 3).toInt() : 0;
+}
+
+QByteArray commitOf(qint32 employee, qint32 center)
+{
+    const std::string body = ServerTexts::body({ServerTexts::insert(employee, center)});
+    return QByteArray::fromStdString("POST /Velmora.asp HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                                     "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
 }
 
 } // namespace
@@ -158,12 +169,16 @@ private slots:
 
     // Wrong passwords from 127.0.0.2 until it is refused without a check;
     // the right user elsewhere is unaffected, and the back-off ends.
+    // Meanwhile the server reports itself alive every heartbeat.
     void loginBackoff()
     {
         VelmoraServer::Options o = options();
         o.credentialsFile = m_dir.filePath(QStringLiteral("users"));
         o.loginFailures = 3;
         o.loginBackoffSeconds = 1;
+        std::atomic<int> alive{0};
+        o.heartbeat = std::chrono::milliseconds(100);
+        o.alive = [&alive] { ++alive; };
         VelmoraServer server(o);
         QString reason;
         QVERIFY2(server.start(&reason), qPrintable(reason));
@@ -176,29 +191,88 @@ private slots:
         QTest::qWait(1100);
         QCOMPARE(statusOf(request(Attacker, server.port(), Right)), 200);
         QCOMPARE(statusOf(request(Attacker, server.port(), Wrong)), 401);
+        QVERIFY2(alive >= 5, qPrintable(QString::number(alive)));
     }
 
-    // The guard on its own clock: when the back-off starts and ends, and
-    // that checks still running count.
+    // A forgotten transaction holds a center's row lock, later the whole
+    // table of assignments (PostgreSQL): documents are served and commits that wait for the
+    // lock are answered "nothing was changed" while it is still held; a
+    // commit whose client has left is dropped before it runs; a health
+    // check gets 503 while the table is locked.
+    void stalledDatabase()
+    {
+        if (!TestDatabases::require(QStringLiteral("postgresql")))
+            return;
+        VelmoraServer::Options o = options();
+        o.database = m_databases.create(QStringLiteral("postgresql"));
+        QVERIFY(TestDatabases::putCenters(o.database, 3));
+        o.threads = 2;
+        o.readThreads = 1;
+        o.dbTimeoutSeconds = 2;
+        VelmoraServer server(o);
+        QString reason;
+        QVERIFY2(server.start(&reason), qPrintable(reason));
+        QSqlQuery admin(TestDatabases::connect(o.database, QStringLiteral("admin")));
+        const auto release = qScopeGuard([&admin] { admin.exec(QStringLiteral("ROLLBACK")); }); // also when a check fails
+        QVERIFY(admin.exec(QStringLiteral("BEGIN")) && admin.exec(QStringLiteral(R"(SELECT 1 FROM "Center" WHERE "ID" = 1 FOR UPDATE)")));
+        const auto post = [port = server.port()](qint32 employee, qint32 center) {
+            return std::async(std::launch::async, [=] { return RawClient::exchange(Client, port, commitOf(employee, center)); });
+        };
+        std::vector<std::future<QByteArray>> waiting;
+        for (qint32 e = 1; e <= 2; ++e)
+            waiting.push_back(post(e, 1));
+        auto document = std::async(std::launch::async, [port = server.port()] { return request(Client, port); });
+        QVERIFY(document.wait_for(std::chrono::seconds(1)) == std::future_status::ready && statusOf(document.get()) == 200);
+        QTest::qWait(1000);
+        waiting.push_back(post(3, 1)); // its turn comes at 2 s, with 1 s of its own left
+        for (int i = 0; i < 3; ++i) {
+            const auto within = std::chrono::milliseconds(i < 2 ? 3000 : 1500); // 3.5 s: half-way to the full wait
+            QVERIFY2(waiting[i].wait_for(within) == std::future_status::ready && waiting[i].get().contains("nothing was changed"), "no 503 within the deadline");
+        }
+        auto held = post(4, 1);
+        QTest::qWait(300); // it waits for the lock on the one commit worker
+        const auto gone = RawClient::connectFrom(Attacker, server.port());
+        QVERIFY(gone->waitForConnected(5000) && gone->write(commitOf(5, 2)) > 0 && gone->waitForBytesWritten(5000));
+        gone->disconnectFromHost();
+        auto present = post(6, 3);
+        QTest::qWait(300);
+        QVERIFY(admin.exec(QStringLiteral("ROLLBACK")));
+        QCOMPARE(statusOf(held.get()) + statusOf(present.get()), 400);
+        QCOMPARE(TestDatabases::assigned(o.database, 5), QList<qint32>{});
+        const QByteArray healthCheck = "HEAD /Velmora.asp?EmployeeID=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        QVERIFY(admin.exec(QStringLiteral("BEGIN")) && admin.exec(QStringLiteral(R"(LOCK TABLE "CenterEmployeeCrossReference")")));
+        auto check = std::async(std::launch::async, [&] { return RawClient::exchange(Client, server.port(), healthCheck); });
+        QVERIFY(check.wait_for(std::chrono::milliseconds(1500)) == std::future_status::ready && statusOf(check.get()) == 503);
+        QVERIFY(admin.exec(QStringLiteral("ROLLBACK")));
+        QCOMPARE(statusOf(RawClient::exchange(Client, server.port(), healthCheck)), 200);
+    }
+
+    // The guard and the watchdog's progress rule on their own clocks.
     void loginGuard_data() { TestTable::load(VELMORA_TABLES "/login-guard.txt"); }
 
     void loginGuard()
     {
-        QFETCH(int, failures);
-        QFETCH(int, running);
-        QFETCH(int, secondsAfter);
+        QFETCH(QStringList, events);
+        QFETCH(QString, address);
+        QFETCH(QString, user);
         QFETCH(int, retryAfter);
         LoginGuard::TimePoint now{std::chrono::hours(1)};
-        LoginGuard guard({3, std::chrono::seconds(10), 2}, [&] { return now; });
-        const QString address = QStringLiteral("10.0.0.1");
-        for (int i = 0; i < failures + running; ++i) {
-            QCOMPARE(guard.begin(address), 0);
-            if (i < failures)
-                guard.finish(address, LoginGuard::Outcome::Failed);
+        LoginGuard guard({3, std::chrono::seconds(10), 6}, [&] { return now; });
+        for (const QString &event : events) {
+            const QStringList w = event.split(u' ');
+            now += std::chrono::seconds(w[0] == u"wait" ? w[1].toInt() : 0);
+            for (int i = 0; w[0] == u"spray" && i < w[1].toInt(); ++i) {
+                const QString from = QStringLiteral("10.9.0.%1").arg(i);
+                if (guard.begin(from, from).seconds == 0)
+                    guard.finish(from, from, LoginGuard::Outcome::Failed);
+            }
+            for (int i = 0; w.size() > 2 && i < (w.size() > 3 ? w[3].toInt() : 1); ++i) {
+                QCOMPARE(guard.begin(w[1], w[2]).seconds, 0);
+                if (w[0] != u"run")
+                    guard.finish(w[1], w[2], w[0] == u"ok" ? LoginGuard::Outcome::Succeeded : LoginGuard::Outcome::Failed);
+            }
         }
-        QCOMPARE(guard.begin(QStringLiteral("10.0.0.2")), 0);
-        now += std::chrono::seconds(secondsAfter);
-        QCOMPARE(guard.begin(address), retryAfter);
+        QCOMPARE(guard.begin(address, user).seconds, retryAfter);
     }
 
     // Behind a trusted proxy the guard counts, and the log names, the client
@@ -303,22 +377,42 @@ private slots:
         QCOMPARE(statusOf(request(Client, server.port())), 200);
     }
 
-    // A full queue refuses at once, and the queued job still runs.
-    void poolQueueBounded()
+    void progress_data() { TestTable::load(VELMORA_TABLES "/progress.txt"); }
+
+    void progress()
     {
-        WorkerPool pool({m_database}, 1, 1);
-        std::promise<void> release;
-        std::shared_future<void> released = release.get_future().share();
+        QFETCH(QStringList, events);
+        QFETCH(bool, healthy);
+        ProgressMonitor::TimePoint now{std::chrono::hours(1)};
+        ProgressMonitor monitor(2, 2, std::chrono::seconds(10), [&] { return now; });
+        for (const QString &event : events) {
+            const auto [verb, n] = std::pair(event.section(u' ', 0, 0), event.section(u' ', 1).toInt());
+            verb == u"tick" ? monitor.ticked(n) : verb == u"start" ? monitor.jobStarted(n) : verb == u"end" ? monitor.jobEnded(n)
+                : verb == u"look" ? void(monitor.healthy()) : void(now += std::chrono::seconds(n));
+        }
+        QCOMPARE(monitor.healthy(), healthy);
+    }
+
+    // Reads keep a worker while the other waits on a commit; each lane's
+    // queue and each address's share are bounded; stopping runs what waits.
+    void poolLanesAndShares()
+    {
+        using Lane = WorkerPool::Lane;
+        using Posted = WorkerPool::Posted;
+        WorkerPool pool({m_database}, {2, 1, 1, 1});
+        std::promise<void> release, started, read;
         std::atomic<int> ran{0};
-        std::promise<void> started;
-        QVERIFY(pool.post([&](CenterStore &) { started.set_value(); released.wait(); ++ran; }));
-        started.get_future().wait();
-        QVERIFY(pool.post([&](CenterStore &) { ++ran; }));
-        QVERIFY(!pool.post([&](CenterStore &) { ++ran; }));
+        const auto count = [&](CenterStore &) { ++ran; };
+        QCOMPARE(pool.post(Lane::Commit, "a", [&, held = release.get_future().share()](CenterStore &) { started.set_value(); held.wait(); ++ran; }), Posted::Queued);
+        QCOMPARE(pool.post(Lane::Read, "b", [&](CenterStore &) { started.get_future().wait(); read.set_value(); }), Posted::Queued);
+        QVERIFY(read.get_future().wait_for(std::chrono::seconds(5)) == std::future_status::ready);
+        QCOMPARE(pool.post(Lane::Commit, "b", count), Posted::Queued);
+        QCOMPARE(pool.post(Lane::Commit, "c", count), Posted::QueueFull);
+        QCOMPARE(pool.post(Lane::Read, "b", count), Posted::AddressShareFull);
         release.set_value();
         pool.stop();
         QCOMPARE(ran.load(), 2);
-        QVERIFY(!pool.post([&](CenterStore &) { ++ran; }));
+        QCOMPARE(pool.post(Lane::Read, "c", count), Posted::Stopping);
     }
 
 private:

@@ -70,6 +70,13 @@ bool CenterListModel::prepareNameKeys(int rows)
     return true;
 }
 
+QModelIndex CenterListModel::index(int row, int column, const QModelIndex &parent) const
+{
+    if (parent.isValid() || row < 0 || row >= count() || column < 0 || column >= ColumnCount)
+        return {};
+    return createIndex(row, column);
+}
+
 int CenterListModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : count();
@@ -96,9 +103,13 @@ QVariant CenterListModel::data(const QModelIndex &index, int role) const
         return {};
     case PendingRole:
         return item.isPending();
+    case ChangedElsewhereRole:
+        return item.changedElsewhere;
     case Qt::ToolTipRole:
         if (item.isPending() && !m_pendingToolTip.isEmpty())
             return m_pendingToolTip;
+        if (item.changedElsewhere && !m_changedElsewhereToolTip.isEmpty())
+            return m_changedElsewhereToolTip;
         return {};
     }
     return {};
@@ -281,26 +292,34 @@ void CenterListModel::reset(std::vector<CenterItem> items)
     endResetModel();
 }
 
-void CenterListModel::restore(std::vector<CenterItem> items, int column, Qt::SortOrder order)
+int CenterListModel::remark(const std::function<QChar(const CenterItem &)> &newMarker)
 {
-    beginResetModel();
-    m_items = std::move(items);
-    m_sortColumn = column;
-    m_sortOrder = order;
-    makeNameKeys(m_items.begin(), m_items.end());
-    endResetModel();
+    int delta = 0;
+    bool changed = false;
+    for (CenterItem &item : m_items) {
+        const QChar marker = newMarker(item);
+        if (marker == item.marker)
+            continue;
+        delta += int(!marker.isNull()) - int(item.isPending());
+        item.setMarker(marker);
+        changed = true;
+    }
+    if (!changed)
+        return 0;
+    // A marker is part of the key, whose text order may put the row
+    // elsewhere (123456N sorts after 1234567, 123456 before it).
+    if (m_sortColumn == KeyColumn)
+        sortBy(m_sortColumn, m_sortOrder);
+    Q_EMIT dataChanged(index(0, 0), index(count() - 1, ColumnCount - 1));
+    return delta;
 }
 
-bool CenterListModel::hasUnsaved() const
+void CenterListModel::markChangedElsewhere(const std::vector<int> &ascendingRows)
 {
-    return std::any_of(m_items.begin(), m_items.end(),
-                       [](const CenterItem &item) { return item.marker != item.savedMarker; });
-}
-
-void CenterListModel::markSaved()
-{
-    for (CenterItem &item : m_items)
-        item.savedMarker = item.marker;
+    for (int row : ascendingRows)
+        m_items[size_t(row)].changedElsewhere = true;
+    if (!ascendingRows.empty())
+        Q_EMIT dataChanged(index(ascendingRows.front(), 0), index(ascendingRows.back(), ColumnCount - 1));
 }
 
 void CenterListModel::clear()

@@ -16,6 +16,7 @@
 #include <QCollator>
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -33,11 +34,15 @@ struct CenterItem
 
     CenterId id;
     QString name;
-    // InsertMarker, DeleteMarker, or null when the center is unchanged.
+    // InsertMarker, DeleteMarker, or null when the center stands where the
+    // server holds it.
     QChar marker;
-    // The marker the server last took in a commit: the markers stay until
-    // the reload, but the server already holds the row where it is.
-    QChar savedMarker;
+    // Set by a reload when the server holds the center elsewhere than this
+    // control last saved or loaded it: another operator's change.
+    bool changedElsewhere = false;
+    // The center's number within its load, from 0: the history finds the
+    // centers of a move by it, whatever moved or sorted since.
+    quint32 serial = 0;
     // orderOf(key()), kept because every load and move sorts by the key.
     quint64 keyOrder = NoOrder;
     // The name's sort key for the list's collation, made once per load:
@@ -55,9 +60,15 @@ public:
     // True for rows whose key carries a change marker; the key column is
     // hidden, so the view shows these rows differently.
     static constexpr int PendingRole = Qt::UserRole + 1;
+    // True for rows another operator changed (CenterItem::changedElsewhere),
+    // shown as pending ones are.
+    static constexpr int ChangedElsewhereRole = Qt::UserRole + 2;
 
     explicit CenterListModel(QObject *parent = nullptr);
 
+    // Without the virtual calls of the base class's bounds check: a view
+    // asks for every row's index each time it lays the list out.
+    QModelIndex index(int row, int column, const QModelIndex &parent = QModelIndex()) const override;
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
@@ -69,11 +80,11 @@ public:
     int count() const { return int(m_items.size()); }
     const CenterItem &at(int row) const { return m_items[size_t(row)]; }
     const std::vector<CenterItem> &items() const { return m_items; }
-    // Whether a row stands elsewhere than the server holds it.
-    bool hasUnsaved() const;
 
-    // The tool tip shown on rows whose key carries a change marker.
+    // The tool tips of rows whose key carries a change marker, and of rows
+    // another operator changed.
     void setPendingToolTip(const QString &text) { m_pendingToolTip = text; }
+    void setChangedElsewhereToolTip(const QString &text) { m_changedElsewhereToolTip = text; }
 
     // How the last load or sort put the rows in order. Each bulk order has a
     // fast path for the usual lists and a general one for the rest; tests
@@ -103,11 +114,12 @@ public:
     // Replaces every row; the rows are sorted by the current sort settings.
     void reset(std::vector<CenterItem> items);
     void clear();
-    // Replaces every row and the sort settings with ones saved before, rows
-    // in the order given: an undo puts a list back exactly as it was.
-    void restore(std::vector<CenterItem> items, int column, Qt::SortOrder order);
-    // The server now holds the rows where they are; their markers stay.
-    void markSaved();
+    // Gives every row the marker newMarker() returns for it, keeps the rows
+    // in sort order and tells the views. Returns by how much the number of
+    // pending rows changed.
+    int remark(const std::function<QChar(const CenterItem &)> &newMarker);
+    // Marks these rows (ascending) as changed by another operator.
+    void markChangedElsewhere(const std::vector<int> &ascendingRows);
 
     // Inserts the items where the sort puts them, each after the rows that
     // compare equal to it. Returns the new rows' positions in the order the
@@ -144,6 +156,7 @@ private:
     int m_sortColumn = KeyColumn;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     QString m_pendingToolTip;
+    QString m_changedElsewhereToolTip;
     QCollator m_collator;
     bool m_foldForKeys = false;
 };

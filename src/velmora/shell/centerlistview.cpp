@@ -16,7 +16,8 @@ namespace VelmoraInternal {
 
 namespace {
 
-// Rows with a pending change are shown in italics.
+// Rows with a pending change, and rows another operator changed, are shown
+// in italics.
 class PendingChangeDelegate : public QStyledItemDelegate
 {
 public:
@@ -26,7 +27,8 @@ protected:
     void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
     {
         QStyledItemDelegate::initStyleOption(option, index);
-        if (index.data(CenterListModel::PendingRole).toBool())
+        if (index.data(CenterListModel::PendingRole).toBool()
+            || index.data(CenterListModel::ChangedElsewhereRole).toBool())
             option->font.setItalic(true);
     }
 };

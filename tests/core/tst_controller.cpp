@@ -217,8 +217,10 @@ void TestController::savesAndReloads()
     QStringList shown;
     for (Side side : {Side::NonSelected, Side::Selected}) {
         QStringList items;
-        for (const CenterItem &item : c.rules().list(side)->items())
+        for (int row = 0; row < c.rules().list(side)->count(); ++row) {
+            const CenterItem &item = c.rules().list(side)->at(row);
             items.append(item.id.text() + (item.isPending() ? "*" : "") + (item.changedElsewhere ? "!" : ""));
+        }
         shown.append(items.isEmpty() ? QStringLiteral("-") : items.join(u' '));
     }
     QCOMPARE(shown.join(QStringLiteral(" | ")), lists);

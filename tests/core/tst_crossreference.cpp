@@ -123,8 +123,8 @@ QString play(CrossReference &rules, const QString &actions)
         act(rules, action, hits);
         int marked = 0;
         for (Side side : {Side::NonSelected, Side::Selected}) {
-            for (const CenterItem &item : rules.list(side)->items())
-                marked += item.isPending();
+            for (int row = 0; row < rules.list(side)->count(); ++row)
+                marked += rules.list(side)->at(row).isPending();
         }
         if (marked != rules.pendingCount())
             return QStringLiteral("pending count %1, %2 marked").arg(rules.pendingCount()).arg(marked);
@@ -243,8 +243,8 @@ void TestCrossReference::nameKeysAreMadeWhileIdle()
     const auto keyed = [&] {
         int count = 0;
         for (Side side : {Side::NonSelected, Side::Selected}) {
-            for (const CenterItem &item : rules.list(side)->items())
-                count += item.nameKey.has_value();
+            for (int row = 0; row < rules.list(side)->count(); ++row)
+                count += rules.list(side)->at(row).nameKey.has_value();
         }
         return count;
     };

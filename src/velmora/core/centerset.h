@@ -1,7 +1,7 @@
-// Which centers of a load one step of the history concerns, by their serial
-// numbers (CenterItem::serial): a sorted list while that is the smaller, one
-// bit per loaded center otherwise, so that no set takes more than an eighth
-// of a byte per loaded center, however many centers it holds.
+// Which centers of a load one step of the history concerns, by their
+// numbers in the load's pool (CenterPool): a sorted list while that is the
+// smaller, one bit per loaded center otherwise, so that no set takes more
+// than an eighth of a byte per loaded center, however many centers it holds.
 #pragma once
 
 #include <QtGlobal>
@@ -14,17 +14,17 @@ class CenterSet
 {
 public:
     CenterSet() = default;
-    // serials: ascending, each below loaded (how many centers the load had).
-    CenterSet(const std::vector<quint32> &serials, quint32 loaded);
+    // numbers: ascending, each below loaded (how many centers the load had).
+    CenterSet(const std::vector<quint32> &numbers, quint32 loaded);
 
-    bool contains(quint32 serial) const;
+    bool contains(quint32 number) const;
     qsizetype size() const { return m_size; }
     bool isEmpty() const { return m_size == 0; }
-    // The bytes its serials take.
+    // The bytes its numbers take.
     size_t bytes() const;
 
 private:
-    std::vector<quint32> m_serials;
+    std::vector<quint32> m_numbers;
     std::vector<quint64> m_bits;
     qsizetype m_size = 0;
 };

@@ -55,7 +55,7 @@ CrossReference::CrossReference(QObject *parent)
 {
     for (int side = 0; side < 2; ++side)
         m_selections[side].setModel(&m_lists[side]);
-    // A step holds the serials of its centers, at most an eighth of a byte
+    // A step holds the numbers of its centers, at most an eighth of a byte
     // per loaded center: 100 steps of the largest lists take some 400 kB.
     m_history.setUndoLimit(MaxUndoSteps);
     m_lists[0].setObjectName(QStringLiteral("lstCenters"));
@@ -175,22 +175,26 @@ void CrossReference::fillLists(const CenterDocument &document, ControlState &sta
     state.caption[0] = caption(Side::NonSelected, document.nonSelectedCount);
     state.caption[1] = caption(Side::Selected, document.selectedCount);
 
-    m_loaded = 0;
+    // One pool for both lists, numbered in the document's order.
+    auto pool = std::make_shared<CenterPool>();
+    pool->reserve(document.nonSelected.size() + document.selected.size());
     for (Side side : {Side::NonSelected, Side::Selected}) {
         const auto &records = side == Side::NonSelected ? document.nonSelected : document.selected;
-        std::vector<CenterItem> items;
-        items.reserve(records.size());
+        std::vector<quint32> rows;
+        rows.reserve(records.size());
         for (const CenterRecord &record : records) {
-            items.emplace_back(record.id, record.name);
-            items.back().serial = m_loaded++;
+            rows.push_back(quint32(pool->size()));
+            pool->emplace_back(record.id, record.name);
         }
         // Sorted by the key column in the list's current direction.
         CenterListModel *model = list(side);
+        model->clear();
         model->sortBy(CenterListModel::KeyColumn, model->sortOrder());
-        model->reset(std::move(items));
+        model->reset(pool, std::move(rows));
         // A reset leaves no row selected and none current.
         state.findListEnabled[int(side)] = true;
     }
+    m_loaded = quint32(pool->size());
     state.findModesEnabled = true;
     state.idBoxEnabled = true;
     state.findEditable[int(FindMode::Id)] = true;
@@ -268,14 +272,14 @@ void CrossReference::moveSelected(Side from)
         moveRows(from, rows, false);
 }
 
-CenterSet CrossReference::serialsAt(Side side, const std::vector<int> &rows) const
+CenterSet CrossReference::centersAt(Side side, const std::vector<int> &rows) const
 {
-    std::vector<quint32> serials;
-    serials.reserve(rows.size());
+    std::vector<quint32> numbers;
+    numbers.reserve(rows.size());
     for (int row : rows)
-        serials.push_back(list(side)->at(row).serial);
-    std::sort(serials.begin(), serials.end());
-    return CenterSet(serials, m_loaded);
+        numbers.push_back(list(side)->numberAt(row));
+    std::sort(numbers.begin(), numbers.end());
+    return CenterSet(numbers, m_loaded);
 }
 
 std::vector<int> CrossReference::transfer(Side from, const std::vector<int> &rows)
@@ -286,12 +290,13 @@ std::vector<int> CrossReference::transfer(Side from, const std::vector<int> &row
     // it only when the center leaves the list the server holds it in, so
     // moving a center back cancels its pending change.
     const QChar marker = from == Side::NonSelected ? InsertMarker : DeleteMarker;
-    std::vector<CenterItem> items = source->takeRowsAt(rows);
-    for (CenterItem &item : items) {
+    const std::vector<quint32> numbers = source->takeRowsAt(rows);
+    for (quint32 number : numbers) {
+        CenterItem &item = source->center(number);
         m_pendingCount += item.isPending() ? -1 : 1;
         item.setMarker(movedMarker(item.marker, marker));
     }
-    return list(otherSide(from))->insertSorted(std::move(items));
+    return list(otherSide(from))->insertSorted(numbers);
 }
 
 int CrossReference::moveRows(Side from, const std::vector<int> &rows, bool single)
@@ -307,7 +312,7 @@ int CrossReference::moveRows(Side from, const std::vector<int> &rows, bool singl
     const CenterId firstId = source->at(rows.front()).id;
     if (!single && target->sortColumn() != CenterListModel::KeyColumn)
         target->sortBy(CenterListModel::KeyColumn, target->sortOrder());
-    m_history.push(new MoveStep(this, from, serialsAt(from, rows)));
+    m_history.push(new MoveStep(this, from, centersAt(from, rows)));
     const std::vector<int> newRows = transfer(from, rows);
 
     ControlState state = m_state;
@@ -357,7 +362,7 @@ void CrossReference::replay(Side from, const CenterSet &centers)
     std::vector<int> rows;
     rows.reserve(size_t(centers.size()));
     for (int row = 0; row < source->count(); ++row) {
-        if (centers.contains(source->at(row).serial))
+        if (centers.contains(source->numberAt(row)))
             rows.push_back(row);
     }
     const Side to = otherSide(from);
@@ -537,10 +542,10 @@ void CrossReference::commitSucceeded()
         return;
     for (Side side : {Side::NonSelected, Side::Selected}) {
         const bool selected = side == Side::Selected;
-        m_pendingCount += list(side)->remark([&](const CenterItem &item) {
-            if (sent->assigned.contains(item.serial))
+        m_pendingCount += list(side)->remark([&](quint32 number, const CenterItem &item) {
+            if (sent->assigned.contains(number))
                 return selected ? QChar() : DeleteMarker;
-            if (sent->unassigned.contains(item.serial))
+            if (sent->unassigned.contains(number))
                 return selected ? InsertMarker : QChar();
             return item.marker;
         });
@@ -563,8 +568,8 @@ bool CrossReference::buildStatements(qint32 employeeId, QStringList *statements)
                 rows[int(side)].push_back(row);
         }
     }
-    m_sending = Sending{m_loads, serialsAt(Side::Selected, rows[int(Side::Selected)]),
-                        serialsAt(Side::NonSelected, rows[int(Side::NonSelected)])};
+    m_sending = Sending{m_loads, centersAt(Side::Selected, rows[int(Side::Selected)]),
+                        centersAt(Side::NonSelected, rows[int(Side::NonSelected)])};
     return true;
 }
 
@@ -572,7 +577,8 @@ ListsBefore CrossReference::listsBefore() const
 {
     ListsBefore before;
     for (Side side : {Side::NonSelected, Side::Selected}) {
-        for (const CenterItem &item : list(side)->items()) {
+        for (int row = 0; row < list(side)->count(); ++row) {
+            const CenterItem &item = list(side)->at(row);
             // A pending center is held by the server in the other list.
             if ((side == Side::Selected) != item.isPending())
                 before.assigned.push_back(item.id);
@@ -658,7 +664,7 @@ void CrossReference::makeMovesAgain(const ListsBefore &before, ReloadReport &rep
             continue;
         report.movesKept += int(rows.size());
         // Undoable, as one step for each list the moves leave.
-        m_history.push(new MoveStep(this, from, serialsAt(from, rows)));
+        m_history.push(new MoveStep(this, from, centersAt(from, rows)));
         transfer(from, rows);
     }
 }

@@ -204,7 +204,7 @@ private:
     // puts them where the other list's sort puts them; returns their new
     // rows, in the order given.
     std::vector<int> transfer(Side from, const std::vector<int> &rows);
-    CenterSet serialsAt(Side side, const std::vector<int> &rows) const;
+    CenterSet centersAt(Side side, const std::vector<int> &rows) const;
     // Moves the centers of a step of the history out of from's list again.
     void replay(Side from, const CenterSet &centers);
     void markChangedElsewhere(const ListsBefore &before, bool keepMoves, ReloadReport &report);
@@ -220,7 +220,7 @@ private:
     ControlState m_state;
     QUndoStack m_history;
     int m_pendingCount = 0;
-    quint32 m_loaded = 0; // centers in the last load, the range of serials
+    quint32 m_loaded = 0; // centers in the last load: their numbers are below
     quint64 m_loads = 0;  // loads begun, so that a save knows its lists
     // What the last statements carry: the centers they assign and unassign,
     // in which load.

@@ -20,6 +20,11 @@ public:
     // Several selected rows allowed (extended selection) or one.
     void setMultiSelect(bool on);
 
+    // The header keeps a selection of its own, which stays empty: the
+    // header's painting asks of every row whether the selection covers
+    // its column, which a selection of 32,767 rows makes slow.
+    void setSelectionModel(QItemSelectionModel *selectionModel) override;
+
     // 265 x 185 pixels, the room a list has in the control's 583 x 348
     // starting size; layouts give it more when there is room.
     QSize sizeHint() const override { return {265, 185}; }
@@ -63,6 +68,7 @@ protected:
 private:
     bool acceptsDrop(QDropEvent *event) const;
 
+    QItemSelectionModel *m_headerSelection = nullptr;
     QString m_placeholder;
     QString m_typed;
     QElapsedTimer m_sinceTyped;

@@ -1,0 +1,75 @@
+#include "shell/centerdelegate.h"
+
+#include "core/centerlistmodel.h"
+
+#include <QApplication>
+#include <QPainter>
+
+namespace VelmoraInternal {
+
+CenterDelegate::CenterDelegate(QObject *parent)
+    : QStyledItemDelegate(parent)
+    , m_texts(MaxCachedTexts)
+{
+}
+
+void CenterDelegate::initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const
+{
+    QStyledItemDelegate::initStyleOption(option, index);
+    if (index.data(CenterListModel::PendingRole).toBool() || index.data(CenterListModel::ChangedElsewhereRole).toBool())
+        option->font.setItalic(true);
+}
+
+const QStaticText &CenterDelegate::laidOut(const QString &text, const QFont &font, int width, Qt::TextElideMode mode) const
+{
+    // The italic font is the plain one with italics: one key for both.
+    QFont plain = font;
+    plain.setItalic(false);
+    if (plain != m_font) {
+        m_font = plain;
+        ++m_fontKey;
+    }
+    const TextKey key{text, width, font.italic(), m_fontKey};
+    if (QStaticText *cached = m_texts.object(key))
+        return *cached;
+    auto *shown = new QStaticText(QFontMetrics(font).elidedText(text, mode, width));
+    shown->setTextFormat(Qt::PlainText);
+    shown->setPerformanceHint(QStaticText::AggressiveCaching);
+    shown->prepare(QTransform(), font);
+    m_texts.insert(key, shown);
+    return *shown;
+}
+
+void CenterDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    QStyleOptionViewItem item = option;
+    initStyleOption(&item, index);
+    const QWidget *widget = item.widget;
+    QStyle *style = widget ? widget->style() : QApplication::style();
+    // The style paints the background, the selection and the focus; the
+    // text comes from the cache, placed where the style places it.
+    const QString text = std::exchange(item.text, QString());
+    style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget);
+    if (text.isEmpty())
+        return;
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+    const QRect room = item.rect.adjusted(margin, 0, -margin, 0);
+    if (room.width() <= 0)
+        return;
+    const QStaticText &shown = laidOut(text, item.font, room.width(), item.textElideMode);
+    const QSizeF size = shown.size();
+    const Qt::Alignment alignment = QStyle::visualAlignment(item.direction, item.displayAlignment);
+    const qreal x = alignment & Qt::AlignRight ? room.right() + 1 - size.width()
+        : alignment & Qt::AlignHCenter        ? room.left() + (room.width() - size.width()) / 2
+                                              : room.left();
+    const QPalette::ColorGroup group = !(item.state & QStyle::State_Enabled) ? QPalette::Disabled
+        : item.state & QStyle::State_Active                                  ? QPalette::Normal
+                                                                             : QPalette::Inactive;
+    painter->save();
+    painter->setFont(item.font);
+    painter->setPen(item.palette.color(group, item.state & QStyle::State_Selected ? QPalette::HighlightedText : QPalette::Text));
+    painter->drawStaticText(QPointF(x, room.top() + (room.height() - size.height()) / 2), shown);
+    painter->restore();
+}
+
+} // namespace VelmoraInternal

@@ -71,6 +71,7 @@ void defineRows(Report &report, bool withPostgres)
     report.define("memory.network", "of which the network stack's first use", Unit::MB, false);
     report.define("memory.moves", "resident memory after 100 moves of every center, above that after the load",
                   Unit::MB, true, atMost(2, "≤ 2 MB"));
+    report.define("memory.latermoves", "of which from the 3rd to the 100th move (the history's share)", Unit::MB, true);
 
     report.heading(QStringLiteral("Reference: QTreeWidget, the plainest way"));
     report.define("ref.load", "load (velmora-server): QNetworkAccessManager, QDomDocument, items added one by one, "

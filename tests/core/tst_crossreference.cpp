@@ -169,6 +169,8 @@ private Q_SLOTS:
     void undoStepsAreBounded_data() { TestTable::load(VELMORA_TABLES "/undo-steps.txt"); }
     void undoStepsAreBounded();
     void movesStopAtTheListLimit();
+    void centerSetsAreBounded_data() { TestTable::load(VELMORA_TABLES "/center-sets.txt"); }
+    void centerSetsAreBounded();
     void loadFailureStates();
 };
 
@@ -268,6 +270,25 @@ void TestCrossReference::undoStepsAreBounded()
     while (undone <= moves && rules.undo())
         ++undone;
     QCOMPARE(undone, steps);
+}
+
+void TestCrossReference::centerSetsAreBounded()
+{
+    QFETCH(QString, numbers);
+    QFETCH(int, loaded);
+    QFETCH(int, bytes);
+    std::vector<quint32> members;
+    static const QRegularExpression range(u"^(\\d+)(?:\\.\\.(\\d+))?(?:/(\\d+))?$"_s);
+    for (const QString &token : numbers.split(u',')) {
+        const QRegularExpressionMatch m = range.match(token);
+        for (int n = m.captured(1).toInt(); m.hasMatch() && n <= (m.hasCaptured(2) ? m.captured(2) : m.captured(1)).toInt(); n += m.hasCaptured(3) ? m.captured(3).toInt() : 1)
+            members.push_back(quint32(n));
+    }
+    const CenterSet set(members, quint32(loaded));
+    QCOMPARE(int(set.bytes()), bytes);
+    QCOMPARE(set.size(), qsizetype(members.size()));
+    for (int n = 0; n < loaded; ++n)
+        QVERIFY2(set.contains(quint32(n)) == std::binary_search(members.begin(), members.end(), quint32(n)), qPrintable(QString::number(n)));
 }
 
 void TestCrossReference::movesStopAtTheListLimit()

@@ -1,11 +1,14 @@
 // Which centers of a load one step of the history concerns, by their
-// numbers in the load's pool (CenterPool): a sorted list while that is the
-// smaller, one bit per loaded center otherwise, so that no set takes more
-// than an eighth of a byte per loaded center, however many centers it holds.
+// numbers in the load's pool (CenterPool): as runs of consecutive numbers
+// while that is the smaller, one bit per loaded center otherwise. So no set
+// takes more than an eighth of a byte per loaded center however many
+// centers it holds, and a move of a whole list, whose numbers run on, a few
+// bytes.
 #pragma once
 
 #include <QtGlobal>
 
+#include <utility>
 #include <vector>
 
 namespace VelmoraInternal {
@@ -24,7 +27,7 @@ public:
     size_t bytes() const;
 
 private:
-    std::vector<quint32> m_numbers;
+    std::vector<std::pair<quint32, quint32>> m_runs; // first and last number
     std::vector<quint64> m_bits;
     qsizetype m_size = 0;
 };

@@ -94,6 +94,9 @@ void ControlForm::setupUi(QWidget *control, CrossReference &rules)
     notice->setWordWrap(true);
     notice->setTextFormat(Qt::PlainText);
     notice->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // It takes the room below the commit and asks for none: a long notice
+    // must not grow the control inside its host.
+    notice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     notice->setAccessibleName(Velmora::tr("Notice"));
     rules.list(Side::NonSelected)->setPendingToolTip(Velmora::tr("Will be unassigned on commit"));
     rules.list(Side::Selected)->setPendingToolTip(Velmora::tr("Will be assigned on commit"));

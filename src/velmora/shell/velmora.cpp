@@ -241,12 +241,12 @@ void Velmora::Private::connectController()
     QObject::connect(&controller, &Controller::loadStarted, q, [this] {
         form.lists[0]->setPlaceholderText(QString());
         form.lists[1]->setPlaceholderText(QString());
-        form.notice->clear();
+        setNotice(QString());
     });
     QObject::connect(&controller, &Controller::loaded, q, &Velmora::loaded);
     QObject::connect(&controller, &Controller::loadFailed, q, [this](const QString &reason, bool listsKept) {
         if (listsKept) {
-            form.notice->setText(Velmora::tr("The reload failed; your changes are kept. %1").arg(reason));
+            setNotice(Velmora::tr("The reload failed; your changes are kept. %1").arg(reason));
         } else {
             form.lists[0]->setPlaceholderText(reason);
             form.lists[1]->setPlaceholderText(reason);
@@ -254,7 +254,7 @@ void Velmora::Private::connectController()
         Q_EMIT q->loadFailed(reason);
     });
     QObject::connect(&controller, &Controller::reloadReported, q, [this](const ReloadReport &report) {
-        form.notice->setText(noticeText(report));
+        setNotice(noticeText(report));
         const QStringList changed = report.changedElsewhere + report.gone;
         if (!changed.isEmpty())
             Q_EMIT q->changedByOthers(changed);
@@ -279,6 +279,13 @@ void Velmora::Private::connectController()
                     Velmora::tr("More than %1 changes cannot be saved at once.").arg(MaxCenters));
     });
     QObject::connect(&controller, &Controller::busyChanged, q, [this](bool busy) { applyBusy(busy); });
+}
+
+void Velmora::Private::setNotice(const QString &text)
+{
+    // The label may be too small for all of it: the tool tip has it whole.
+    form.notice->setText(text);
+    form.notice->setToolTip(text);
 }
 
 void Velmora::Private::applyBusy(bool busy)

@@ -40,16 +40,30 @@ const QStaticText &CenterDelegate::laidOut(const QString &text, const QFont &fon
     return *shown;
 }
 
+void CenterDelegate::paintFocus(QPainter *painter, const QStyleOptionViewItem &item, QStyle *style)
+{
+    QStyleOptionFocusRect focus;
+    focus.QStyleOption::operator=(item);
+    focus.state |= QStyle::State_KeyboardFocusChange | QStyle::State_Item;
+    const QPalette::ColorGroup group = item.state & QStyle::State_Enabled ? QPalette::Normal : QPalette::Disabled;
+    focus.backgroundColor = item.palette.color(group, item.state & QStyle::State_Selected ? QPalette::Highlight : QPalette::Window);
+    style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, item.widget);
+}
+
 void CenterDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
     QStyleOptionViewItem item = option;
     initStyleOption(&item, index);
     const QWidget *widget = item.widget;
     QStyle *style = widget ? widget->style() : QApplication::style();
-    // The style paints the background, the selection and the focus; the
-    // text comes from the cache, placed where the style places it.
+    // The style paints the background and the selection, and the focus as
+    // it paints an item's (its other parts, check box and icon, these rows
+    // have none); the text comes from the cache, placed where the style
+    // places it.
     const QString text = std::exchange(item.text, QString());
-    style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget);
+    style->drawPrimitive(QStyle::PE_PanelItemViewItem, &item, painter, widget);
+    if (item.state & QStyle::State_HasFocus)
+        paintFocus(painter, item, style);
     if (text.isEmpty())
         return;
     const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;

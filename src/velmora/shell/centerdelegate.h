@@ -39,6 +39,7 @@ private:
             return qHashMulti(seed, key.text, key.width, key.italic, key.fontKey);
         }
     };
+    static void paintFocus(QPainter *painter, const QStyleOptionViewItem &item, QStyle *style);
     const QStaticText &laidOut(const QString &text, const QFont &font, int width, Qt::TextElideMode mode) const;
 
     mutable QCache<TextKey, QStaticText> m_texts;

@@ -17,7 +17,8 @@ class CenterSet
 {
 public:
     CenterSet() = default;
-    // numbers: ascending, each below loaded (how many centers the load had).
+    // numbers: each below loaded (how many centers the load had), in any
+    // order, each once.
     CenterSet(const std::vector<quint32> &numbers, quint32 loaded);
 
     bool contains(quint32 number) const;

@@ -86,7 +86,8 @@ quint64 Controller::load()
 
 void Controller::reloadKeepingChanges()
 {
-    if (m_busy || m_designMode)
+    // Nothing to reload before a server is known.
+    if (m_busy || m_designMode || m_serverName.isEmpty())
         return;
     startLoad(m_shownEmployeeId, LoadKind::KeepingChanges);
 }
@@ -139,8 +140,11 @@ void Controller::onLoadFailed(const QString &reason)
     // A reload that keeps the changes has left the lists alone: they stay.
     const bool kept = m_reload && m_reload->kind == LoadKind::KeepingChanges;
     m_reload.reset();
-    if (!kept)
+    // Emptied lists belong to the employee whose load failed: F5 retries it.
+    if (!kept) {
         m_rules.fail();
+        m_shownEmployeeId = m_loadingEmployeeId;
+    }
     loadEnded();
     const QPointer<Controller> alive(this);
     Q_EMIT loadFailed(reason, kept);

@@ -97,17 +97,19 @@ void CrossReference::refreshCaptions(ControlState &state) const
 
 std::vector<int> CrossReference::selectedRows(Side side) const
 {
-    // Ranges may overlap after Ctrl and Shift clicks: mark, then collect.
-    const CenterListModel *model = list(side);
-    std::vector<char> marked(size_t(model->count()), 0);
-    for (const QItemSelectionRange &range : m_selections[int(side)].selection()) {
-        for (int row = range.top(); row <= range.bottom() && row < model->count(); ++row)
-            marked[size_t(row)] = 1;
-    }
+    // Ranges may overlap after Ctrl and Shift clicks: in order of their
+    // tops, each row taken once.
+    const int count = list(side)->count();
+    std::vector<std::pair<int, int>> ranges;
+    for (const QItemSelectionRange &range : m_selections[int(side)].selection())
+        ranges.emplace_back(std::max(0, range.top()), std::min(range.bottom(), count - 1));
+    std::sort(ranges.begin(), ranges.end());
     std::vector<int> rows;
-    for (int row = 0; row < model->count(); ++row) {
-        if (marked[size_t(row)])
+    int next = 0;
+    for (const auto &[top, bottom] : ranges) {
+        for (int row = std::max(top, next); row <= bottom; ++row)
             rows.push_back(row);
+        next = std::max(next, bottom + 1);
     }
     return rows;
 }
@@ -278,7 +280,6 @@ CenterSet CrossReference::centersAt(Side side, const std::vector<int> &rows) con
     numbers.reserve(rows.size());
     for (int row : rows)
         numbers.push_back(list(side)->numberAt(row));
-    std::sort(numbers.begin(), numbers.end());
     return CenterSet(numbers, m_loaded);
 }
 

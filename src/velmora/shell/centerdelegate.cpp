@@ -20,7 +20,7 @@ void CenterDelegate::initStyleOption(QStyleOptionViewItem *option, const QModelI
         option->font.setItalic(true);
 }
 
-const QStaticText &CenterDelegate::laidOut(const QString &text, const QFont &font, int width, Qt::TextElideMode mode) const
+void CenterDelegate::useFont(const QFont &font) const
 {
     // The italic font is the plain one with italics: one key for both.
     QFont plain = font;
@@ -28,7 +28,29 @@ const QStaticText &CenterDelegate::laidOut(const QString &text, const QFont &fon
     if (plain != m_font) {
         m_font = plain;
         ++m_fontKey;
+        m_rowHeight = -1;
     }
+}
+
+QSize CenterDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    QStyleOptionViewItem item = option;
+    initStyleOption(&item, index);
+    useFont(item.font);
+    if (m_rowHeight < 0) {
+        QStyleOptionViewItem oneLine = item;
+        oneLine.text = QStringLiteral("0");
+        oneLine.font.setItalic(false);
+        m_rowHeight = QStyledItemDelegate::sizeHint(oneLine, QModelIndex()).height();
+    }
+    const QStyle *style = item.widget ? item.widget->style() : QApplication::style();
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, item.widget) + 1;
+    return {QFontMetrics(item.font).horizontalAdvance(item.text) + 2 * margin, m_rowHeight};
+}
+
+const QStaticText &CenterDelegate::laidOut(const QString &text, const QFont &font, int width, Qt::TextElideMode mode) const
+{
+    useFont(font);
     const TextKey key{text, width, font.italic(), m_fontKey};
     if (QStaticText *cached = m_texts.object(key))
         return *cached;

@@ -22,6 +22,10 @@ public:
     explicit CenterDelegate(QObject *parent = nullptr);
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    // A row's height is the style's for one line in the font, found once
+    // per font: the list lays out every row after each move and asks for
+    // it each time. The width is the text's and its margins.
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
 
 protected:
     void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override;
@@ -43,8 +47,11 @@ private:
     const QStaticText &laidOut(const QString &text, const QFont &font, int width, Qt::TextElideMode mode) const;
 
     mutable QCache<TextKey, QStaticText> m_texts;
-    mutable QFont m_font; // the font the cached texts were laid out in
+    // The font the cached texts and the row height were found for.
+    void useFont(const QFont &font) const;
+    mutable QFont m_font;
     mutable qint64 m_fontKey = 0;
+    mutable int m_rowHeight = -1;
 };
 
 } // namespace VelmoraInternal

@@ -23,7 +23,6 @@ public:
 
     bool contains(quint32 number) const;
     qsizetype size() const { return m_size; }
-    bool isEmpty() const { return m_size == 0; }
     // The bytes its numbers take.
     size_t bytes() const;
 

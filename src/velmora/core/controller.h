@@ -44,10 +44,9 @@ public:
     const CrossReference &rules() const { return m_rules; }
 
     // The employee the next load shows. Saves go to the employee whose lists
-    // are shown (shownEmployeeId()), whatever was stored since their load.
+    // are shown, whatever was stored since their load.
     void setEmployeeId(qint32 id) { m_employeeId = id; }
     qint32 employeeId() const { return m_employeeId; }
-    qint32 shownEmployeeId() const { return m_shownEmployeeId; }
     // The base of every address, used unchanged.
     void setServerName(const QString &name) { m_serverName = name; }
     QString serverName() const { return m_serverName; }

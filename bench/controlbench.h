@@ -41,8 +41,9 @@ void benchLinks(Report &report, int serverPort, int size, bool quick);
 // child processes of this program (see memoryChildMain).
 void benchMemory(Report &report, const QString &baseUrl, int size, bool quick);
 
-// The child's side: prints "emptyKb warmKb loadedKb peakKb" and returns 0,
-// or prints a reason to stderr and returns 1.
+// The child's side: prints "emptyKb warmKb loadedKb peakKb shownKb movedKb"
+// (after 2 and after 100 moves of every center) and returns 0, or prints a
+// reason to stderr and returns 1.
 int memoryChildMain(const QString &baseUrl, int size);
 
 } // namespace Bench

@@ -247,11 +247,16 @@ void TestControl::mouseKeyboardAndFind()
         {"drop", [&] { drag(left, right); }},
         {"undo", [&] { QTest::keyClick(left, Qt::Key_Z, Qt::ControlModifier); }},
         {"save", [&] { QVERIFY(!control.SaveToDatabase()); }},
-        {"commit", [&] { control.commit(); }}};
+        {"commit", [&] { control.commit(); }},
+        {"F5", [&] { QTest::keyClick(left, Qt::Key_F5); }}};
     page.answer(true, {200, "Saved.", "text/plain", 200});
+    const qsizetype before = page.requests().size();
     QTimer::singleShot(50, &control, [&] { inputs.at(busyInput)(); });
     QVERIFY(control.SaveToDatabase());
-    QCOMPARE(QStringLiteral("%1 | %2 | %3 POST").arg(ids(left), ids(right)).arg(page.requests().filter(QStringLiteral("POST")).size()), QStringLiteral("2* 1 | 3 9 | 1 POST"));
+    QStringList sent;
+    for (const QString &request : page.requests().mid(before))
+        sent << request.section(u' ', 0, 0);
+    QCOMPARE(QStringLiteral("%1 | %2 | %3").arg(ids(left), ids(right), sent.join(u' ')), QStringLiteral("2* 1 | 3 9 | POST"));
 }
 
 void TestControl::commitFromTheButtonLeavesTheHostResponsive()

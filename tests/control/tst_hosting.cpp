@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -138,6 +139,19 @@ void TestHosting::keys()
     QTest::keyClick(left, Qt::Key_F3, Qt::ShiftModifier);
     QCOMPARE(ids(left), QStringLiteral("1 2^ 3 4"));
     QVERIFY(!control->findChild<QMessageBox *>());
+
+    // F5 with 2 moved: another operator has assigned 2 and 3, and 9 is no
+    // longer active. The move is dropped, the changes are marked and told.
+    QTest::keyClick(left, Qt::Key_Return);
+    QSignalSpy others(control, &Velmora::changedByOthers);
+    page.answer(false, {200, centerDocument({{"1", "Zeta"}, {"4", "Hamburg"}}, {{"2", "Bremen"}, {"3", "Apfel"}})});
+    QTest::keyClick(left, Qt::Key_F5);
+    QVERIFY(others.wait(5000));
+    QCOMPARE(others.value(0).value(0).toStringList(), (QStringList{"2", "3", "9"}));
+    QCOMPARE(child<QLabel>(*control, "notice")->text(), QStringLiteral("Already made by another operator: 1. Changed by another operator, in italics: 2 (2, 3). No longer active: 1 (9)."));
+    QCOMPARE(right->model()->index(1, 1).data(Qt::ToolTipRole).toString(), QStringLiteral("Changed by another operator"));
+    QVERIFY(!control->hasPendingChanges());
+    QCOMPARE(pending.count(), 6);
 }
 
 QTEST_MAIN(TestHosting)

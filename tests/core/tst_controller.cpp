@@ -40,6 +40,70 @@ QString ids(Controller &c, Side side)
     return out.join(u' ');
 }
 
+// "34 5 | 9": the centers served unassigned and assigned, named "C" + ID.
+QByteArray document(const QString &lists)
+{
+    Centers centers[2];
+    for (int side = 0; side < 2; ++side) {
+        for (const QString &id : lists.section(u'|', side, side).split(u' ', Qt::SkipEmptyParts))
+            centers[side].push_back({id, u'C' + id});
+    }
+    return centerDocument(centers[0], centers[1]);
+}
+
+// A request as "GET 12", or "POST" with its statements as "+12:34" (an
+// insert) and "-12:5,7" (a delete).
+QString request(const QString &sent)
+{
+    if (sent.startsWith(u"GET"))
+        return QStringLiteral("GET ") + sent.section(u'=', 1);
+    QString out = QStringLiteral("POST");
+    static const QRegularExpression statement(QStringLiteral("VALUES \\((\\S+),(\\S+),GETDATE|EmployeeID=(\\S+) AND CenterID IN\\((\\S+)\\)"));
+    for (const QString &field : sent.section(u' ', 2).split(u'&', Qt::SkipEmptyParts)) {
+        const auto m = statement.match(QUrl::fromPercentEncoding(field.mid(4).replace(u'+', u' ').toLatin1()));
+        out += m.captured(1).isEmpty() ? QStringLiteral(" -%1:%2").arg(m.captured(3), m.captured(4))
+                                       : QStringLiteral(" +%1:%2").arg(m.captured(1), m.captured(2));
+    }
+    return out;
+}
+
+// One step of a script of save-sequences.txt.
+bool step(Controller &c, PageServer &page, const QString &step)
+{
+    const QString word = step.section(u' ', 0, 0);
+    const QString rest = step.section(u' ', 1);
+    if (word == u"serve") {
+        page.answer(false, {200, document(rest)});
+    } else if (word == u"unserved") {
+        page.answer(false, {500, "down", "text/plain"});
+    } else if (word == u">" || word == u"<") {
+        const Side side = word == u">" ? Side::NonSelected : Side::Selected;
+        const int row = c.rules().list(side)->findId(CenterId::fromText(rest));
+        QItemSelectionModel *selection = c.rules().selection(side);
+        selection->setCurrentIndex(selection->model()->index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        return row >= 0 && c.rules().moveOne(side) >= 0;
+    } else if (word == u"employee") {
+        c.setEmployeeId(rest.toInt());
+    } else if (word == u"undo") {
+        return c.rules().undo();
+    } else if (word == u"load" || word == u"save") {
+        const quint64 ticket = word == u"load" ? c.load() : c.save();
+        return word == u"load" ? c.waitForLoad(ticket) : !ticket || c.waitForSave(ticket);
+    } else if (word == u"commit" || word == u"f5") {
+        if (word == u"commit")
+            c.commit();
+        else
+            c.reloadKeepingChanges();
+        if (!QTest::qWaitFor([&] { return c.phase() == Controller::Phase::Answer || !c.isBusy(); }, 10000))
+            return false;
+        c.answerClosed();
+        return QTest::qWaitFor([&] { return !c.isBusy(); }, 10000);
+    } else {
+        return false;
+    }
+    return true;
+}
+
 // Loads 34 (unassigned) and 9 (assigned) for employee 12, then assigns 34
 // when asked to.
 bool loadFirst(Controller &c, PageServer &page, bool assign34)
@@ -65,6 +129,8 @@ class TestController : public QObject
 private Q_SLOTS:
     void commitAnswerReload_data() { TestTable::load(VELMORA_TABLES "/commit-sequences.txt"); }
     void commitAnswerReload();
+    void savesAndReloads_data() { TestTable::load(VELMORA_TABLES "/save-sequences.txt"); }
+    void savesAndReloads();
     void waitsEndWithTheirExchange_data() { TestTable::load(VELMORA_TABLES "/waits.txt"); }
     void waitsEndWithTheirExchange();
     void addressesAndTimeout();
@@ -125,6 +191,47 @@ void TestController::commitAnswerReload()
     QCOMPARE(QStringLiteral("%1%2%3%4%5").arg(s.addEnabled).arg(s.addAllEnabled).arg(s.removeEnabled).arg(s.removeAllEnabled).arg(s.commitEnabled), buttons);
 }
 
+void TestController::savesAndReloads()
+{
+    QFETCH(QString, steps);
+    QFETCH(QStringList, requests);
+    QFETCH(QString, lists);
+    QFETCH(QString, reports);
+
+    PageServer page;
+    page.answer(true, {200, "Saved.", "text/plain"});
+    Controller c;
+    c.setEmployeeId(12);
+    c.setServerName(page.address());
+    QStringList reported;
+    bool pending = false;
+    connect(&c.rules(), &CrossReference::stateChanged, this, [&] {
+        if (std::exchange(pending, c.rules().state().pendingChanges) != pending)
+            reported.append(pending ? "pending" : "saved");
+    });
+    connect(&c, &Controller::loadFailed, this, [&](const QString &, bool kept) { reported.append(kept ? "failed, kept" : "failed"); });
+    connect(&c, &Controller::reloadReported, this, [&](const ReloadReport &r) {
+        reported.append(QStringLiteral("kept %1 made %2 changed %3 gone %4").arg(r.movesKept).arg(r.movesAlreadyMade).arg(r.changedElsewhere.join(u','), r.gone.join(u',')));
+    });
+    for (const QString &each : steps.split(QStringLiteral("; ")))
+        QVERIFY2(step(c, page, each), qPrintable(each));
+    QStringList sent;
+    for (const QString &each : page.requests())
+        sent.append(request(each));
+    QCOMPARE(sent, requests);
+    QStringList shown;
+    for (Side side : {Side::NonSelected, Side::Selected}) {
+        QStringList items;
+        for (int row = 0; row < c.rules().list(side)->count(); ++row) {
+            const CenterItem &item = c.rules().list(side)->at(row);
+            items.append(item.id.text() + (item.isPending() ? "*" : "") + (item.changedElsewhere ? "!" : ""));
+        }
+        shown.append(items.isEmpty() ? QStringLiteral("-") : items.join(u' '));
+    }
+    QCOMPARE(shown.join(QStringLiteral(" | ")), lists);
+    QCOMPARE(reported.join(QStringLiteral("; ")), reports);
+}
+
 void TestController::waitsEndWithTheirExchange()
 {
     QFETCH(bool, save);
@@ -137,8 +244,10 @@ void TestController::waitsEndWithTheirExchange()
     const QPointer<Controller> alive(c);
     c->setTimeout(std::chrono::minutes(2));
     if (save) {
-        // A second save waits for its own answer, not for the first one's.
+        // A second save, of 34 taken back out, waits for its own answer, not
+        // for the first one's.
         QVERIFY(loadFirst(*c, page, true) && c->waitForSave(c->save()));
+        c->rules().moveOne(Side::Selected);
     }
     // The first server answers late, the newer one at once.
     page.answer(false, {200, centerDocument({{"1", "Old"}}, {}), "text/xml", 600});

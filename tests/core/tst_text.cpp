@@ -51,6 +51,9 @@ void TestText::formatsAndMarksKeys()
     QCOMPARE(formatKey(id), key);
     QCOMPARE(keyOf(id, movedMarker(QChar(), InsertMarker)), movedFromUnmarked);
     QCOMPARE(keyOrderOf(id, InsertMarker), orderOf(movedFromUnmarked));
+    // A move writes its marker into the order the key has.
+    QCOMPARE(remarkedKeyOrder(keyOrderOf(id, {}), keyLengthOf(id), InsertMarker), orderOf(movedFromUnmarked));
+    QCOMPARE(remarkedKeyOrder(keyOrderOf(id, DeleteMarker), keyLengthOf(id), {}), orderOf(key));
     // Moving back drops the marker.
     QCOMPARE(movedMarker(InsertMarker, DeleteMarker), QChar());
     // Where both order numbers exist and differ they order the texts; equal

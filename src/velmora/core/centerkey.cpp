@@ -91,29 +91,69 @@ QString keyOf(QStringView id, QChar marker)
     return key;
 }
 
+namespace {
+
+// Four bits a character, the first in the top bits; 0 is the end of the
+// text, which sorts before any character. The codes rise with the
+// characters' UTF-16 values: '-' < '0'..'9' < 'D' < 'N'. -1: no code.
+constexpr qsizetype OrderedUnits = 16;
+constexpr int EndCode = 0;
+
+int orderCode(char16_t c)
+{
+    if (c >= u'0' && c <= u'9')
+        return 2 + (c - u'0');
+    if (c == u'-')
+        return 1;
+    if (c == DeleteMarker)
+        return 12;
+    if (c == InsertMarker)
+        return 13;
+    return -1;
+}
+
+constexpr int shiftOf(qsizetype unit)
+{
+    return 60 - 4 * int(unit);
+}
+
+} // namespace
+
 quint64 orderOf(QStringView text)
 {
-    // Four bits a character, the first in the top bits; 0 is the end of the
-    // text, which sorts before any character. The codes rise with the
-    // characters' UTF-16 values: '-' < '0'..'9' < 'D' < 'N'.
     quint64 order = 0;
-    const qsizetype n = std::min<qsizetype>(text.size(), 16);
+    const qsizetype n = std::min<qsizetype>(text.size(), OrderedUnits);
     for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = text[i].unicode();
-        unsigned code;
-        if (c >= u'0' && c <= u'9')
-            code = 2 + (c - u'0');
-        else if (c == u'-')
-            code = 1;
-        else if (c == DeleteMarker)
-            code = 12;
-        else if (c == InsertMarker)
-            code = 13;
-        else
+        const int code = orderCode(text[i].unicode());
+        if (code < 0)
             return NoOrder;
-        order |= quint64(code) << (60 - 4 * i);
+        order |= quint64(code) << shiftOf(i);
     }
     return order;
+}
+
+quint64 remarkedKeyOrder(quint64 order, qsizetype keyLength, QChar marker)
+{
+    // A marker past the ordered units leaves the order as it is, and so does
+    // any marker when the key has no order.
+    if (order == NoOrder || keyLength >= OrderedUnits)
+        return order;
+    const int code = marker.isNull() ? EndCode : orderCode(marker.unicode());
+    if (code < 0)
+        return NoOrder;
+    const int shift = shiftOf(keyLength);
+    return (order & ~(quint64(0xF) << shift)) | quint64(code) << shift;
+}
+
+qsizetype keyLengthOf(QStringView id)
+{
+    struct Counter {
+        qsizetype size = 0;
+        void append(char16_t) { ++size; }
+        void append(const QChar *, qsizetype n) { size += n; }
+    } counter;
+    appendKey(counter, id);
+    return counter.size;
 }
 
 quint64 keyOrderOf(QStringView id, QChar marker)

@@ -45,5 +45,10 @@ inline constexpr quint64 NoOrder = ~quint64(0);
 quint64 orderOf(QStringView text);
 // orderOf(keyOf(id, marker)), without building the key.
 quint64 keyOrderOf(QStringView id, QChar marker);
+// The length of formatKey(id), without building it.
+qsizetype keyLengthOf(QStringView id);
+// keyOrderOf(id, marker) from the order of the same ID with another marker
+// (or none) and keyLengthOf(id): a move changes only the marker's place.
+quint64 remarkedKeyOrder(quint64 order, qsizetype keyLength, QChar marker);
 
 } // namespace VelmoraInternal

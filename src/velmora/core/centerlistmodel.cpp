@@ -35,22 +35,22 @@ void CenterListModel::setCollation(const QLocale &locale)
     m_collator.setCaseSensitivity(Qt::CaseInsensitive);
     // The C locale's keys keep letter case; folded names make them ignore it.
     m_foldForKeys = locale.language() == QLocale::C;
-    for (CenterItem &item : m_items)
-        item.nameKey.reset();
+    for (quint32 number : m_rows)
+        center(number).nameKey.reset();
     if (m_sortColumn == NameColumn)
         sortBy(m_sortColumn, m_sortOrder);
 }
 
-template<typename Iterator>
-void CenterListModel::makeNameKeys(Iterator first, Iterator last) const
+void CenterListModel::makeNameKeys(const std::vector<quint32> &numbers)
 {
     // Only a list sorted by name needs them: a load sorted by ID makes none,
     // the first sort by name makes them all.
     if (m_sortColumn != NameColumn)
         return;
-    for (; first != last; ++first) {
-        if (!first->nameKey)
-            first->nameKey = nameKeyOf(first->name);
+    for (quint32 number : numbers) {
+        CenterItem &item = center(number);
+        if (!item.nameKey)
+            item.nameKey = nameKeyOf(item.name);
     }
 }
 
@@ -61,7 +61,8 @@ QCollatorSortKey CenterListModel::nameKeyOf(const QString &name) const
 
 bool CenterListModel::prepareNameKeys(int rows)
 {
-    for (CenterItem &item : m_items) {
+    for (quint32 number : m_rows) {
+        CenterItem &item = center(number);
         if (item.nameKey)
             continue;
         if (rows-- == 0)
@@ -69,6 +70,13 @@ bool CenterListModel::prepareNameKeys(int rows)
         item.nameKey = nameKeyOf(item.name);
     }
     return true;
+}
+
+QModelIndex CenterListModel::index(int row, int column, const QModelIndex &parent) const
+{
+    if (parent.isValid() || row < 0 || row >= count() || column < 0 || column >= ColumnCount)
+        return {};
+    return createIndex(row, column);
 }
 
 int CenterListModel::rowCount(const QModelIndex &parent) const
@@ -97,9 +105,13 @@ QVariant CenterListModel::data(const QModelIndex &index, int role) const
         return {};
     case PendingRole:
         return item.isPending();
+    case ChangedElsewhereRole:
+        return item.changedElsewhere;
     case Qt::ToolTipRole:
         if (item.isPending() && !m_pendingToolTip.isEmpty())
             return m_pendingToolTip;
+        if (item.changedElsewhere && !m_changedElsewhereToolTip.isEmpty())
+            return m_changedElsewhereToolTip;
         return {};
     }
     return {};
@@ -169,14 +181,18 @@ quint64 idOrder(const CenterId &id)
 } // namespace
 
 CenterItem::CenterItem(CenterId id, QString name, QChar marker)
-    : id(id), name(std::move(name)), marker(marker), keyOrder(keyOrderOf(IdText(id).view(), marker))
+    : id(id)
+    , name(std::move(name))
+    , marker(marker)
+    , keyLength(quint8(keyLengthOf(IdText(id).view())))
+    , keyOrder(keyOrderOf(IdText(id).view(), marker))
 {
 }
 
 void CenterItem::setMarker(QChar newMarker)
 {
     marker = newMarker;
-    keyOrder = keyOrderOf(IdText(id).view(), newMarker);
+    keyOrder = remarkedKeyOrder(keyOrder, keyLength, newMarker);
 }
 
 QString CenterItem::key() const
@@ -234,88 +250,114 @@ void CenterListModel::sortRows(std::vector<int> &rows)
     // as the rows arrived, the IDs' order numbers for this sort), so that no
     // comparison collates or builds text.
     if (m_sortColumn == NameColumn) {
-        makeNameKeys(m_items.begin(), m_items.end());
+        makeNameKeys(m_rows);
         m_lastSortPath = SortPath::CollatedNames;
-        sortWith([&](size_t a, size_t b) { return m_items[a].nameKey->compare(*m_items[b].nameKey); });
+        sortWith([&](size_t a, size_t b) { return at(int(a)).nameKey->compare(*at(int(b)).nameKey); });
     } else if (m_sortColumn == IdColumn) {
-        std::vector<quint64> order(m_items.size());
+        std::vector<quint64> order(m_rows.size());
         for (int row : rows)
-            order[size_t(row)] = idOrder(m_items[size_t(row)].id);
+            order[size_t(row)] = idOrder(at(row).id);
         m_lastSortPath = SortPath::IdOrders;
         sortWith([&](size_t a, size_t b) {
-            return compareOrdered(order[a], order[b], [&] { return compareIdTexts(m_items[a].id, m_items[b].id); });
+            return compareOrdered(order[a], order[b], [&] { return compareIdTexts(at(int(a)).id, at(int(b)).id); });
         });
     } else {
         m_lastSortPath = SortPath::KeyOrders;
-        std::stable_sort(rows.begin(), rows.end(),
-                         [this](int a, int b) { return lessThan(m_items[size_t(a)], m_items[size_t(b)]); });
+        std::stable_sort(rows.begin(), rows.end(), [this](int a, int b) { return lessThan(at(a), at(b)); });
     }
 }
 
 void CenterListModel::reset(std::vector<CenterItem> items)
 {
+    std::vector<quint32> rows(items.size());
+    std::iota(rows.begin(), rows.end(), 0);
+    reset(std::make_shared<CenterPool>(std::move(items)), std::move(rows));
+}
+
+void CenterListModel::reset(std::shared_ptr<CenterPool> pool, std::vector<quint32> rows)
+{
+    // Without rows before or after, no view can tell the pools apart.
+    if (m_rows.empty() && rows.empty()) {
+        m_pool = std::move(pool);
+        return;
+    }
     beginResetModel();
-    m_items = std::move(items);
-    makeNameKeys(m_items.begin(), m_items.end());
+    m_pool = std::move(pool);
+    m_rows = std::move(rows);
+    makeNameKeys(m_rows);
+    sortLoaded();
+    endResetModel();
+}
+
+void CenterListModel::sortLoaded()
+{
     // A load arrives in the server's order of IDs, which in key order is a
     // few ascending runs (keys of six digits, of seven, negative ones):
     // merging neighbouring runs is linear per round.
-    const auto less = [this](const CenterItem &a, const CenterItem &b) { return lessThan(a, b); };
+    const auto less = [this](quint32 a, quint32 b) { return lessThan(a, b); };
     std::vector<size_t> runs{0};
-    for (size_t i = 1; i < m_items.size() && runs.size() <= MaxMergedRuns; ++i) {
-        if (less(m_items[i], m_items[i - 1]))
+    for (size_t i = 1; i < m_rows.size() && runs.size() <= MaxMergedRuns; ++i) {
+        if (less(m_rows[i], m_rows[i - 1]))
             runs.push_back(i);
     }
     if (runs.size() > MaxMergedRuns) {
         m_lastSortPath = SortPath::WholeList;
-        std::stable_sort(m_items.begin(), m_items.end(), less);
-    } else {
-        m_lastSortPath = SortPath::MergedRuns;
-        runs.push_back(m_items.size());
-        while (runs.size() > 2) {
-            std::vector<size_t> merged;
-            for (size_t r = 0; r + 2 < runs.size(); r += 2) {
-                std::inplace_merge(m_items.begin() + qsizetype(runs[r]), m_items.begin() + qsizetype(runs[r + 1]),
-                                   m_items.begin() + qsizetype(runs[r + 2]), less);
-                merged.push_back(runs[r]);
-            }
-            if (runs.size() % 2 == 0)
-                merged.push_back(runs[runs.size() - 2]);
-            merged.push_back(runs.back());
-            runs.swap(merged);
-        }
+        std::stable_sort(m_rows.begin(), m_rows.end(), less);
+        return;
     }
-    endResetModel();
+    m_lastSortPath = SortPath::MergedRuns;
+    runs.push_back(m_rows.size());
+    while (runs.size() > 2) {
+        std::vector<size_t> merged;
+        for (size_t r = 0; r + 2 < runs.size(); r += 2) {
+            std::inplace_merge(m_rows.begin() + qsizetype(runs[r]), m_rows.begin() + qsizetype(runs[r + 1]),
+                               m_rows.begin() + qsizetype(runs[r + 2]), less);
+            merged.push_back(runs[r]);
+        }
+        if (runs.size() % 2 == 0)
+            merged.push_back(runs[runs.size() - 2]);
+        merged.push_back(runs.back());
+        runs.swap(merged);
+    }
 }
 
-void CenterListModel::restore(std::vector<CenterItem> items, int column, Qt::SortOrder order)
+int CenterListModel::remark(const std::function<QChar(quint32 number, const CenterItem &)> &newMarker)
 {
-    beginResetModel();
-    m_items = std::move(items);
-    m_sortColumn = column;
-    m_sortOrder = order;
-    makeNameKeys(m_items.begin(), m_items.end());
-    endResetModel();
+    int delta = 0;
+    bool changed = false;
+    for (quint32 number : m_rows) {
+        CenterItem &item = center(number);
+        const QChar marker = newMarker(number, item);
+        if (marker == item.marker)
+            continue;
+        delta += int(!marker.isNull()) - int(item.isPending());
+        item.setMarker(marker);
+        changed = true;
+    }
+    if (!changed)
+        return 0;
+    // A marker is part of the key, whose text order may put the row
+    // elsewhere (123456N sorts after 1234567, 123456 before it).
+    if (m_sortColumn == KeyColumn)
+        sortBy(m_sortColumn, m_sortOrder);
+    Q_EMIT dataChanged(index(0, 0), index(count() - 1, ColumnCount - 1));
+    return delta;
 }
 
-bool CenterListModel::hasUnsaved() const
+void CenterListModel::markChangedElsewhere(const std::vector<int> &ascendingRows)
 {
-    return std::any_of(m_items.begin(), m_items.end(),
-                       [](const CenterItem &item) { return item.marker != item.savedMarker; });
-}
-
-void CenterListModel::markSaved()
-{
-    for (CenterItem &item : m_items)
-        item.savedMarker = item.marker;
+    for (int row : ascendingRows)
+        center(numberAt(row)).changedElsewhere = true;
+    if (!ascendingRows.empty())
+        Q_EMIT dataChanged(index(ascendingRows.front(), 0), index(ascendingRows.back(), ColumnCount - 1));
 }
 
 void CenterListModel::clear()
 {
-    if (m_items.empty())
+    if (m_rows.empty())
         return;
     beginResetModel();
-    m_items.clear();
+    m_rows.clear();
     endResetModel();
 }
 
@@ -323,13 +365,12 @@ void CenterListModel::applyPermutation(const std::vector<int> &permutation)
 {
     Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     std::vector<int> newPosition(permutation.size());
-    std::vector<CenterItem> items;
-    items.reserve(permutation.size());
+    std::vector<quint32> rows(permutation.size());
     for (size_t row = 0; row < permutation.size(); ++row) {
         newPosition[size_t(permutation[row])] = int(row);
-        items.push_back(std::move(m_items[size_t(permutation[row])]));
+        rows[row] = m_rows[size_t(permutation[row])];
     }
-    m_items.swap(items);
+    m_rows.swap(rows);
     // Selections and current rows are persistent indexes: they travel with
     // their rows.
     const QModelIndexList from = persistentIndexList();
@@ -341,19 +382,19 @@ void CenterListModel::applyPermutation(const std::vector<int> &permutation)
     Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
-std::vector<int> CenterListModel::insertSorted(std::vector<CenterItem> items)
+std::vector<int> CenterListModel::insertSorted(const std::vector<quint32> &numbers)
 {
-    std::vector<int> rows(items.size());
-    makeNameKeys(items.begin(), items.end());
-    const auto less = [this](const CenterItem &a, const CenterItem &b) { return lessThan(a, b); };
-    if (items.size() < BulkFrom) {
+    std::vector<int> rows(numbers.size());
+    makeNameKeys(numbers);
+    const auto less = [this](quint32 a, quint32 b) { return lessThan(a, b); };
+    if (numbers.size() < BulkFrom) {
         // Few rows: one insert notification each. Earlier positions shift as
-        // later items land.
-        for (size_t i = 0; i < items.size(); ++i) {
-            const auto pos = std::upper_bound(m_items.begin(), m_items.end(), items[i], less);
-            const int row = int(pos - m_items.begin());
+        // later ones land.
+        for (size_t i = 0; i < numbers.size(); ++i) {
+            const auto pos = std::upper_bound(m_rows.begin(), m_rows.end(), numbers[i], less);
+            const int row = int(pos - m_rows.begin());
             beginInsertRows(QModelIndex(), row, row);
-            m_items.insert(pos, std::move(items[i]));
+            m_rows.insert(pos, numbers[i]);
             endInsertRows();
             for (size_t j = 0; j < i; ++j) {
                 if (rows[j] >= row)
@@ -367,22 +408,23 @@ std::vector<int> CenterListModel::insertSorted(std::vector<CenterItem> items)
     // Many rows: append them in one block, then merge them behind equal
     // existing rows in one layout change.
     const int existing = count();
-    const int added = int(items.size());
+    const int added = int(numbers.size());
     beginInsertRows(QModelIndex(), existing, existing + added - 1);
-    std::move(items.begin(), items.end(), std::back_inserter(m_items));
+    m_rows.insert(m_rows.end(), numbers.begin(), numbers.end());
     endInsertRows();
 
     std::vector<int> newcomers(static_cast<size_t>(added));
     std::iota(newcomers.begin(), newcomers.end(), existing);
-    std::stable_sort(newcomers.begin(), newcomers.end(),
-                     [&](int a, int b) { return lessThan(m_items[size_t(a)], m_items[size_t(b)]); });
+    // Rows from a list sorted the same way come in order already.
+    const auto byRow = [&](int a, int b) { return less(m_rows[size_t(a)], m_rows[size_t(b)]); };
+    if (!std::is_sorted(newcomers.begin(), newcomers.end(), byRow))
+        std::stable_sort(newcomers.begin(), newcomers.end(), byRow);
     std::vector<int> permutation;
-    permutation.reserve(m_items.size());
+    permutation.reserve(m_rows.size());
     int old = 0;
     size_t next = 0;
     while (old < existing || next < newcomers.size()) {
-        const bool takeNew = next < newcomers.size()
-            && (old == existing || lessThan(m_items[size_t(newcomers[next])], m_items[size_t(old)]));
+        const bool takeNew = next < newcomers.size() && (old == existing || byRow(newcomers[next], old));
         if (takeNew) {
             rows[size_t(newcomers[next] - existing)] = int(permutation.size());
             permutation.push_back(newcomers[next++]);
@@ -418,7 +460,7 @@ void CenterListModel::removeRowsAt(const std::vector<int> &ascendingRows)
             const int first = ascendingRows[begin];
             const int last = ascendingRows[end - 1];
             beginRemoveRows(QModelIndex(), first, last);
-            m_items.erase(m_items.begin() + first, m_items.begin() + last + 1);
+            m_rows.erase(m_rows.begin() + first, m_rows.begin() + last + 1);
             endRemoveRows();
             end = begin;
         }
@@ -428,7 +470,7 @@ void CenterListModel::removeRowsAt(const std::vector<int> &ascendingRows)
     // Many blocks: gather the doomed rows at the end in one layout change,
     // then remove them as one block.
     std::vector<int> permutation;
-    permutation.reserve(m_items.size());
+    permutation.reserve(m_rows.size());
     size_t k = 0;
     for (int row = 0; row < count(); ++row) {
         if (k < ascendingRows.size() && ascendingRows[k] == row)
@@ -440,18 +482,16 @@ void CenterListModel::removeRowsAt(const std::vector<int> &ascendingRows)
     permutation.insert(permutation.end(), ascendingRows.begin(), ascendingRows.end());
     applyPermutation(permutation);
     beginRemoveRows(QModelIndex(), kept, count() - 1);
-    m_items.resize(size_t(kept));
+    m_rows.resize(size_t(kept));
     endRemoveRows();
 }
 
-std::vector<CenterItem> CenterListModel::takeRowsAt(const std::vector<int> &ascendingRows)
+std::vector<quint32> CenterListModel::takeRowsAt(const std::vector<int> &ascendingRows)
 {
-    // Moved out before the removal, so that the items change hands without
-    // copying their texts.
-    std::vector<CenterItem> taken;
+    std::vector<quint32> taken;
     taken.reserve(ascendingRows.size());
     for (int row : ascendingRows)
-        taken.push_back(std::move(m_items[size_t(row)]));
+        taken.push_back(m_rows[size_t(row)]);
     removeRowsAt(ascendingRows);
     return taken;
 }
@@ -460,7 +500,7 @@ void CenterListModel::sortBy(int column, Qt::SortOrder order)
 {
     m_sortColumn = column;
     m_sortOrder = order;
-    std::vector<int> permutation(m_items.size());
+    std::vector<int> permutation(m_rows.size());
     std::iota(permutation.begin(), permutation.end(), 0);
     sortRows(permutation);
     for (size_t i = 0; i < permutation.size(); ++i) {
@@ -473,9 +513,9 @@ void CenterListModel::sortBy(int column, Qt::SortOrder order)
 
 int CenterListModel::findId(const CenterId &id) const
 {
-    for (size_t row = 0; row < m_items.size(); ++row) {
-        if (m_items[row].id == id)
-            return int(row);
+    for (int row = 0; row < count(); ++row) {
+        if (at(row).id == id)
+            return row;
     }
     return -1;
 }

@@ -48,7 +48,12 @@ void Controller::setTimeout(std::chrono::milliseconds timeout)
 
 QString Controller::loadUrl() const
 {
-    return m_serverName + QStringLiteral("/Velmora.asp?EmployeeID=") + QString::number(m_employeeId);
+    return loadUrl(m_employeeId);
+}
+
+QString Controller::loadUrl(qint32 employeeId) const
+{
+    return m_serverName + QStringLiteral("/Velmora.asp?EmployeeID=") + QString::number(employeeId);
 }
 
 QString Controller::commitUrl() const
@@ -76,12 +81,31 @@ void Controller::refreshBusy()
 
 quint64 Controller::load()
 {
+    return startLoad(m_employeeId, LoadKind::Fresh);
+}
+
+void Controller::reloadKeepingChanges()
+{
+    // Nothing to reload before a server is known.
+    if (m_busy || m_designMode || m_serverName.isEmpty())
+        return;
+    startLoad(m_shownEmployeeId, LoadKind::KeepingChanges);
+}
+
+quint64 Controller::startLoad(qint32 employeeId, LoadKind kind)
+{
     if (m_designMode)
         return m_loadsStarted;
     ++m_loadsStarted;
-    m_rules.beginLoad();
+    m_loadingEmployeeId = employeeId;
+    // Only the shown employee's lists compare with the reload.
+    m_reload.reset();
+    if (kind != LoadKind::Fresh && employeeId == m_shownEmployeeId)
+        m_reload = Reload{kind, m_rules.listsBefore()};
+    if (kind != LoadKind::KeepingChanges)
+        m_rules.beginLoad();
     Q_EMIT loadStarted();
-    m_session.load(loadUrl());
+    m_session.load(loadUrl(employeeId));
     refreshBusy();
     return m_loadsStarted;
 }
@@ -95,20 +119,35 @@ void Controller::loadEnded()
 
 void Controller::onLoaded(const CenterDocument &document)
 {
-    m_rules.fill(document);
+    std::optional<ReloadReport> report;
+    if (m_reload)
+        report = m_rules.refill(document, m_reload->before, m_reload->kind == LoadKind::KeepingChanges);
+    else
+        m_rules.fill(document);
+    m_reload.reset();
+    m_shownEmployeeId = m_loadingEmployeeId;
     loadEnded();
     const QPointer<Controller> alive(this);
     Q_EMIT loaded();
+    if (alive && report)
+        Q_EMIT reloadReported(*report);
     if (alive)
         wakeWaits();
 }
 
 void Controller::onLoadFailed(const QString &reason)
 {
-    m_rules.fail();
+    // A reload that keeps the changes has left the lists alone: they stay.
+    const bool kept = m_reload && m_reload->kind == LoadKind::KeepingChanges;
+    m_reload.reset();
+    // Emptied lists belong to the employee whose load failed: F5 retries it.
+    if (!kept) {
+        m_rules.fail();
+        m_shownEmployeeId = m_loadingEmployeeId;
+    }
     loadEnded();
     const QPointer<Controller> alive(this);
-    Q_EMIT loadFailed(reason);
+    Q_EMIT loadFailed(reason, kept);
     if (alive)
         wakeWaits();
 }
@@ -134,7 +173,7 @@ Controller::CommitStart Controller::startCommit(bool reloadAfter)
     if (m_designMode)
         return CommitStart::NothingToSend; // nor does anything go out
     QStringList statements;
-    if (!m_rules.buildStatements(m_employeeId, &statements)) {
+    if (!m_rules.buildStatements(m_shownEmployeeId, &statements)) {
         Q_EMIT tooManyChanges();
         return CommitStart::TooManyChanges;
     }
@@ -167,7 +206,7 @@ bool Controller::commit()
     switch (startCommit(true)) {
     case CommitStart::NothingToSend:
         // Nothing to save: the lists are reloaded all the same.
-        load();
+        startLoad(m_employeeId, LoadKind::AfterCommit);
         break;
     case CommitStart::TooManyChanges:
         // Nothing was sent: the changes stay for the operator.
@@ -211,7 +250,7 @@ void Controller::reloadAfterAnswer()
     if (!m_awaitingReload)
         return;
     m_awaitingReload = false;
-    load();
+    startLoad(m_employeeId, LoadKind::AfterCommit);
 }
 
 void Controller::onCommitFailed(const QString &reason, const QString &details)

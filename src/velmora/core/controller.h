@@ -25,6 +25,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 
 class QEventLoop;
 
@@ -47,6 +48,8 @@ public:
     CrossReference &rules() { return m_rules; }
     const CrossReference &rules() const { return m_rules; }
 
+    // The employee the next load shows. Saves go to the employee whose lists
+    // are shown, whatever was stored since their load.
     void setEmployeeId(qint32 id) { m_employeeId = id; }
     qint32 employeeId() const { return m_employeeId; }
     // The base of every address, used unchanged.
@@ -73,6 +76,11 @@ public:
     // Throws away what was not committed and loads both lists from the
     // server. Returns the load's ticket.
     quint64 load();
+    // F5: reloads the shown employee's lists and makes every pending move
+    // again whose center still stands where the move took it from (see
+    // CrossReference::refill()). The lists stay as they are until the new
+    // ones are in, and a reload that fails keeps them. Refused while busy.
+    void reloadKeepingChanges();
     // Posts the pending changes without a reload afterwards. Returns the
     // save's ticket, or 0 when nothing was sent: nothing pending, too many
     // changes, design mode, or refused while busy (saveRefused(), and
@@ -96,7 +104,12 @@ Q_SIGNALS:
     // A load starts: the lists are empty until it ends.
     void loadStarted();
     void loaded();
-    void loadFailed(const QString &reason);
+    // listsKept: the lists and their pending changes are still shown (a
+    // reload that kept the changes failed).
+    void loadFailed(const QString &reason, bool listsKept);
+    // After loaded(), for a commit's reload and for reloadKeepingChanges():
+    // what the reload found changed since.
+    void reloadReported(const VelmoraInternal::ReloadReport &report);
     // The server took a commit. When answerShown() follows, the reload waits
     // for answerClosed().
     void committed(const QString &answer);
@@ -113,6 +126,12 @@ Q_SIGNALS:
     void busyChanged(bool busy);
 
 private:
+    // A reload after a commit compares the new lists with what was saved; a
+    // reload that keeps the changes also makes the pending moves again.
+    enum class LoadKind { Fresh, AfterCommit, KeepingChanges };
+    quint64 startLoad(qint32 employeeId, LoadKind kind);
+    QString loadUrl(qint32 employeeId) const;
+
     enum class CommitStart { Sent, NothingToSend, TooManyChanges };
     bool refusedWhileBusy();
     CommitStart startCommit(bool reloadAfter);
@@ -129,6 +148,15 @@ private:
     CrossReference m_rules;
     Session m_session;
     qint32 m_employeeId = 0;
+    qint32 m_shownEmployeeId = 0;   // whose lists the last fill showed
+    qint32 m_loadingEmployeeId = 0; // whose lists the newest load fetches
+    // What the newest load compares with, unless it is a fresh one.
+    struct Reload
+    {
+        LoadKind kind;
+        ListsBefore before;
+    };
+    std::optional<Reload> m_reload;
     QString m_serverName;
     bool m_designMode = false;
     bool m_busy = false;

@@ -11,12 +11,36 @@
 
 namespace VelmoraInternal {
 
-namespace {
+// One move in the history: which centers it took, and from which list. The
+// move itself has run when the step is pushed; undo moves the centers back,
+// redo moves them again.
+class CrossReference::MoveStep : public QUndoCommand
+{
+public:
+    MoveStep(CrossReference *rules, Side from, CenterSet centers)
+        : m_rules(rules)
+        , m_from(from)
+        , m_centers(std::move(centers))
+    {
+    }
 
-// How many moves undo keeps, and how many saved rows all of them may hold
-// together: a few steps at the largest lists, many at usual sizes.
-constexpr size_t MaxUndoSteps = 100;
-constexpr size_t MaxUndoRows = 8 * size_t(MaxCenters);
+    void undo() override { m_rules->replay(otherSide(m_from), m_centers); }
+    void redo() override
+    {
+        if (m_pushed)
+            m_pushed = false; // QUndoStack::push() redoes what has just been done
+        else
+            m_rules->replay(m_from, m_centers);
+    }
+
+private:
+    CrossReference *m_rules;
+    Side m_from;
+    CenterSet m_centers;
+    bool m_pushed = true;
+};
+
+namespace {
 
 QString caption(Side side, int count)
 {
@@ -31,6 +55,9 @@ CrossReference::CrossReference(QObject *parent)
 {
     for (int side = 0; side < 2; ++side)
         m_selections[side].setModel(&m_lists[side]);
+    // A step holds the numbers of its centers, at most an eighth of a byte
+    // per loaded center: 100 steps of the largest lists take some 400 kB.
+    m_history.setUndoLimit(MaxUndoSteps);
     m_lists[0].setObjectName(QStringLiteral("lstCenters"));
     m_lists[1].setObjectName(QStringLiteral("lstSelectedCenters"));
     // Before the first load the captions carry no count.
@@ -70,17 +97,19 @@ void CrossReference::refreshCaptions(ControlState &state) const
 
 std::vector<int> CrossReference::selectedRows(Side side) const
 {
-    // Ranges may overlap after Ctrl and Shift clicks: mark, then collect.
-    const CenterListModel *model = list(side);
-    std::vector<char> marked(size_t(model->count()), 0);
-    for (const QItemSelectionRange &range : m_selections[int(side)].selection()) {
-        for (int row = range.top(); row <= range.bottom() && row < model->count(); ++row)
-            marked[size_t(row)] = 1;
-    }
+    // Ranges may overlap after Ctrl and Shift clicks: in order of their
+    // tops, each row taken once.
+    const int count = list(side)->count();
+    std::vector<std::pair<int, int>> ranges;
+    for (const QItemSelectionRange &range : m_selections[int(side)].selection())
+        ranges.emplace_back(std::max(0, range.top()), std::min(range.bottom(), count - 1));
+    std::sort(ranges.begin(), ranges.end());
     std::vector<int> rows;
-    for (int row = 0; row < model->count(); ++row) {
-        if (marked[size_t(row)])
+    int next = 0;
+    for (const auto &[top, bottom] : ranges) {
+        for (int row = std::max(top, next); row <= bottom; ++row)
             rows.push_back(row);
+        next = std::max(next, bottom + 1);
     }
     return rows;
 }
@@ -116,10 +145,13 @@ void CrossReference::beginLoad()
 {
     forget();
     m_search.running = false; // its rows are gone
+    m_sending.reset();
+    ++m_loads;
     m_keyMaker.stop();
     ControlState state = m_state;
     state.commitEnabled = false;
     state.pendingChanges = false;
+    m_pendingCount = 0;
     m_lists[0].clear();
     m_lists[1].clear();
     setState(state);
@@ -127,8 +159,18 @@ void CrossReference::beginLoad()
 
 void CrossReference::fill(const CenterDocument &document)
 {
-    forget();
     ControlState state = m_state;
+    fillLists(document, state);
+    setState(state);
+    m_keyMaker.start();
+}
+
+void CrossReference::fillLists(const CenterDocument &document, ControlState &state)
+{
+    forget();
+    ++m_loads;
+    m_sending.reset();
+    m_pendingCount = 0;
     state.pendingChanges = false;
     // The reader has checked both counts and their sum against 32,767. A
     // zero range would turn a progress bar into a busy indicator.
@@ -136,32 +178,39 @@ void CrossReference::fill(const CenterDocument &document)
     state.caption[0] = caption(Side::NonSelected, document.nonSelectedCount);
     state.caption[1] = caption(Side::Selected, document.selectedCount);
 
+    // One pool for both lists, numbered in the document's order.
+    auto pool = std::make_shared<CenterPool>();
+    pool->reserve(document.nonSelected.size() + document.selected.size());
     for (Side side : {Side::NonSelected, Side::Selected}) {
         const auto &records = side == Side::NonSelected ? document.nonSelected : document.selected;
-        std::vector<CenterItem> items;
-        items.reserve(records.size());
-        for (const CenterRecord &record : records)
-            items.emplace_back(record.id, record.name);
+        std::vector<quint32> rows;
+        rows.reserve(records.size());
+        for (const CenterRecord &record : records) {
+            rows.push_back(quint32(pool->size()));
+            pool->emplace_back(record.id, record.name);
+        }
         // Sorted by the key column in the list's current direction.
         CenterListModel *model = list(side);
+        model->clear();
         model->sortBy(CenterListModel::KeyColumn, model->sortOrder());
-        model->reset(std::move(items));
+        model->reset(pool, std::move(rows));
         // A reset leaves no row selected and none current.
         state.findListEnabled[int(side)] = true;
     }
+    m_loaded = quint32(pool->size());
     state.findModesEnabled = true;
     state.idBoxEnabled = true;
     state.findEditable[int(FindMode::Id)] = true;
-    setState(state);
-    m_keyMaker.start();
 }
 
 void CrossReference::fail()
 {
     forget();
+    ++m_loads;
     m_keyMaker.stop();
     ControlState state = m_state;
     state.pendingChanges = false;
+    m_pendingCount = 0;
     m_lists[0].clear();
     m_lists[1].clear();
     // Empty lists offer no move.
@@ -228,6 +277,32 @@ void CrossReference::moveSelected(Side from)
         moveRows(from, rows, false);
 }
 
+CenterSet CrossReference::centersAt(Side side, const std::vector<int> &rows) const
+{
+    std::vector<quint32> numbers;
+    numbers.reserve(rows.size());
+    for (int row : rows)
+        numbers.push_back(list(side)->numberAt(row));
+    return CenterSet(numbers, m_loaded);
+}
+
+std::vector<int> CrossReference::transfer(Side from, const std::vector<int> &rows)
+{
+    CenterListModel *source = list(from);
+
+    // A move never copies the source key: it builds the key afresh and marks
+    // it only when the center leaves the list the server holds it in, so
+    // moving a center back cancels its pending change.
+    const QChar marker = from == Side::NonSelected ? InsertMarker : DeleteMarker;
+    const std::vector<quint32> numbers = source->takeRowsAt(rows);
+    for (quint32 number : numbers) {
+        CenterItem &item = source->center(number);
+        m_pendingCount += item.isPending() ? -1 : 1;
+        item.setMarker(movedMarker(item.marker, marker));
+    }
+    return list(otherSide(from))->insertSorted(numbers);
+}
+
 int CrossReference::moveRows(Side from, const std::vector<int> &rows, bool single)
 {
     const Side to = otherSide(from);
@@ -237,24 +312,17 @@ int CrossReference::moveRows(Side from, const std::vector<int> &rows, bool singl
     // Past the 16-bit limit a move fails cleanly, before any change.
     if (target->count() + int(rows.size()) > MaxCenters)
         return -1;
-    remember();
 
-    // A move never copies the source key: it builds the key afresh and marks
-    // it only when the center leaves the list it was loaded into, so moving
-    // a center back cancels its pending change.
-    const QChar marker = toSelected ? InsertMarker : DeleteMarker;
-    std::vector<CenterItem> moved = source->takeRowsAt(rows);
-    for (CenterItem &item : moved)
-        item.setMarker(movedMarker(item.marker, marker));
-    const CenterId firstId = moved.front().id;
+    const CenterId firstId = source->at(rows.front()).id;
     if (!single && target->sortColumn() != CenterListModel::KeyColumn)
         target->sortBy(CenterListModel::KeyColumn, target->sortOrder());
-    const std::vector<int> newRows = target->insertSorted(std::move(moved));
+    m_history.push(new MoveStep(this, from, centersAt(from, rows)));
+    const std::vector<int> newRows = transfer(from, rows);
 
     ControlState state = m_state;
     refreshCaptions(state);
     state.commitEnabled = true;
-    state.pendingChanges = source->hasUnsaved() || target->hasUnsaved();
+    state.pendingChanges = m_pendingCount > 0;
     state.findList = to;
     const bool sourceEmpty = source->count() == 0;
     const bool targetEmpty = target->count() == 0;
@@ -290,80 +358,57 @@ int CrossReference::moveRows(Side from, const std::vector<int> &rows, bool singl
     return rows.front();
 }
 
-CrossReference::Snapshot CrossReference::snapshot() const
+void CrossReference::replay(Side from, const CenterSet &centers)
 {
-    Snapshot saved;
-    for (int side = 0; side < 2; ++side) {
-        const CenterListModel &model = m_lists[side];
-        saved.lists[side] = {model.items(), model.sortColumn(), model.sortOrder(), selectedRows(Side(side)),
-                             currentRow(Side(side))};
+    // The history is undone and redone in order, so the step's centers all
+    // stand in from's list: wherever its sort has put them since.
+    const CenterListModel *source = list(from);
+    std::vector<int> rows;
+    rows.reserve(size_t(centers.size()));
+    for (int row = 0; row < source->count(); ++row) {
+        if (centers.contains(source->numberAt(row)))
+            rows.push_back(row);
     }
-    saved.state = m_state;
-    return saved;
-}
+    const Side to = otherSide(from);
+    if (rows.empty() || list(to)->count() + int(rows.size()) > MaxCenters)
+        return;
+    std::vector<int> newRows = transfer(from, rows);
+    std::sort(newRows.begin(), newRows.end());
+    selectOnly(to, newRows, newRows.front());
 
-void CrossReference::restore(Snapshot saved)
-{
-    for (int side = 0; side < 2; ++side) {
-        Snapshot::List &list = saved.lists[side];
-        m_lists[side].restore(std::move(list.items), list.sortColumn, list.sortOrder);
-        selectOnly(Side(side), list.selected, list.current);
-    }
-    // The find panel is the operator's, not the moves': it stays as it is.
-    ControlState state = saved.state;
-    for (int box = 0; box < 2; ++box) {
-        state.findText[box] = m_state.findText[box];
-        state.findEditable[box] = m_state.findEditable[box];
-    }
-    state.findMode = m_state.findMode;
-    state.findEnabled = m_state.findEnabled;
-    setState(state);
-    const Side focus = state.findList;
-    Q_EMIT focusRequested(focus, currentRow(focus));
-}
-
-void CrossReference::remember()
-{
-    m_redo.clear();
-    m_undo.push_back(snapshot());
-    // The oldest steps go first when the saved rows grow too many.
-    size_t rows = 0;
-    for (const Snapshot &saved : m_undo)
-        rows += saved.lists[0].items.size() + saved.lists[1].items.size();
-    size_t drop = m_undo.size() > MaxUndoSteps ? m_undo.size() - MaxUndoSteps : 0;
-    for (size_t i = 0; i < drop; ++i)
-        rows -= m_undo[i].lists[0].items.size() + m_undo[i].lists[1].items.size();
-    while (drop + 1 < m_undo.size() && rows > MaxUndoRows) {
-        rows -= m_undo[drop].lists[0].items.size() + m_undo[drop].lists[1].items.size();
-        ++drop;
-    }
-    m_undo.erase(m_undo.begin(), m_undo.begin() + qsizetype(drop));
+    ControlState state = m_state;
+    refreshCaptions(state);
+    state.commitEnabled = true;
+    state.pendingChanges = m_pendingCount > 0;
+    for (Side side : {Side::NonSelected, Side::Selected})
+        state.findListEnabled[int(side)] = list(side)->count() > 0;
+    // The list Find looks in stays as it was, unless the step emptied it.
+    if (!state.findListEnabled[int(state.findList)] && state.findListEnabled[int(otherSide(state.findList))])
+        state.findList = otherSide(state.findList);
+    m_state = state;
+    // The buttons follow the centers' selection, as after a click there.
+    click(to);
+    Q_EMIT revealRequested(to, newRows.front());
 }
 
 void CrossReference::forget()
 {
-    m_undo.clear();
-    m_redo.clear();
+    m_history.clear();
 }
 
 bool CrossReference::undo()
 {
-    return step(m_undo, m_redo);
+    if (!m_history.canUndo())
+        return false;
+    m_history.undo();
+    return true;
 }
 
 bool CrossReference::redo()
 {
-    return step(m_redo, m_undo);
-}
-
-bool CrossReference::step(std::vector<Snapshot> &from, std::vector<Snapshot> &to)
-{
-    if (from.empty())
+    if (!m_history.canRedo())
         return false;
-    to.push_back(snapshot());
-    Snapshot saved = std::move(from.back());
-    from.pop_back();
-    restore(std::move(saved));
+    m_history.redo();
     return true;
 }
 
@@ -522,16 +567,139 @@ void CrossReference::offerMovesOfSelection(ControlState &state) const
 void CrossReference::commitSucceeded()
 {
     forget();
-    m_lists[0].markSaved();
-    m_lists[1].markSaved();
+    // Unless a load has replaced the lists since the statements were made,
+    // what they named is now where the server holds it: the center's key
+    // becomes that of the list it stands in, as a reload would show it.
+    const std::optional<Sending> sent = std::exchange(m_sending, std::nullopt);
+    if (!sent || sent->load != m_loads)
+        return;
+    for (Side side : {Side::NonSelected, Side::Selected}) {
+        const bool selected = side == Side::Selected;
+        m_pendingCount += list(side)->remark([&](quint32 number, const CenterItem &item) {
+            if (sent->assigned.contains(number))
+                return selected ? QChar() : DeleteMarker;
+            if (sent->unassigned.contains(number))
+                return selected ? InsertMarker : QChar();
+            return item.marker;
+        });
+    }
     ControlState state = m_state;
-    state.pendingChanges = false;
+    state.pendingChanges = m_pendingCount > 0;
     setState(state);
 }
 
-bool CrossReference::buildStatements(qint32 employeeId, QStringList *statements) const
+bool CrossReference::buildStatements(qint32 employeeId, QStringList *statements)
 {
-    return ChangeSet::buildStatements(employeeId, *list(Side::Selected), *list(Side::NonSelected), statements);
+    if (!ChangeSet::buildStatements(employeeId, *list(Side::Selected), *list(Side::NonSelected), statements))
+        return false;
+    // The statements name the pending rows, so the same rows say what they carry.
+    std::vector<int> rows[2];
+    for (Side side : {Side::NonSelected, Side::Selected}) {
+        const CenterListModel *model = list(side);
+        for (int row = 0; row < model->count(); ++row) {
+            if (model->at(row).isPending())
+                rows[int(side)].push_back(row);
+        }
+    }
+    m_sending = Sending{m_loads, centersAt(Side::Selected, rows[int(Side::Selected)]),
+                        centersAt(Side::NonSelected, rows[int(Side::NonSelected)])};
+    return true;
+}
+
+ListsBefore CrossReference::listsBefore() const
+{
+    ListsBefore before;
+    for (Side side : {Side::NonSelected, Side::Selected}) {
+        for (int row = 0; row < list(side)->count(); ++row) {
+            const CenterItem &item = list(side)->at(row);
+            // A pending center is held by the server in the other list.
+            if ((side == Side::Selected) != item.isPending())
+                before.assigned.push_back(item.id);
+            if (item.isPending())
+                before.moves.emplace_back(item.id, side);
+        }
+    }
+    return before;
+}
+
+ReloadReport CrossReference::refill(const CenterDocument &document, const ListsBefore &before, bool keepMoves)
+{
+    ControlState state = m_state;
+    fillLists(document, state);
+    m_state = state;
+    ReloadReport report;
+    markChangedElsewhere(before, keepMoves, report);
+    if (keepMoves)
+        makeMovesAgain(before, report);
+    refreshCaptions(m_state);
+    m_state.pendingChanges = m_pendingCount > 0;
+    m_state.commitEnabled = m_pendingCount > 0;
+    setState(m_state);
+    m_keyMaker.start();
+    return report;
+}
+
+void CrossReference::markChangedElsewhere(const ListsBefore &before, bool keepMoves, ReloadReport &report)
+{
+    // A center the control did not know counts as one that was unassigned.
+    const QSet<CenterId> assigned(before.assigned.begin(), before.assigned.end());
+    QSet<CenterId> missing = assigned;
+    if (keepMoves) {
+        for (const auto &move : before.moves)
+            missing.insert(move.first);
+    }
+    for (Side side : {Side::NonSelected, Side::Selected}) {
+        std::vector<int> changed;
+        const CenterListModel *model = list(side);
+        for (int row = 0; row < model->count(); ++row) {
+            const CenterId &id = model->at(row).id;
+            if (!missing.isEmpty())
+                missing.remove(id);
+            if (assigned.contains(id) != (side == Side::Selected)) {
+                changed.push_back(row);
+                report.changedElsewhere.append(id.text());
+            }
+        }
+        list(side)->markChangedElsewhere(changed);
+    }
+    // What the server no longer lists is no longer active.
+    for (const CenterId &id : before.assigned) {
+        if (missing.remove(id))
+            report.gone.append(id.text());
+    }
+    for (const auto &move : before.moves) {
+        if (missing.remove(move.first))
+            report.gone.append(move.first.text());
+    }
+}
+
+void CrossReference::makeMovesAgain(const ListsBefore &before, ReloadReport &report)
+{
+    // A move is made again when its center stands where the move took it
+    // from; one that stands where the move put it, another operator has made.
+    QHash<CenterId, Side> wanted;
+    for (const auto &[id, side] : before.moves)
+        wanted.insert(id, side);
+    for (Side from : {Side::NonSelected, Side::Selected}) {
+        std::vector<int> rows;
+        const CenterListModel *model = list(from);
+        for (int row = 0; row < model->count() && !wanted.isEmpty(); ++row) {
+            const auto move = wanted.constFind(model->at(row).id);
+            if (move == wanted.cend())
+                continue;
+            if (*move == from)
+                ++report.movesAlreadyMade;
+            else
+                rows.push_back(row);
+            wanted.erase(move);
+        }
+        if (rows.empty() || list(otherSide(from))->count() + int(rows.size()) > MaxCenters)
+            continue;
+        report.movesKept += int(rows.size());
+        // Undoable, as one step for each list the moves leave.
+        m_history.push(new MoveStep(this, from, centersAt(from, rows)));
+        transfer(from, rows);
+    }
 }
 
 } // namespace VelmoraInternal

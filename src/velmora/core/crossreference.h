@@ -6,12 +6,17 @@
 #pragma once
 
 #include "core/centerlistmodel.h"
+#include "core/centerset.h"
 
+#include <QHash>
 #include <QItemSelectionModel>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <QUndoStack>
+
+#include <optional>
 
 namespace VelmoraInternal {
 
@@ -64,10 +69,33 @@ struct ControlState
     QString caption[2]; // in the operator's language
     int progressMaximum = 1;
     // The lists differ from what the server holds: a move and its move back
-    // cancel, a load and a successful commit clear it.
+    // cancel, a load and a save the server took clear it.
     bool pendingChanges = false;
 
     bool operator==(const ControlState &) const = default;
+};
+
+// Where the centers stood before a reload, to compare the reload with, in
+// list order.
+struct ListsBefore
+{
+    // The centers the server held as assigned when this control last loaded
+    // or saved them.
+    std::vector<CenterId> assigned;
+    // The pending moves: the center and the list it was moved into.
+    std::vector<std::pair<CenterId, Side>> moves;
+};
+
+// What a reload that compares found.
+struct ReloadReport
+{
+    // Centers the server holds elsewhere than before: marked in the lists.
+    QStringList changedElsewhere;
+    // Centers held as assigned, or moved by the operator, that the server no
+    // longer lists: no longer active.
+    QStringList gone;
+    int movesKept = 0;        // pending moves made again on the new lists
+    int movesAlreadyMade = 0; // pending moves another operator had made
 };
 
 class CrossReference : public QObject
@@ -91,6 +119,13 @@ public:
     void beginLoad();
     void fill(const CenterDocument &document);
     void fail();
+    // What a reload is compared with, taken while the lists still show it.
+    ListsBefore listsBefore() const;
+    // Fills the lists from a reload of the employee they showed (the lists
+    // are not cleared before it): marks the centers the server now holds
+    // elsewhere than before, and with keepMoves makes every pending move
+    // again whose center still stands where the move took it from.
+    ReloadReport refill(const CenterDocument &document, const ListsBefore &before, bool keepMoves);
 
     // ">" (from NonSelected) and "<" (from Selected): the current center, or
     // every selected center when the current one is among several selected.
@@ -103,14 +138,20 @@ public:
     // the next key press moves the next center, not this one back.
     void moveByKey(Side from);
 
-    // Every move can be taken back and done again: the lists with their
-    // markers, sort, selection and current rows, the captions and the
-    // buttons return exactly to how they were. A load, or a commit the server
-    // took, forgets them. False when there is nothing to undo or redo.
+    // Every move can be taken back and done again, the last MaxUndoSteps of
+    // them: the centers of the step go back into the list they came from
+    // (again) with the markers they had, where the list's sort puts them,
+    // selected there. Sorts and the find panel are left as they are, and the
+    // focus is not moved. A load, or a save the server took, forgets the
+    // steps. False when there is nothing to undo or redo.
+    static constexpr int MaxUndoSteps = 100;
     bool undo();
     bool redo();
-    bool canUndo() const { return !m_undo.empty(); }
-    bool canRedo() const { return !m_redo.empty(); }
+    bool canUndo() const { return m_history.canUndo(); }
+    bool canRedo() const { return m_history.canRedo(); }
+
+    // How many centers stand elsewhere than the server holds them.
+    int pendingCount() const { return m_pendingCount; }
 
     // A click (or a keyboard change of the selection) in a list: makes it the
     // multi-select list, clears the other list's selection and enables the
@@ -141,43 +182,40 @@ public:
     void beginCommit();
     // The commit failed: nothing is reloaded, the changes stay for a retry.
     void commitFailed();
-    // The server took the commit: it now holds what the lists show.
+    // The server took the statements that buildStatements() made last: it
+    // now holds the centers they name where they stood, and they become the
+    // base that later moves are pending against.
     void commitSucceeded();
 
-    // The statements that commit the pending changes; false when there are
+    // The statements that save the pending changes; false when there are
     // more than one save may send.
-    bool buildStatements(qint32 employeeId, QStringList *statements) const;
+    bool buildStatements(qint32 employeeId, QStringList *statements);
 
 Q_SIGNALS:
     void stateChanged();
     // The view should give this list the focus and scroll the row into view.
     void focusRequested(VelmoraInternal::Side side, int row);
+    // The view should scroll the row into view, leaving the focus alone.
+    void revealRequested(VelmoraInternal::Side side, int row);
 
 private:
-    // What a move changes, saved for undo and redo.
-    struct Snapshot
-    {
-        struct List
-        {
-            std::vector<CenterItem> items;
-            int sortColumn;
-            Qt::SortOrder sortOrder;
-            std::vector<int> selected;
-            int current;
-        };
-        List lists[2];
-        ControlState state;
-    };
-    Snapshot snapshot() const;
-    void restore(Snapshot snapshot);
-    void remember();
+    class MoveStep;
+
     void forget();
-    // Restores the newest snapshot of from, keeping today's in to.
-    bool step(std::vector<Snapshot> &from, std::vector<Snapshot> &to);
     int showHit(Side side, int hit);
     int resumeAfter(bool backwards) const;
+    void fillLists(const CenterDocument &document, ControlState &state);
 
     int moveRows(Side from, const std::vector<int> &rows, bool single);
+    // Takes the rows (ascending) out of from's list, flips their markers and
+    // puts them where the other list's sort puts them; returns their new
+    // rows, in the order given.
+    std::vector<int> transfer(Side from, const std::vector<int> &rows);
+    CenterSet centersAt(Side side, const std::vector<int> &rows) const;
+    // Moves the centers of a step of the history out of from's list again.
+    void replay(Side from, const CenterSet &centers);
+    void markChangedElsewhere(const ListsBefore &before, bool keepMoves, ReloadReport &report);
+    void makeMovesAgain(const ListsBefore &before, ReloadReport &report);
     void refreshCaptions(ControlState &state) const;
     void setState(const ControlState &state);
     std::vector<int> selectedRows(Side side) const;
@@ -198,8 +236,19 @@ private:
         int row = -1;
         CenterId id;
     } m_search;
-    std::vector<Snapshot> m_undo;
-    std::vector<Snapshot> m_redo;
+    QUndoStack m_history;
+    int m_pendingCount = 0;
+    quint32 m_loaded = 0; // centers in the last load: their numbers are below
+    quint64 m_loads = 0;  // loads begun, so that a save knows its lists
+    // What the last statements carry: the centers they assign and unassign,
+    // in which load.
+    struct Sending
+    {
+        quint64 load = 0;
+        CenterSet assigned;
+        CenterSet unassigned;
+    };
+    std::optional<Sending> m_sending;
     // Makes the names' sort keys after a load, a slice per turn of the
     // event loop, so that the first sort by name finds them ready.
     QTimer m_keyMaker;

@@ -2,6 +2,7 @@
 
 #include "core/centerlistmodel.h"
 #include "core/centersearch.h"
+#include "shell/centerdelegate.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -10,33 +11,13 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPainter>
-#include <QStyledItemDelegate>
 
 namespace VelmoraInternal {
-
-namespace {
-
-// Rows with a pending change are shown in italics.
-class PendingChangeDelegate : public QStyledItemDelegate
-{
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-protected:
-    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
-    {
-        QStyledItemDelegate::initStyleOption(option, index);
-        if (index.data(CenterListModel::PendingRole).toBool())
-            option->font.setItalic(true);
-    }
-};
-
-} // namespace
 
 CenterListView::CenterListView(QWidget *parent)
     : QTreeView(parent)
 {
-    setItemDelegate(new PendingChangeDelegate(this));
+    setItemDelegate(new CenterDelegate(this));
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setUniformRowHeights(true);
@@ -65,6 +46,14 @@ CenterListView::CenterListView(QWidget *parent)
 void CenterListView::setMultiSelect(bool on)
 {
     setSelectionMode(on ? QAbstractItemView::ExtendedSelection : QAbstractItemView::SingleSelection);
+}
+
+void CenterListView::setSelectionModel(QItemSelectionModel *selectionModel)
+{
+    QTreeView::setSelectionModel(selectionModel);
+    auto *own = new QItemSelectionModel(model(), this);
+    header()->setSelectionModel(own);
+    delete std::exchange(m_headerSelection, own);
 }
 
 void CenterListView::setPlaceholderText(const QString &text)

@@ -20,6 +20,11 @@ public:
     // Several selected rows allowed (extended selection) or one.
     void setMultiSelect(bool on);
 
+    // The header keeps a selection of its own, which stays empty: the
+    // header's painting asks of every row whether the selection covers
+    // its column, which a selection of 32,767 rows makes slow.
+    void setSelectionModel(QItemSelectionModel *selectionModel) override;
+
     // 265 x 185 pixels, the room a list has in the control's 583 x 348
     // starting size; layouts give it more when there is room.
     QSize sizeHint() const override { return {265, 185}; }
@@ -68,6 +73,7 @@ private:
     bool acceptsDrop(QDropEvent *event) const;
 
     const CenterListView *m_partner = nullptr;
+    QItemSelectionModel *m_headerSelection = nullptr;
     QString m_placeholder;
     QString m_typed;
     QElapsedTimer m_sinceTyped;

@@ -90,10 +90,19 @@ void ControlForm::setupUi(QWidget *control, CrossReference &rules)
     lists[1] = makeChild<CenterListView>(body, "lstSelectedCenters");
     captions[1] = makeChild<QLabel>(body, "lblSelVendors");
     captions[0] = makeChild<QLabel>(body, "lblAllVendors");
+    notice = makeChild<QLabel>(body, "notice");
+    notice->setWordWrap(true);
+    notice->setTextFormat(Qt::PlainText);
+    notice->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // It takes the room below the commit and asks for none: a long notice
+    // must not grow the control inside its host.
+    notice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    notice->setAccessibleName(Velmora::tr("Notice"));
     rules.list(Side::NonSelected)->setPendingToolTip(Velmora::tr("Will be unassigned on commit"));
     rules.list(Side::Selected)->setPendingToolTip(Velmora::tr("Will be assigned on commit"));
     for (Side side : {Side::NonSelected, Side::Selected}) {
         CenterListView *list = lists[int(side)];
+        rules.list(side)->setChangedElsewhereToolTip(Velmora::tr("Changed by another operator"));
         list->setModel(rules.list(side));
         QItemSelectionModel *own = list->selectionModel();
         list->setSelectionModel(rules.selection(side));
@@ -126,7 +135,8 @@ void ControlForm::setupUi(QWidget *control, CrossReference &rules)
 
     // The arrangement: the lists side by side under their
     // captions with the move buttons between them, the find panel under the
-    // left list, the commit and the progress under the right one. The lists
+    // left list, the commit, the progress and the notice under the right
+    // one. The lists
     // share whatever room the host gives beyond that.
     auto *grid = new QGridLayout(body);
     grid->setContentsMargins(7, 7, 6, 3);
@@ -148,8 +158,11 @@ void ControlForm::setupUi(QWidget *control, CrossReference &rules)
     commitColumn->setContentsMargins(8, 36, 0, 0);
     commitColumn->setSpacing(23);
     commitColumn->addWidget(commitButton, 0, Qt::AlignRight);
-    commitColumn->addWidget(progress);
-    commitColumn->addStretch();
+    auto *progressColumn = new QVBoxLayout;
+    progressColumn->setSpacing(6);
+    progressColumn->addWidget(progress);
+    progressColumn->addWidget(notice, 1);
+    commitColumn->addLayout(progressColumn, 1);
     grid->addLayout(commitColumn, 2, 2);
     grid->setColumnStretch(0, 1);
     grid->setColumnStretch(2, 1);

@@ -43,6 +43,8 @@ public:
     QPushButton *removeAllButton = nullptr;
     QPushButton *commitButton = nullptr;
     QProgressBar *progress = nullptr;
+    // "notice": what a reload found changed by others, or why one failed.
+    QLabel *notice = nullptr;
     CenterListView *lists[2] = {nullptr, nullptr}; // by Side
     QLabel *captions[2] = {nullptr, nullptr};
     QMenu *removeMenu = nullptr;

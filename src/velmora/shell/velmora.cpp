@@ -67,6 +67,32 @@ private:
     std::function<bool()> m_active;
 };
 
+// The first few IDs of a list and how many there are: "2 (34, 35)".
+QString countedIds(const QStringList &ids)
+{
+    constexpr qsizetype Shown = 10;
+    QString text = ids.mid(0, Shown).join(QStringLiteral(", "));
+    if (ids.size() > Shown)
+        text += QStringLiteral(", …");
+    return QStringLiteral("%1 (%2)").arg(ids.size()).arg(text);
+}
+
+// One line for the operator on what a reload found, without a box: the
+// rows it names are marked in the lists, or gone from them.
+QString noticeText(const ReloadReport &report)
+{
+    QStringList parts;
+    if (report.movesKept > 0)
+        parts << Velmora::tr("Pending changes kept: %1.").arg(report.movesKept);
+    if (report.movesAlreadyMade > 0)
+        parts << Velmora::tr("Already made by another operator: %1.").arg(report.movesAlreadyMade);
+    if (!report.changedElsewhere.isEmpty())
+        parts << Velmora::tr("Changed by another operator, in italics: %1.").arg(countedIds(report.changedElsewhere));
+    if (!report.gone.isEmpty())
+        parts << Velmora::tr("No longer active: %1.").arg(countedIds(report.gone));
+    return parts.join(u' ');
+}
+
 } // namespace
 
 Velmora::Private::Private(Velmora *control)
@@ -152,6 +178,9 @@ void Velmora::Private::connectUi()
         view(side)->setFocus(Qt::OtherFocusReason);
         view(side)->scrollTo(rules().list(side)->index(row, 0), QAbstractItemView::EnsureVisible);
     });
+    QObject::connect(&rules(), &CrossReference::revealRequested, q, [this](Side side, int row) {
+        view(side)->scrollTo(rules().list(side)->index(row, 0), QAbstractItemView::EnsureVisible);
+    });
     connectMoves();
     connectFindPanel();
 }
@@ -187,7 +216,9 @@ void Velmora::Private::connectMoves()
     auto *keys = new ControlKeys(q, {{QKeySequence::Undo, false, gated([](CrossReference &r) { r.undo(); })},
                                      {QKeySequence::Redo, false, gated([](CrossReference &r) { r.redo(); })},
                                      {QKeySequence::FindNext, true, gated([this](CrossReference &) { find(false); })},
-                                     {QKeySequence::FindPrevious, true, gated([this](CrossReference &) { find(true); })}});
+                                     {QKeySequence::FindPrevious, true, gated([this](CrossReference &) { find(true); })},
+                                     // Refused by the controller itself while busy.
+                                     {QKeySequence::Refresh, true, [this] { controller.reloadKeepingChanges(); }}});
     keys->setParent(form.body); // it calls into this Private: it goes with the children
     QObject::connect(view(Side::Selected), &CenterListView::popupRequested, q, [this](const QPoint &at) {
         if (rules().canOpenRemoveMenu())
@@ -218,12 +249,23 @@ void Velmora::Private::connectController()
     QObject::connect(&controller, &Controller::loadStarted, q, [this] {
         form.lists[0]->setPlaceholderText(QString());
         form.lists[1]->setPlaceholderText(QString());
+        setNotice(QString());
     });
     QObject::connect(&controller, &Controller::loaded, q, &Velmora::loaded);
-    QObject::connect(&controller, &Controller::loadFailed, q, [this](const QString &reason) {
-        form.lists[0]->setPlaceholderText(reason);
-        form.lists[1]->setPlaceholderText(reason);
+    QObject::connect(&controller, &Controller::loadFailed, q, [this](const QString &reason, bool listsKept) {
+        if (listsKept) {
+            setNotice(Velmora::tr("The reload failed; your changes are kept. %1").arg(reason));
+        } else {
+            form.lists[0]->setPlaceholderText(reason);
+            form.lists[1]->setPlaceholderText(reason);
+        }
         Q_EMIT q->loadFailed(reason);
+    });
+    QObject::connect(&controller, &Controller::reloadReported, q, [this](const ReloadReport &report) {
+        setNotice(noticeText(report));
+        const QStringList changed = report.changedElsewhere + report.gone;
+        if (!changed.isEmpty())
+            Q_EMIT q->changedByOthers(changed);
     });
     QObject::connect(&controller, &Controller::committed, q, &Velmora::committed);
     QObject::connect(&controller, &Controller::answerShown, q, [this](const QString &answer, bool reloadFollows) {
@@ -246,6 +288,13 @@ void Velmora::Private::connectController()
     });
     QObject::connect(&controller, &Controller::saveRefused, q, &Velmora::saveRefused);
     QObject::connect(&controller, &Controller::busyChanged, q, [this](bool busy) { applyBusy(busy); });
+}
+
+void Velmora::Private::setNotice(const QString &text)
+{
+    // The label may be too small for all of it: the tool tip has it whole.
+    form.notice->setText(text);
+    form.notice->setToolTip(text);
 }
 
 void Velmora::Private::applyBusy(bool busy)
@@ -355,6 +404,11 @@ bool Velmora::SaveToDatabase()
 void Velmora::commit()
 {
     d->controller.commit();
+}
+
+void Velmora::reloadKeepingChanges()
+{
+    d->controller.reloadKeepingChanges();
 }
 
 QString Velmora::urlEncode(const QString &text) const

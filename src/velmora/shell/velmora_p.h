@@ -30,6 +30,7 @@ public:
     void connectController();
     void applyState();
     void applyBusy(bool busy);
+    void setNotice(const QString &text);
     VelmoraInternal::CenterListView *view(VelmoraInternal::Side side) const;
     VelmoraInternal::CrossReference &rules() { return controller.rules(); }
 

@@ -278,6 +278,34 @@
         <source>Not found</source>
         <translation>Nicht gefunden</translation>
     </message>
+    <message>
+        <source>Pending changes kept: %1.</source>
+        <translation>Ausstehende Änderungen beibehalten: %1.</translation>
+    </message>
+    <message>
+        <source>Already made by another operator: %1.</source>
+        <translation>Bereits von einem anderen Bediener vorgenommen: %1.</translation>
+    </message>
+    <message>
+        <source>Changed by another operator, in italics: %1.</source>
+        <translation>Von einem anderen Bediener geändert, kursiv: %1.</translation>
+    </message>
+    <message>
+        <source>No longer active: %1.</source>
+        <translation>Nicht mehr aktiv: %1.</translation>
+    </message>
+    <message>
+        <source>The reload failed; your changes are kept. %1</source>
+        <translation>Das Neuladen ist fehlgeschlagen; Ihre Änderungen bleiben erhalten. %1</translation>
+    </message>
+    <message>
+        <source>Notice</source>
+        <translation>Hinweis</translation>
+    </message>
+    <message>
+        <source>Changed by another operator</source>
+        <translation>Von einem anderen Bediener geändert</translation>
+    </message>
 </context>
 <context>
     <name>VelmoraInternal::CenterListModel</name>

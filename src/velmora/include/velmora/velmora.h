@@ -12,6 +12,7 @@
 #include <velmora/velmora_export.h>
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include <chrono>
@@ -81,9 +82,9 @@ public:
     bool isBusy() const;
 
     // The lists differ from what the server holds: the operator has moved
-    // centers and not committed them. A move and its move back cancel; a
-    // load and a successful commit (or SaveToDatabase()) end it. The
-    // control's windowModified follows it.
+    // centers and not saved them. A move and its move back cancel; a load
+    // ends it, and a save the server took makes what it saved the base that
+    // later moves are pending against. The control's windowModified follows it.
     bool hasPendingChanges() const;
 
     QSize sizeHint() const override;
@@ -99,6 +100,13 @@ public Q_SLOTS:
     // commitFailed() follows (neither when nothing is pending), or
     // saveRefused() at once while the control is busy.
     void commit();
+    // What F5 does: reloads the shown employee's lists and makes every
+    // pending move again whose center still stands where the move took it
+    // from; a move another operator has already made is dropped. Returns at
+    // once; loaded() and changedByOthers() follow, or loadFailed(), which
+    // leaves the lists and their pending changes as they were. Does nothing
+    // while busy.
+    void reloadKeepingChanges();
 
 Q_SIGNALS:
     // Both lists are filled.
@@ -115,6 +123,12 @@ Q_SIGNALS:
     void saveRefused();
     void busyChanged(bool busy);
     void pendingChangesChanged(bool pending);
+    // After a commit's reload, or reloadKeepingChanges(): the IDs of the
+    // centers whose place on the server differs from what this control had
+    // saved or loaded (another operator's change, shown like a pending
+    // change), and of those the server no longer lists as active. Not
+    // emitted when there are none.
+    void changedByOthers(const QStringList &centerIds);
 
 protected:
     void changeEvent(QEvent *event) override;

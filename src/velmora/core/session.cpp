@@ -123,7 +123,7 @@ void Session::start(const QString &url, const QByteArray *body)
     m_certificateProblems.clear();
     m_clock.start();
     qCDebug(lcSession, "%s %s starts%s", method(), qUtf8Printable(maskedAddress(url)),
-            body ? qPrintable(QStringLiteral(", %1 bytes").arg(body->size())) : "");
+            body ? qPrintable(QStringLiteral(" with %1 bytes").arg(body->size())) : "");
 
     // An unusable address still goes through the manager, which fails it
     // asynchronously like any other exchange.

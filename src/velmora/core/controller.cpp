@@ -120,8 +120,12 @@ quint64 Controller::load()
 
 void Controller::reloadKeepingChanges()
 {
+    if (m_busy) {
+        qCDebug(lcController, "reload keeping the changes refused while busy (%s)", phaseName(phase()));
+        return;
+    }
     // Nothing to reload before a server is known.
-    if (m_busy || m_designMode || m_serverName.isEmpty())
+    if (m_designMode || m_serverName.isEmpty())
         return;
     startLoad(m_shownEmployeeId, LoadKind::KeepingChanges);
 }
@@ -138,7 +142,7 @@ quint64 Controller::startLoad(qint32 employeeId, LoadKind kind)
         m_reload = Reload{kind, m_rules.listsBefore()};
     if (kind != LoadKind::KeepingChanges)
         m_rules.beginLoad();
-    static constexpr const char *kinds[] = {"load", "reload after a commit", "reload keeping the changes"};
+    static constexpr const char *kinds[] = {"load", "reload after a commit", "reload keeping the changes"}; // by LoadKind
     qCDebug(lcController, "%s of employee %d starts", kinds[int(kind)], employeeId);
     Q_EMIT loadStarted();
     m_session.load(loadUrl(employeeId));

@@ -5,8 +5,8 @@
 // decoding and the commit as a whole against references.
 #include "testdatabases.h"
 
-#include <credentials.h>
-#include <statementparser.h>
+#include "auth/credentials.h"
+#include "page/statementparser.h"
 
 #include <QFile>
 #include <QSet>

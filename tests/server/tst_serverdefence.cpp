@@ -8,14 +8,14 @@
 #include "servertexts.h"
 #include "testdatabases.h"
 
-#include <centerstore.h>
-#include <credentials.h>
-#include <httpserver.h>
-#include <loginguard.h>
-#include <progressmonitor.h>
-#include <tlscertificate.h>
-#include <trustedproxies.h>
-#include <workerpool.h>
+#include "store/centerstore.h"
+#include "auth/credentials.h"
+#include "velmoraserver.h"
+#include "auth/loginguard.h"
+#include "progressmonitor.h"
+#include "http/tlscertificate.h"
+#include "http/trustedproxies.h"
+#include "store/workerpool.h"
 
 #include <QElapsedTimer>
 #include <QMutex>

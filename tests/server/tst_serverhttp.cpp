@@ -7,17 +7,18 @@
 #include "servertexts.h"
 #include "testdatabases.h"
 
-#include <centerstore.h>
-#include <credentials.h>
-#include <documentwriter.h>
-#include <httpserver.h>
-#include <sampledata.h>
-#include <tlscertificate.h>
+#include "store/centerstore.h"
+#include "auth/credentials.h"
+#include "page/centercatalogue.h"
+#include "page/documentwriter.h"
+#include "velmoraserver.h"
+#include "store/sampledata.h"
+#include "http/tlscertificate.h"
 
 #include "core/centerdocument.h"
 #include "core/gzipinflater.h"
-#include "core/limits.h"
-#include "core/maskedaddress.h"
+#include "protocol/limits.h"
+#include "protocol/maskedaddress.h"
 
 #include <QMutex>
 #include <QSqlError>
@@ -103,7 +104,7 @@ private slots:
         // A document is today's, byte for byte, compressed or not; the
         // control reads every active center of employee 1 in it.
         if (status == 200 && !commit) {
-            VelmoraInternal::GzipInflater inflater(VelmoraInternal::MaxAnswerBytes);
+            VelmoraInternal::GzipInflater inflater(VelmoraProtocol::MaxAnswerBytes);
             const bool gzip = all.left(all.indexOf("\r\n\r\n")).contains("Content-Encoding: gzip");
             QVERIFY(!gzip || inflater.feed(answer) == VelmoraInternal::GzipInflater::State::Complete);
             const QByteArray text = gzip ? inflater.take() : answer;
@@ -118,7 +119,7 @@ private slots:
         // status, the body bytes sent and, for a refusal, the reason.
         QCOMPARE(log.size(), 1);
         const QByteArray target = head.left(head.indexOf(" HTTP/1.1"));
-        const QString line = QStringLiteral("\"%1\" %2 %3").arg(VelmoraInternal::maskedAddress(QString::fromLatin1(target))).arg(status).arg(answer.size());
+        const QString line = QStringLiteral("\"%1\" %2 %3").arg(VelmoraProtocol::maskedAddress(QString::fromLatin1(target))).arg(status).arg(answer.size());
         QVERIFY2(log.first().contains(line) && (status == 200 || log.first().contains(answer)) && !log.first().contains(u"secret"), qPrintable(log.first() + QStringLiteral(" lacks ") + line));
         if (status == 200 || status == 401)
             QVERIFY2(log.first().contains(status == 200 ? u" operator \"" : u" - \""), qPrintable(log.first()));

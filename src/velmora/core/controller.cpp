@@ -1,7 +1,7 @@
 #include "core/controller.h"
 
 #include "core/changeset.h"
-#include "core/limits.h"
+#include "protocol/page.h"
 
 #include <QEventLoop>
 #include <QPointer>
@@ -48,12 +48,13 @@ void Controller::setTimeout(std::chrono::milliseconds timeout)
 
 QString Controller::loadUrl() const
 {
-    return m_serverName + QStringLiteral("/Velmora.asp?EmployeeID=") + QString::number(m_employeeId);
+    return m_serverName + VelmoraProtocol::PagePath + u'?' + VelmoraProtocol::EmployeeQuery + u'='
+        + QString::number(m_employeeId);
 }
 
 QString Controller::commitUrl() const
 {
-    return m_serverName + QStringLiteral("/Velmora.asp");
+    return m_serverName + VelmoraProtocol::PagePath;
 }
 
 Controller::Phase Controller::phase() const

@@ -11,6 +11,8 @@
 
 namespace VelmoraInternal {
 
+using VelmoraProtocol::MaxCenters;
+
 namespace {
 
 // How many moves undo keeps, and how many saved rows all of them may hold

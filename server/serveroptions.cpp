@@ -152,9 +152,8 @@ std::vector<Option> databaseWork()
     };
 }
 
-std::vector<Option> connections()
+std::vector<Option> deadlines()
 {
-    const QString headLimit = u"16K"_s;
     return {
         {{u"handshake-timeout"_s}, u"seconds"_s,
          u"Seconds for a client's TLS handshake, from its first byte (default %1)."_s, Kind::Whole,
@@ -179,6 +178,13 @@ std::vector<Option> connections()
          u"seconds for a whole body (408), and an answer"_s, {},
          u"the whole body, however it trickles in (before, each read); also the writing of an answer"_s,
          u"408 (a write: closed)"_s},
+    };
+}
+
+std::vector<Option> sizes()
+{
+    const QString headLimit = u"16K"_s;
+    return {
         {{u"head-limit"_s}, u"size"_s,
          u"Largest request line and headers, in bytes or with K or M (default %1); larger get 431."_s, Kind::Size,
          &ServerOptions::headLimit, 256, headLimit, u"request line and headers, then 431"_s, {},
@@ -206,6 +212,12 @@ std::vector<Option> connections()
          u"the request bodies held in memory at once: arriving, queued and being applied (at least "
          "`--body-limit`)"_s,
          u"503 with `Retry-After: 1`, for the body that would pass it"_s},
+    };
+}
+
+std::vector<Option> connections()
+{
+    return {
         {{u"max-connections"_s}, u"count"_s,
          u"Connections open at once (default %1); more are closed as they come."_s, Kind::Whole,
          &ServerOptions::maxConnections, 1, u"4096"_s, u"open connections"_s, {}, u"connections open at once"_s,
@@ -262,7 +274,7 @@ const std::vector<Option> &table()
 {
     static const std::vector<Option> options = [] {
         std::vector<Option> all = serving();
-        for (std::vector<Option> part : {databaseWork(), connections(), signIns()})
+        for (std::vector<Option> part : {databaseWork(), deadlines(), sizes(), connections(), signIns()})
             all.insert(all.end(), part.begin(), part.end());
         return all;
     }();

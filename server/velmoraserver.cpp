@@ -3,7 +3,7 @@
 #include "auth/signin.h"
 #include "http/httplistener.h"
 #include "page/centercatalogue.h"
-#include "page/page.h"
+#include "page/pagehandler.h"
 #include "progressmonitor.h"
 #include "store/centerstore.h"
 #include "store/workerpool.h"
@@ -35,7 +35,7 @@ public:
     std::unique_ptr<SignIn> signIn;
     std::unique_ptr<ProgressMonitor> monitor;
     std::unique_ptr<WorkerPool> pool;
-    std::unique_ptr<Page> page;
+    std::unique_ptr<PageHandler> page;
     std::unique_ptr<HttpListener> listener;
     std::thread heartbeatThread;
     std::mutex heartbeatMutex;
@@ -155,11 +155,11 @@ bool VelmoraServer::start(QString *error)
     if (!d->options.validate(error) || !d->checkDatabase(error) || !d->loadSignIn(error))
         return false;
     d->startWorkers();
-    Page::Settings page{std::chrono::seconds(d->options.dbTimeoutSeconds), d->signIn.get(), d->pool.get(),
+    PageHandler::Settings page{std::chrono::seconds(d->options.dbTimeoutSeconds), d->signIn.get(), d->pool.get(),
                         d->catalogue.get(), [p = d.get()](std::chrono::milliseconds delay, std::function<void()> then) {
                             return p->listener->after(delay, std::move(then));
                         }};
-    d->page = std::make_unique<Page>(std::move(page));
+    d->page = std::make_unique<PageHandler>(std::move(page));
     d->listener = std::make_unique<HttpListener>(d->listenerSettings(), *d->page);
     if (!d->listener->start(error)) {
         d->pool->stop();

@@ -21,7 +21,7 @@ namespace VelmoraServerCore {
 
 class CatalogueCache;
 
-class Page final : public HttpHandler
+class PageHandler final : public HttpHandler
 {
 public:
     // Runs a function after a delay, on any thread but the workers', and
@@ -37,7 +37,7 @@ public:
         Timer after;                      // for the health check's time limit
     };
 
-    explicit Page(Settings settings);
+    explicit PageHandler(Settings settings);
 
     void serve(std::shared_ptr<HttpRequest> request, std::function<void(HttpAnswer)> answer) override;
 

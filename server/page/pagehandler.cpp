@@ -1,4 +1,4 @@
-#include "page/page.h"
+#include "page/pagehandler.h"
 
 #include "page/commitanswer.h"
 #include "page/documentanswer.h"
@@ -40,9 +40,9 @@ std::optional<HttpAnswer> refusedRoute(const HttpRequest &request)
 
 } // namespace
 
-Page::Page(Settings settings) : m_settings(std::move(settings)) {}
+PageHandler::PageHandler(Settings settings) : m_settings(std::move(settings)) {}
 
-void Page::serve(std::shared_ptr<HttpRequest> request, std::function<void(HttpAnswer)> answer)
+void PageHandler::serve(std::shared_ptr<HttpRequest> request, std::function<void(HttpAnswer)> answer)
 {
     if (std::optional<HttpAnswer> refusal = refusedRoute(*request))
         return answer(std::move(*refusal));
@@ -70,7 +70,7 @@ void Page::serve(std::shared_ptr<HttpRequest> request, std::function<void(HttpAn
 
 // answer, or 503 once HealthCheckLimit has passed without it; whichever
 // comes first is sent, the other dropped.
-Page::Reply Page::withinHealthCheckLimit(Reply answer)
+PageHandler::Reply PageHandler::withinHealthCheckLimit(Reply answer)
 {
     struct Race
     {
@@ -97,7 +97,7 @@ Page::Reply Page::withinHealthCheckLimit(Reply answer)
 // Running out of memory ends this request, not the process: whether a
 // commit got through is then not known, and without memory even to hand
 // the answer over, the connection closes unanswered.
-void Page::answerOnWorker(HttpRequest &request, CenterStore &store, const SignIn::Attempt &attempt,
+void PageHandler::answerOnWorker(HttpRequest &request, CenterStore &store, const SignIn::Attempt &attempt,
                           Clock::time_point deadline, const Reply &reply)
 {
     try {
@@ -114,7 +114,7 @@ void Page::answerOnWorker(HttpRequest &request, CenterStore &store, const SignIn
 
 // On a worker: a request whose client has gone or whose time has passed is
 // dropped; then the password check, then the document or the commit.
-HttpAnswer Page::answer(HttpRequest &request, CenterStore &store, const SignIn::Attempt &attempt,
+HttpAnswer PageHandler::answer(HttpRequest &request, CenterStore &store, const SignIn::Attempt &attempt,
                         Clock::time_point deadline)
 {
     SignIn *signIn = m_settings.signIn;

@@ -34,13 +34,13 @@ using Member = std::variant<std::monostate, QString ServerOptions::*, int Server
 
 struct Option
 {
-    QStringList names;     // a short name first, if any
-    QString valueName;     // --help's; empty: a flag
-    QString help;          // --help's text; %1 is the default
+    QStringList names = {}; // a short name first, if any
+    QString valueName = {}; // --help's; empty: a flag
+    QString help = {};      // --help's text; %1 is the default
     Kind kind = Kind::Text;
-    Member member;
+    Member member = {};
     qint64 minimum = 0;
-    QString defaultText;   // as --help, the settings file and the docs show it
+    QString defaultText = {}; // as --help, the settings file and the docs show it
     // Its line under VELMORA_LIMITS in the service's settings file (empty:
     // none; '\n' continues it), and the value shown there instead of the
     // default (an example).
@@ -54,16 +54,6 @@ struct Option
     QString docsName = {};
     QString docsDefault = {};
 };
-
-// A size as --body-limit and --head-limit take it: "8M", "16K" or bytes.
-QString sizeText(qint64 bytes)
-{
-    if (bytes % (1024 * 1024) == 0)
-        return QString::number(bytes / (1024 * 1024)) + u'M';
-    if (bytes % 1024 == 0)
-        return QString::number(bytes / 1024) + u'K';
-    return QString::number(bytes);
-}
 
 // Where the service keeps its SQLite database, in its state directory.
 const QString ServiceDatabase = u"/var/lib/velmora-server/centers.sqlite"_s;

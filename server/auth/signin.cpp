@@ -1,6 +1,16 @@
 #include "auth/signin.h"
 
+#include <QLoggingCategory>
+
 namespace VelmoraServerCore {
+
+namespace {
+
+// Every sign-in and what the guard decides ("velmora.server.auth"), at
+// debug level: quiet unless QT_LOGGING_RULES turns it on.
+Q_LOGGING_CATEGORY(lcAuth, "velmora.server.auth", QtWarningMsg)
+
+} // namespace
 
 bool SignIn::load(const Settings &settings, QString *error)
 {
@@ -32,6 +42,8 @@ SignIn::Attempt SignIn::begin(const std::string &authorization, const QString &r
     attempt.user = Credentials::claimedUser(attempt.authorization);
     attempt.wait = m_guard->begin(remote, attempt.user);
     attempt.verdict = attempt.wait.seconds > 0 ? Attempt::Verdict::TooMany : Attempt::Verdict::Counted;
+    if (attempt.verdict == Attempt::Verdict::TooMany)
+        qCDebug(lcAuth) << "backed off" << attempt.user << "from" << remote << "for" << attempt.wait.seconds << "s";
     return attempt;
 }
 
@@ -39,6 +51,8 @@ std::optional<QString> SignIn::verify(const Attempt &attempt, const QString &rem
 {
     QString user;
     const bool verified = m_credentials.checkAuthorization(attempt.authorization, &user);
+    qCDebug(lcAuth) << (verified ? "signed in" : "refused") << (verified ? user : attempt.user) << "from" << remote
+                    << (attempt.verdict == Attempt::Verdict::Remembered ? "(remembered)" : "");
     if (attempt.verdict == Attempt::Verdict::Counted) {
         m_guard->finish(remote, attempt.user,
                         verified ? LoginGuard::Outcome::Succeeded : LoginGuard::Outcome::Failed);

@@ -271,8 +271,10 @@ private:
             // than a plain one.
             m_deadline.expires_after(limits().idle);
             m_deadline.async_wait([weak = this->weak_from_this()](beast::error_code ec) {
-                if (const auto self = weak.lock(); self && !ec && !self->m_stream)
+                if (const auto self = weak.lock(); self && !ec && !self->m_stream) {
+                    qCDebug(lcHttp) << "closed a connection from" << self->m_remote << "silent past the idle time-out";
                     self->m_socket.close(ec);
+                }
             });
             m_socket.async_wait(tcp::socket::wait_read, [self = this->shared_from_this()](beast::error_code ec) {
                 self->m_deadline.cancel();
@@ -292,7 +294,9 @@ private:
             m_stream->async_handshake(net::ssl::stream_base::server,
                                      [self = this->shared_from_this()](beast::error_code ec) {
                                          if (!ec)
-                                             self->waitForRequest();
+                                             return self->waitForRequest();
+                                         qCDebug(lcHttp) << "no TLS handshake with" << self->m_remote << "-"
+                                                         << ec.message().c_str();
                                      });
         }
     }
@@ -303,8 +307,11 @@ private:
         lowest().expires_after(limits().idle);
         m_stream->async_read_some(m_buffer.prepare(4096),
                                  [self = this->shared_from_this()](beast::error_code ec, std::size_t n) {
-                                     if (ec)
+                                     if (ec) {
+                                         qCDebug(lcHttp) << "closed a connection from" << self->m_remote
+                                                         << "before its request:" << ec.message().c_str();
                                          return;
+                                     }
                                      self->m_buffer.commit(n);
                                      self->m_parser.emplace();
                                      self->m_parser->header_limit(std::uint32_t(self->limits().headBytes));

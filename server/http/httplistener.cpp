@@ -111,6 +111,7 @@ void HttpListener::Private::accept()
         if (ec) {
             // Out of file descriptors, for example: try again shortly
             // rather than spin.
+            qCDebug(lcHttp) << "accepting failed, trying again in 50 ms:" << ec.message().c_str();
             acceptPause.expires_after(std::chrono::milliseconds(50));
             acceptPause.async_wait([this](boost::system::error_code) {
                 if (acceptor->is_open())
@@ -132,8 +133,10 @@ void HttpListener::Private::serveConnection(tcp::socket socket)
     boost::system::error_code addressError;
     const auto endpoint = socket.remote_endpoint(addressError);
     const QString remote = QString::fromStdString(endpoint.address().to_string());
-    if (addressError || !caps.admit(remote))
+    if (addressError || !caps.admit(remote)) {
+        qCDebug(lcHttp) << "refused a connection from" << remote << "beyond the connection caps";
         return;
+    }
     auto connection = HttpConnection::create(std::move(socket), remote, tls ? &*tls : nullptr, &owner);
     {
         std::lock_guard lock(connectionsMutex);
@@ -187,6 +190,8 @@ bool HttpListener::start(QString *error)
     d->io.restart();
     d->work.emplace(d->io.get_executor());
     d->accept();
+    qCDebug(lcHttp) << "listening on" << s.host << d->port << (d->tls ? "over TLS" : "in plain HTTP") << "with"
+                    << s.ioThreads << "network threads";
     for (int i = 0; i < s.ioThreads; ++i) {
         d->threads.emplace_back([p = d.get(), i] {
             ioThreadIndex = i;

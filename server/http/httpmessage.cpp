@@ -2,6 +2,8 @@
 
 namespace VelmoraServerCore {
 
+Q_LOGGING_CATEGORY(lcHttp, "velmora.server.http", QtWarningMsg)
+
 HttpAnswer HttpAnswer::text(int status, const QString &text)
 {
     HttpAnswer answer;

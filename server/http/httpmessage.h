@@ -6,6 +6,7 @@
 #include "http/bodybudget.h"
 
 #include <QByteArray>
+#include <QLoggingCategory>
 #include <QString>
 
 #include <chrono>
@@ -16,6 +17,10 @@
 #include <vector>
 
 namespace VelmoraServerCore {
+
+// What the HTTP side does with connections ("velmora.server.http"), at
+// debug level: quiet unless QT_LOGGING_RULES turns it on.
+Q_DECLARE_LOGGING_CATEGORY(lcHttp)
 
 // What a connection allows a client; every deadline is for the whole step,
 // however the bytes trickle in.

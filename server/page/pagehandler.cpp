@@ -6,12 +6,18 @@
 
 #include "protocol/page.h"
 
+#include <QLoggingCategory>
+
 #include <atomic>
 #include <optional>
 
 namespace VelmoraServerCore {
 
 namespace {
+
+// What the page does with each request ("velmora.server.page"), at debug
+// level: quiet unless QT_LOGGING_RULES turns it on.
+Q_LOGGING_CATEGORY(lcPage, "velmora.server.page", QtWarningMsg)
 
 // A health check (HEAD) is answered 503 when the database has not given its
 // document within this time, however stuck the database or the workers are,
@@ -63,6 +69,8 @@ void PageHandler::serve(std::shared_ptr<HttpRequest> request, std::function<void
     const WorkerPool::Posted posted = m_settings.pool->post(lane, request->remote, std::move(job));
     if (posted == WorkerPool::Posted::Queued)
         return;
+    qCDebug(lcPage) << "no room for" << request->method.c_str() << "from" << request->remote << "among the workers"
+                    << (posted == WorkerPool::Posted::AddressShareFull ? "(its address's share)" : "");
     if (signIn)
         signIn->drop(attempt, request->remote);
     reply(posted == WorkerPool::Posted::AddressShareFull ? PageAnswers::tooManyWaiting() : HttpAnswer::busy());
@@ -80,6 +88,7 @@ PageHandler::Reply PageHandler::withinHealthCheckLimit(Reply answer)
     auto race = std::make_shared<Race>();
     race->cancelTimer = m_settings.after(HealthCheckLimit, [race, answer] {
         if (!race->sent.exchange(true)) {
+            qCDebug(lcPage) << "the health check found no document within" << HealthCheckLimit.count() << "s";
             answer(PageAnswers::storeError(
                 {CenterStore::ErrorKind::Unavailable,
                  QStringLiteral("the database did not answer the health check within %1 second")
@@ -120,6 +129,8 @@ HttpAnswer PageHandler::answer(HttpRequest &request, CenterStore &store, const S
     SignIn *signIn = m_settings.signIn;
     const bool gone = request.clientGone && request.clientGone();
     if (gone || Clock::now() >= deadline) {
+        qCDebug(lcPage) << "dropped" << request.method.c_str() << "from" << request.remote
+                        << (gone ? "whose client had left" : "whose time for the database had passed");
         if (signIn)
             signIn->drop(attempt, request.remote);
         return gone ? PageAnswers::clientGone()

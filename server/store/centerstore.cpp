@@ -11,6 +11,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -25,6 +26,10 @@ namespace VelmoraServerCore {
 namespace {
 
 using VelmoraProtocol::MaxCenters;
+
+// The store's connections, retries and failures ("velmora.server.store"),
+// at debug level: quiet unless QT_LOGGING_RULES turns it on.
+Q_LOGGING_CATEGORY(lcStore, "velmora.server.store", QtWarningMsg)
 
 constexpr auto SelectVersionAndAssigned = R"(SELECT (SELECT max("Version") FROM "CenterCatalogueVersion"), x."CenterID"
     FROM (SELECT 1 AS one) AS v LEFT JOIN "CenterEmployeeCrossReference" x ON x."EmployeeID" = ?
@@ -267,8 +272,11 @@ bool CenterStore::open(Error *error)
     auto connection = std::make_unique<Connection>();
     connection->name = QStringLiteral("velmora-store-%1").arg(++connectionCounter);
     connection->postgres = isPostgres();
-    if (!openConnection(*connection, error))
+    if (!openConnection(*connection, error)) {
+        qCDebug(lcStore) << "cannot open" << connection->name << "-" << error->message;
         return false;
+    }
+    qCDebug(lcStore) << "opened" << connection->name << "to" << VelmoraProtocol::maskedAddress(m_settings.database);
     m_connection = std::move(connection);
     return true;
 }
@@ -390,6 +398,8 @@ bool CenterStore::withConnection(Error *error, Work work)
             close();
         if (error->kind == ErrorKind::Refused || error->kind == ErrorKind::OutcomeUnknown || !connectionLost())
             return false;
+        qCDebug(lcStore) << "lost the connection" << m_connection->name << "-" << error->message
+                         << (attempt > 0 ? "; giving up" : "; trying a fresh one");
         close();
         // Lost again on a fresh connection: the database is not there for
         // now, whatever the driver made of the broken connection.
@@ -448,6 +458,8 @@ bool CenterStore::commit(Error *error)
     const bool refused = isPostgres()
         ? sqlError.type() != QSqlError::ConnectionError && beforeCommitRecord.match(sqlError.nativeErrorCode()).hasMatch()
         : error->kind == ErrorKind::Unavailable;
+    qCDebug(lcStore) << "COMMIT failed" << (refused ? "before its commit record" : "with its outcome unknown") << "-"
+                     << sqlError.text();
     if (!refused)
         *error = {ErrorKind::OutcomeUnknown,
                   QStringLiteral("COMMIT got no clear answer, the change may or may not be stored: %1").arg(sqlError.text())};
@@ -661,6 +673,7 @@ bool CenterStore::documentOnce(qint32 employee, CatalogueKeeper &catalogue, QLis
         return false;
     }
     bool read = catalogueVersion(employee, &version, assigned, error);
+    qCDebug(lcStore) << "reading the catalogue of centers at version" << (version ? *version : -1);
     if (read)
         read = catalogue.obtain(version, [&](QList<Center> *centers) { return readCatalogue(centers, error); });
     rollback();

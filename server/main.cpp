@@ -60,16 +60,18 @@ QByteArray readPassword()
 
 void describe(QCommandLineParser &parser)
 {
+    using namespace VelmoraProtocol;
     parser.setApplicationDescription(QStringLiteral(
-        "Serves the page Velmora.asp for the Velmora Cross Reference control:\n"
-        "  GET  /Velmora.asp?EmployeeID=N  the center document of employee N\n"
-        "  POST /Velmora.asp               a commit: \"SQL\" fields, form-URL-encoded from Windows-1252\n"
+        "Serves the page %1 for the Velmora Cross Reference control:\n"
+        "  GET  %2?%3=N  the center document of employee N\n"
+        "  POST %2               a commit: \"%4\" fields, form-URL-encoded from Windows-1252\n"
         "Only the control's two statements are accepted (INSERT of one center, DELETE of listed\n"
         "centers, for one employee numbered 1 or above); they are applied with statements of the\n"
         "server's own, all fields of a request in one transaction. The tables are created on first\n"
         "start. SIGINT or SIGTERM stop the server after the requests in progress.\n"
         "The page's protocol (documents, commit bodies, status codes, curl examples) is described in\n"
-        "docs/protocol.md of the Velmora sources."));
+        "docs/protocol.md of the Velmora sources.")
+                                         .arg(PagePath.sliced(1), PagePath, EmployeeQuery, FieldName));
     OptionTable::addTo(parser);
 }
 

@@ -98,7 +98,7 @@ bool dropSchema(const QString &postgresUrlWithSchema, QString *error)
 
 bool fillDatabase(const QString &database, const QList<Center> &centers, QString *error)
 {
-    if (PostgresAddress::isPostgres(database) && !dropSchema(database, error))
+    if (VelmoraServerCore::PostgresAddress::isPostgres(database) && !dropSchema(database, error))
         return false;
     CenterStore store({database});
     CenterStore::Error storeError;

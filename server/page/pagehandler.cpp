@@ -61,7 +61,12 @@ void PageHandler::serve(std::shared_ptr<HttpRequest> request, std::function<void
         return answer(PageAnswers::tooManyFailures(attempt.wait));
     const bool health = request->method == "HEAD";
     const Clock::time_point deadline = Clock::now() + (health ? HealthCheckLimit : m_settings.dbTimeout);
-    Reply reply = health ? withinHealthCheckLimit(std::move(answer)) : std::move(answer);
+    Reply reply = [request, answer = std::move(answer)](HttpAnswer a, QString user) {
+        request->user = std::move(user);
+        answer(std::move(a));
+    };
+    if (health)
+        reply = withinHealthCheckLimit(std::move(reply));
     auto job = [this, request, reply, attempt, deadline](CenterStore &store) {
         answerOnWorker(*request, store, attempt, deadline, reply);
     };
@@ -73,11 +78,12 @@ void PageHandler::serve(std::shared_ptr<HttpRequest> request, std::function<void
                     << (posted == WorkerPool::Posted::AddressShareFull ? "(its address's share)" : "");
     if (signIn)
         signIn->drop(attempt, request->remote);
-    reply(posted == WorkerPool::Posted::AddressShareFull ? PageAnswers::tooManyWaiting() : HttpAnswer::busy());
+    reply(posted == WorkerPool::Posted::AddressShareFull ? PageAnswers::tooManyWaiting() : HttpAnswer::busy(), {});
 }
 
 // answer, or 503 once HealthCheckLimit has passed without it; whichever
-// comes first is sent, the other dropped.
+// comes first is sent, the other dropped (and so is the user of a worker's
+// answer that comes too late).
 PageHandler::Reply PageHandler::withinHealthCheckLimit(Reply answer)
 {
     struct Race
@@ -90,41 +96,43 @@ PageHandler::Reply PageHandler::withinHealthCheckLimit(Reply answer)
         if (!race->sent.exchange(true)) {
             qCDebug(lcPage) << "the health check found no document within" << HealthCheckLimit.count() << "s";
             answer(PageAnswers::storeError(
-                {CenterStore::ErrorKind::Unavailable,
-                 QStringLiteral("the database did not answer the health check within %1 second")
-                     .arg(HealthCheckLimit.count())}));
+                       {CenterStore::ErrorKind::Unavailable,
+                        QStringLiteral("the database did not answer the health check within %1 second")
+                            .arg(HealthCheckLimit.count())}),
+                   {});
         }
     });
-    return [race, answer](HttpAnswer a) {
+    return [race, answer](HttpAnswer a, QString user) {
         if (race->sent.exchange(true))
             return;
         race->cancelTimer();
-        answer(std::move(a));
+        answer(std::move(a), std::move(user));
     };
 }
 
 // Running out of memory ends this request, not the process: whether a
 // commit got through is then not known, and without memory even to hand
 // the answer over, the connection closes unanswered.
-void PageHandler::answerOnWorker(HttpRequest &request, CenterStore &store, const SignIn::Attempt &attempt,
-                          Clock::time_point deadline, const Reply &reply)
+void PageHandler::answerOnWorker(const HttpRequest &request, CenterStore &store, const SignIn::Attempt &attempt,
+                                 Clock::time_point deadline, const Reply &reply)
 {
     try {
         HttpAnswer result;
+        QString user;
         try {
-            result = answer(request, store, attempt, deadline);
+            result = respond(request, store, attempt, deadline, &user);
         } catch (const std::bad_alloc &) {
             result = PageAnswers::shortOfMemory(request.method == "POST");
         }
-        reply(std::move(result));
+        reply(std::move(result), std::move(user));
     } catch (const std::bad_alloc &) {
     }
 }
 
 // On a worker: a request whose client has gone or whose time has passed is
 // dropped; then the password check, then the document or the commit.
-HttpAnswer PageHandler::answer(HttpRequest &request, CenterStore &store, const SignIn::Attempt &attempt,
-                        Clock::time_point deadline)
+HttpAnswer PageHandler::respond(const HttpRequest &request, CenterStore &store, const SignIn::Attempt &attempt,
+                                Clock::time_point deadline, QString *user)
 {
     SignIn *signIn = m_settings.signIn;
     const bool gone = request.clientGone && request.clientGone();
@@ -140,10 +148,10 @@ HttpAnswer PageHandler::answer(HttpRequest &request, CenterStore &store, const S
     }
     store.setDeadline(deadline);
     if (signIn) {
-        const std::optional<QString> user = signIn->verify(attempt, request.remote);
-        if (!user)
+        const std::optional<QString> signedIn = signIn->verify(attempt, request.remote);
+        if (!signedIn)
             return PageAnswers::unauthorised(QStringLiteral("wrong user name or password"));
-        request.user = *user;
+        *user = *signedIn;
     }
     if (request.method == "POST")
         return CommitAnswer::forRequest(request, store);

@@ -43,13 +43,15 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    using Reply = std::function<void(HttpAnswer)>;
+    // The way back to the connection: the answer, and who signed in for
+    // it, which the request carries from then on (for the log).
+    using Reply = std::function<void(HttpAnswer, QString user)>;
 
-    std::function<void(HttpAnswer)> withinHealthCheckLimit(Reply answer);
-    void answerOnWorker(HttpRequest &request, CenterStore &store, const SignIn::Attempt &attempt,
-                        Clock::time_point deadline, const Reply &answer);
-    HttpAnswer answer(HttpRequest &request, CenterStore &store, const SignIn::Attempt &attempt,
-                      Clock::time_point deadline);
+    Reply withinHealthCheckLimit(Reply answer);
+    void answerOnWorker(const HttpRequest &request, CenterStore &store, const SignIn::Attempt &attempt,
+                        Clock::time_point deadline, const Reply &reply);
+    HttpAnswer respond(const HttpRequest &request, CenterStore &store, const SignIn::Attempt &attempt,
+                       Clock::time_point deadline, QString *user);
 
     Settings m_settings;
 };

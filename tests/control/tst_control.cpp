@@ -9,10 +9,10 @@
 // the commit before anything is sent; the texts in the host's language, with
 // the commit body the same in every one; and the Qt Designer plugin, whose
 // control never touches the network.
-#include "centerstore.h"
+#include "store/centerstore.h"
 #include "controlfixture.h"
-#include "httpserver.h"
-#include "tlscertificate.h"
+#include "velmoraserver.h"
+#include "http/tlscertificate.h"
 #include "testdatabases.h"
 
 #include <QAbstractButton>

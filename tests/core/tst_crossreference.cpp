@@ -9,6 +9,7 @@
 #include <QtTest>
 
 using namespace VelmoraInternal;
+using VelmoraProtocol::MaxCenters;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -3,6 +3,7 @@
 // a commit, replaced loads and deletion during an exchange are tested
 // through the controller.
 #include "core/session.h"
+#include "protocol/limits.h"
 #include "pageserver.h"
 #include "testtable.h"
 
@@ -10,6 +11,7 @@
 #include <QtTest>
 
 using namespace VelmoraInternal;
+using VelmoraProtocol::MaxAnswerBytes;
 
 namespace {
 

@@ -1,5 +1,7 @@
 #include "benchdata.h"
 
+#include "store/postgresaddress.h"
+
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -96,9 +98,9 @@ bool dropSchema(const QString &postgresUrlWithSchema, QString *error)
 
 bool fillDatabase(const QString &database, const QList<Center> &centers, QString *error)
 {
-    if (CenterStore::isPostgresAddress(database) && !dropSchema(database, error))
+    if (VelmoraServerCore::PostgresAddress::isPostgres(database) && !dropSchema(database, error))
         return false;
-    CenterStore store({database, 5000});
+    CenterStore store({database});
     CenterStore::Error storeError;
     int existing = 0;
     if (!store.ensureSchema(&storeError) || !store.centerCount(&existing, &storeError)) {

@@ -3,7 +3,7 @@
 // a database that velmora-server serves.
 #pragma once
 
-#include "centerstore.h"
+#include "store/centerstore.h"
 
 #include <QList>
 #include <QString>

@@ -9,7 +9,7 @@
 #include "core/centerlistmodel.h"
 #include "core/centersearch.h"
 #include "core/changeset.h"
-#include "core/urlencoder.h"
+#include "protocol/formencoding.h"
 #include "shell/centerlistview.h"
 
 #include <QApplication>
@@ -375,7 +375,7 @@ void benchOurs(Report &report, const QString &baseUrl, const QString &staticUrl,
         });
         const auto appendTimes = repeat(runsFor(size, options, 15, 21), nullptr, [&] {
             QByteArray encoded;
-            const double t = timeMs([&] { VelmoraInternal::appendUrlEncoded(encoded, text); });
+            const double t = timeMs([&] { VelmoraProtocol::appendUrlEncoded(encoded, text); });
             encodeCheck(encoded.size() > text.size(), "the text was encoded");
             return t;
         });

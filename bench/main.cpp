@@ -23,9 +23,9 @@
 #include "serverbench.h"
 #include "shapingproxy.h"
 
-#include "httpserver.h"
+#include "velmoraserver.h"
 
-#include "core/limits.h"
+#include "protocol/limits.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -188,7 +188,7 @@ int main(int argc, char *argv[])
     std::vector<int> sizes;
     for (const QString &text : parser.value(sizesOption).split(u',', Qt::SkipEmptyParts)) {
         const int n = text.trimmed().toInt();
-        if (n < 2 || n > VelmoraInternal::MaxCenters) {
+        if (n < 2 || n > VelmoraProtocol::MaxCenters) {
             std::fprintf(stderr, "velmora-bench: size %s is not between 2 and 32,767\n", qPrintable(text));
             return 2;
         }

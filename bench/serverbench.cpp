@@ -3,7 +3,7 @@
 #include "benchdata.h"
 #include "measure.h"
 
-#include "httpserver.h"
+#include "velmoraserver.h"
 #include "core/changeset.h"
 
 #include <httplib.h>

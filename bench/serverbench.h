@@ -4,7 +4,7 @@
 
 #include "report.h"
 
-#include "centerstore.h"
+#include "store/centerstore.h"
 
 #include <QList>
 #include <QString>

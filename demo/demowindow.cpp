@@ -2,7 +2,7 @@
 
 #include <velmora/velmora.h>
 
-#include "core/maskedaddress.h"
+#include "protocol/maskedaddress.h"
 
 #include <QAction>
 #include <QFormLayout>
@@ -50,7 +50,7 @@ DemoWindow::DemoWindow(QWidget *parent) : QMainWindow(parent)
     connect(m_server, &QLineEdit::returnPressed, this, [this] { load(); });
     connect(m_control, &Velmora::pendingChangesChanged, this, &QWidget::setWindowModified);
     connect(m_control, &Velmora::loadFailed, this, [this](const QString &reason) {
-        m_lastFailure = VelmoraInternal::maskedAddress(reason);
+        m_lastFailure = VelmoraProtocol::maskedAddress(reason);
         statusBar()->showMessage(tr("Load failed: %1").arg(m_lastFailure));
     });
 
@@ -107,7 +107,7 @@ bool DemoWindow::load()
     m_control->setServerName(m_server->text().trimmed());
     if (!m_lastFailure.isEmpty())
         return false;
-    const QString server = VelmoraInternal::maskedAddress(m_server->text().trimmed());
+    const QString server = VelmoraProtocol::maskedAddress(m_server->text().trimmed());
     statusBar()->showMessage(tr("Employee %1 loaded from %2").arg(m_employee->text().trimmed(), server));
     return true;
 }

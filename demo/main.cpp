@@ -4,13 +4,13 @@
 
 #include "demowindow.h"
 
-#include <centerstore.h>
-#include <httpserver.h>
-#include <tlscertificate.h>
+#include "store/centerstore.h"
+#include "velmoraserver.h"
+#include "http/tlscertificate.h"
 
 #include <velmora/velmora.h>
 
-#include "core/maskedaddress.h"
+#include "protocol/maskedaddress.h"
 #include "core/uilanguage.h"
 
 #include <QApplication>
@@ -66,7 +66,7 @@ bool prepareSampleDatabase(QString *path)
         return false;
     }
     *path = QDir(dir).filePath(QStringLiteral("sample.sqlite"));
-    CenterStore store({*path, 5000});
+    CenterStore store({*path});
     CenterStore::Error error;
     int centers = 0;
     if (!store.ensureSchema(&error) || !store.centerCount(&centers, &error)) {
@@ -202,7 +202,7 @@ int renderScreenshot(QApplication &app, DemoWindow &window, const QString &file,
     QTimer::singleShot(0, &window, [&] {
         if (!window.load()) {
             say(QStringLiteral("the load of employee %1 from %2 failed: %3")
-                    .arg(employee, VelmoraInternal::maskedAddress(serverUrl), window.lastFailure()));
+                    .arg(employee, VelmoraProtocol::maskedAddress(serverUrl), window.lastFailure()));
             status = 1;
         }
         QApplication::processEvents();

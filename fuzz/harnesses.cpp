@@ -7,14 +7,15 @@
 // splitting by the book), so a finding is a disagreement between two
 // independent readings. Besides the properties below, libFuzzer watches for
 // crashes, hangs and memory (-timeout, -rss_limit_mb, -malloc_limit_mb).
-#include <commitrequest.h>
-#include <documentwriter.h>
-#include <formdecoder.h>
-#include <servertexts.h>
+#include "page/commitrequest.h"
+#include "page/documentwriter.h"
+#include "page/formdecoder.h"
+#include "page/statementparser.h"
+#include "servertexts.h"
 
 #include "core/centerdocument.h"
-#include "core/limits.h"
-#include "core/windows1252.h"
+#include "protocol/limits.h"
+#include "protocol/windows1252.h"
 
 #include <QRegularExpression>
 
@@ -52,7 +53,7 @@ std::optional<QList<FormField>> referenceForm(QByteArrayView body, int maxFields
             return std::nullopt;
         QString text;
         for (const char byte : QByteArray::fromPercentEncoding(QByteArray(part).replace('+', ' ')))
-            text += QChar(VelmoraInternal::Windows1252::toUnicode(std::uint8_t(byte)));
+            text += QChar(VelmoraProtocol::Windows1252::toUnicode(std::uint8_t(byte)));
         return text;
     };
     QList<FormField> fields;
@@ -98,7 +99,7 @@ std::optional<Statement> referenceStatement(const QString &text)
             return std::nullopt;
         centers << *center;
     }
-    if (!employee || centers.size() > VelmoraInternal::MaxCenters)
+    if (!employee || centers.size() > VelmoraProtocol::MaxCenters)
         return std::nullopt;
     if (isInsert)
         return InsertStatement{*employee, centers.first()};
@@ -112,6 +113,13 @@ QString rendered(const Statement &statement)
     return ServerTexts::remove(StatementParser::employeeOf(statement), std::get<DeleteStatement>(statement).centers);
 }
 
+QString rendered(qint32 employee, const ChangeList::Change &change)
+{
+    if (const auto *assign = std::get_if<ChangeList::Assign>(&change))
+        return ServerTexts::insert(employee, assign->center);
+    return ServerTexts::remove(employee, std::get<ChangeList::Remove>(change).centers);
+}
+
 } // namespace
 
 int formBody(const std::uint8_t *data, std::size_t size)
@@ -120,7 +128,7 @@ int formBody(const std::uint8_t *data, std::size_t size)
     // A small limit (1 to 8 fields) reaches "too many fields" with short
     // inputs; the server's own limit is what a request meets.
     QList<FormField> fields;
-    for (const int maxFields : {1 + (size > 0 ? data[0] % 8 : 0), VelmoraInternal::MaxCenters}) {
+    for (const int maxFields : {1 + (size > 0 ? data[0] % 8 : 0), VelmoraProtocol::MaxCenters}) {
         FormDecoder::Error error;
         int referenceField = 0;
         const bool decoded = FormDecoder::decode(body, maxFields, &fields, &error);
@@ -141,13 +149,13 @@ int formBody(const std::uint8_t *data, std::size_t size)
             && StatementParser::employeeOf(*statement) == StatementParser::employeeOf(*referenceStatement(fields.first().value))
             && StatementParser::employeeOf(*statement) >= CommitRequest::FirstChangeableEmployee;
     }
-    CommitRequest request;
+    ChangeList changes;
     CommitRequest::Refusal refusal;
-    const bool accepted = CommitRequest::fromFields(fields, &request, &refusal);
+    const bool accepted = CommitRequest::fromFields(fields, &changes, &refusal);
     check(accepted == referenceAccepts, accepted ? "a commit was accepted that the reference refuses" : "a commit was refused that the reference accepts");
     check(accepted || ((refusal.httpStatus == 400 || refusal.httpStatus == 403) && !refusal.reason.isEmpty()), "a refusal with an odd status or no reason");
     for (qsizetype i = 0; accepted && i < fields.size(); ++i)
-        check(request.entries()[i].field == i + 1 && rendered(request.entries()[i].statement) == fields[i].value, "an accepted field is not the statement it holds");
+        check(changes.changes.size() == fields.size() && rendered(changes.employee, changes.changes[i]) == fields[i].value, "an accepted field is not the statement it holds");
     return 0;
 }
 

@@ -9,11 +9,12 @@
 // the commit before anything is sent; the texts in the host's language, with
 // the commit body the same in every one; and the Qt Designer plugin, whose
 // control never touches the network.
-#include "centerstore.h"
+#include "store/centerstore.h"
 #include "controlfixture.h"
-#include "httpserver.h"
 #include "suitechecks.h"
-#include "tlscertificate.h"
+#include "testlines.h"
+#include "velmoraserver.h"
+#include "http/tlscertificate.h"
 #include "testdatabases.h"
 
 #include <QAbstractButton>
@@ -257,7 +258,7 @@ void TestControl::mouseKeyboardAndFind()
     QStringList sent;
     for (const QString &request : page.requests().mid(before))
         sent << request.section(u' ', 0, 0);
-    COMPARE_ITEMS(QStringLiteral("%1 | %2 | %3").arg(ids(left), ids(right), sent.join(u' ')).split(u' '), QStringLiteral("2* 1 | 3 9 | POST").split(u' '));
+    COMPARE_LINES(QStringLiteral("%1 | %2 | %3").arg(ids(left), ids(right), sent.join(u' ')).split(u' '), QStringLiteral("2* 1 | 3 9 | POST").split(u' '));
 }
 
 void TestControl::commitFromTheButtonLeavesTheHostResponsive()

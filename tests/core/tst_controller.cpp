@@ -7,6 +7,7 @@
 #include "core/controller.h"
 #include "pageserver.h"
 #include "suitechecks.h"
+#include "testlines.h"
 #include "testtable.h"
 
 #include <QPointer>
@@ -186,8 +187,8 @@ void TestController::commitAnswerReload()
         QVERIFY(QTest::qWaitFor([&] { return !c.isBusy(); }, 10000));
     }
     QCOMPARE(c.phase(), Controller::Phase::Idle);
-    COMPARE_ITEMS(reports, log);
-    COMPARE_ITEMS(page.requests().mid(1), requests);
+    COMPARE_LINES(reports, log);
+    COMPARE_LINES(page.requests().mid(1), requests);
     QCOMPARE(ids(c, Side::Selected), assigned);
     QCOMPARE(c.rules().state().pendingChanges, pendingAfter);
     // Undo goes with the changes the server took, and only with them: a
@@ -220,7 +221,7 @@ void TestController::savesAndReloads()
     QStringList sent;
     for (const QString &each : page.requests())
         sent.append(request(each));
-    COMPARE_ITEMS(sent, requests);
+    COMPARE_LINES(sent, requests);
     QStringList shown;
     for (Side side : {Side::NonSelected, Side::Selected}) {
         QStringList items;
@@ -230,8 +231,8 @@ void TestController::savesAndReloads()
         }
         shown.append(items.isEmpty() ? QStringLiteral("-") : items.join(u' '));
     }
-    COMPARE_ITEMS(shown.join(QStringLiteral(" | ")).split(u' '), lists.split(u' '));
-    COMPARE_ITEMS(reported, reports.split(QStringLiteral("; ")));
+    COMPARE_LINES(shown.join(QStringLiteral(" | ")).split(u' '), lists.split(u' '));
+    COMPARE_LINES(reported, reports.split(QStringLiteral("; ")));
 }
 
 void TestController::waitsEndWithTheirExchange()
@@ -269,12 +270,12 @@ void TestController::waitsEndWithTheirExchange()
     });
     // False only when the controller is gone; the time-out is far off.
     QCOMPARE(boundedWait("the wait", [&] { return save ? c->waitForSave(c->save()) : c->waitForLoad(c->load()); }), meanwhile != u"destroy");
-    COMPARE_ITEMS(*reports, log);
+    COMPARE_LINES(*reports, log);
     if (!alive)
         return;
     // The replaced answer arrives and is never reported.
     QTest::qWait(800);
-    COMPARE_ITEMS(*reports, log);
+    COMPARE_LINES(*reports, log);
     if (meanwhile == u"newer load")
         QCOMPARE(ids(*c, Side::NonSelected), QStringLiteral("2"));
 }

@@ -7,11 +7,13 @@
 #include "core/centersearch.h"
 #include "core/crossreference.h"
 #include "suitechecks.h"
+#include "testlines.h"
 #include "testtable.h"
 
 #include <QtTest>
 
 using namespace VelmoraInternal;
+using VelmoraProtocol::MaxCenters;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -195,7 +197,7 @@ void TestCrossReference::operatorActions()
     connect(&rules, &CrossReference::focusRequested, this,
             [&](Side side, int row) { focus = QStringLiteral("%1:%2").arg(int(side)).arg(row); });
     const QString hits = play(rules, actions);
-    COMPARE_ITEMS((snapshot(rules, focus) + hits).split(u' '), expected.split(u' '));
+    COMPARE_LINES((snapshot(rules, focus) + hits).split(u' '), expected.split(u' '));
 }
 
 
@@ -220,9 +222,9 @@ void TestCrossReference::undoTakesBackEachMove()
             continue;
         const int focused = focusRequests;
         QVERIFY(rules.undo());
-        COMPARE_ITEMS(listsOf(rules).split(u' '), before.split(u' '));
+        COMPARE_LINES(listsOf(rules).split(u' '), before.split(u' '));
         QVERIFY(rules.redo());
-        COMPARE_ITEMS(listsOf(rules).split(u' '), after.split(u' '));
+        COMPARE_LINES(listsOf(rules).split(u' '), after.split(u' '));
         QVERIFY(!rules.canRedo() && focusRequests == focused);
     }
 }
@@ -242,7 +244,7 @@ void TestCrossReference::pendingChanges()
     play(rules, actions);
     QCOMPARE(rules.state().pendingChanges, pending);
     QCOMPARE(rules.canUndo(), undoable);
-    COMPARE_ITEMS(reported, flips);
+    COMPARE_LINES(reported, flips);
 }
 
 void TestCrossReference::nameKeysAreMadeWhileIdle()
@@ -342,7 +344,7 @@ void TestCrossReference::loadFailureStates()
     QCOMPARE(rules.state().progressMaximum, 5);
     play(rules, u"sel 0 0; click 0"_s); // ">" enabled until the failed load empties the list
     rules.fail();
-    COMPARE_ITEMS(snapshot(rules, {}).split(u' '), QStringLiteral("- | - | b=000000 s=0:11 m=10 c=0/0 f=").split(u' '));
+    COMPARE_LINES(snapshot(rules, {}).split(u' '), QStringLiteral("- | - | b=000000 s=0:11 m=10 c=0/0 f=").split(u' '));
 }
 
 QTEST_GUILESS_MAIN(TestCrossReference)

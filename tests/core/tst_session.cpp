@@ -4,6 +4,7 @@
 // a commit, replaced loads and deletion during an exchange are tested
 // through the controller.
 #include "core/session.h"
+#include "protocol/limits.h"
 #include "pageserver.h"
 #include "testtable.h"
 
@@ -11,6 +12,7 @@
 #include <QtTest>
 
 using namespace VelmoraInternal;
+using VelmoraProtocol::MaxAnswerBytes;
 
 namespace {
 

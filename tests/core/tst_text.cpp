@@ -7,14 +7,15 @@
 #include "core/centerkey.h"
 #include "core/centerlistmodel.h"
 #include "core/changeset.h"
-#include "core/maskedaddress.h"
 #include "core/uilanguage.h"
-#include "core/urlencoder.h"
+#include "protocol/formencoding.h"
+#include "protocol/maskedaddress.h"
 #include "testtable.h"
 
 #include <QtTest>
 
 using namespace VelmoraInternal;
+using namespace VelmoraProtocol;
 using namespace Qt::Literals::StringLiterals;
 
 class TestText : public QObject

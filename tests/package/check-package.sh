@@ -33,19 +33,28 @@ else
     prefix=$scratch/prefix server=("$scratch/prefix/bin/velmora-server" --db "$scratch/first.sqlite" -p 0)
     cmake --install "$build_dir" --prefix "$prefix" >/dev/null
 fi
-cmake -S "$source_dir/consumer" -B "$scratch/build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
-cmake --build "$scratch/build" >/dev/null
+timeout 300 cmake -S "$source_dir/consumer" -B "$scratch/build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null || fail "the consumer does not configure"
+timeout 300 cmake --build "$scratch/build" >/dev/null || fail "the consumer does not build"
 export QT_QPA_PLATFORM=offscreen XDG_DATA_HOME="$scratch/data" TMPDIR="$scratch"
 unset LD_LIBRARY_PATH
 bin="$prefix/bin"
 # case NAME EXPECTED-EXIT-STATUS PATTERN-THE-OUTPUT-MUST-HOLD COMMAND...
+# Each case ends within a minute (they take seconds), or fails as such.
 case_() {
     local name=$1 want=$2 pattern=$3 got=0
-    "${@:4}" >"$scratch/out" 2>&1 || got=$?
+    timeout -k 5 60 "${@:4}" >"$scratch/out" 2>&1 || got=$?
+    [ "$got" != 124 ] && [ "$got" != 137 ] || fail "$name: did not end within 60 s: $(cat "$scratch/out")"
     [ "$got" = "$want" ] || fail "$name: exit status $got, not $want: $(cat "$scratch/out")"
     grep -q -- "$pattern" "$scratch/out" || fail "$name: output lacks \"$pattern\": $(cat "$scratch/out")"
     ! grep -q secret "$scratch/out" || fail "$name: shows the password: $(cat "$scratch/out")"
     [[ "$*" != *velmora-demo* ]] || ! grep -q -e XDG_RUNTIME_DIR -e propagateSizeHints "$scratch/out" || fail "$name: shows Qt's notes: $(cat "$scratch/out")"
+}
+# SIGTERM lets the server finish what it serves: within 10 s, or it is a fault.
+stop_server() {
+    kill $(jobs -p) 2>/dev/null
+    for _ in $(seq 100); do [ -n "$(jobs -rp)" ] || break; sleep 0.1; done
+    [ -z "$(jobs -rp)" ] || { kill -9 $(jobs -p); fail "the installed server did not stop within 10 s of SIGTERM"; }
+    wait
 }
 "${server[@]}" --seed sample >"$scratch/server.log" 2>&1 &
 for _ in $(seq 100); do port=$(sed -n 's/.*serving http:\/\/127.0.0.1:\([0-9]*\)\/.*/\1/p' "$scratch/server.log"); [ -z "$port" ] || break; sleep 0.1; done
@@ -62,5 +71,5 @@ case_ "installed demo over HTTPS with a certificate of its own" 0 "embedded serv
 [ -z "$designer_dir" ] || ldd "$prefix/$designer_dir/libvelmora_designer.so" | grep -E "libvelmora.so.3 => $libs" >/dev/null \
     || fail "no Designer plugin in $designer_dir that finds the installed library"
 # What the purge must take away: the packages, the system user and the database.
-[ ${#packages[@]} = 0 ] || { kill $(jobs -p) && wait; purge; packages=(); ! getent passwd velmora >/dev/null && [ ! -e /var/lib/velmora-server ] || fail "the purge left velmora's user or data"; }
+[ ${#packages[@]} = 0 ] || { stop_server; purge; packages=(); ! getent passwd velmora >/dev/null && [ ! -e /var/lib/velmora-server ] || fail "the purge left velmora's user or data"; }
 echo "consumer ok"

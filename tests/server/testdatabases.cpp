@@ -1,6 +1,6 @@
 #include "testdatabases.h"
 
-#include <centerstore.h>
+#include "store/centerstore.h"
 
 #include <QCoreApplication>
 #include <QSqlQuery>

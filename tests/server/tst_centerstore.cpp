@@ -5,13 +5,15 @@
 // tst_faults.)
 #include "servertexts.h"
 #include "testdatabases.h"
+#include "testlines.h"
 
-#include <centercatalogue.h>
-#include <centerstore.h>
-#include <documentwriter.h>
+#include "page/centercatalogue.h"
+#include "page/commitrequest.h"
+#include "page/documentwriter.h"
+#include "store/centerstore.h"
+#include "store/workerpool.h"
 
 #include "core/gzipinflater.h"
-#include <workerpool.h>
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -27,15 +29,30 @@ using namespace VelmoraServerCore;
 
 namespace {
 
-CommitRequest request(const QStringList &statements)
+ChangeList request(const QStringList &statements)
 {
     QList<FormField> fields;
     for (const QString &s : statements)
         fields.append({QStringLiteral("SQL"), s});
-    CommitRequest result;
+    ChangeList result;
     CommitRequest::Refusal refusal;
     return CommitRequest::fromFields(fields, &result, &refusal) ? result : (qFatal("refused: %s", qPrintable(refusal.reason)), result);
 }
+
+// A store whose COMMIT goes through a function of the test's: to lose its
+// answer, or to look at the connection as the transaction ends.
+class SeamStore : public CenterStore
+{
+public:
+    using Commit = std::function<QSqlError(QSqlDatabase &)>;
+    SeamStore(const Settings &settings, Commit commit) : CenterStore(settings), m_commit(std::move(commit)) {}
+
+protected:
+    QSqlError sendCommit(QSqlDatabase &db) override { return m_commit ? m_commit(db) : CenterStore::sendCommit(db); }
+
+private:
+    Commit m_commit;
+};
 
 // A commit of the store's that first reads one number on its connection.
 std::function<QSqlError(QSqlDatabase &)> readingAtCommit(const QString &sql, std::function<void(int)> seen)
@@ -119,13 +136,13 @@ private slots:
         if (!TestDatabases::require(backend))
             return;
         const QString address = m_databases.create(backend);
-        std::array<QString, 4> errors;
+        QStringList errors(4);
         std::vector<std::thread> starts;
         for (QString &message : errors)
-            starts.emplace_back([&address, &message] { CenterStore store({address}); CenterStore::Error e; message = store.ensureSchema(&e) ? QString() : e.message; });
+            starts.emplace_back([&address, &message] { CenterStore store({address}); CenterStore::Error e; message = store.ensureSchema(&e) ? QStringLiteral("started") : e.message; });
         for (std::thread &start : starts)
             start.join();
-        QCOMPARE(errors, (std::array<QString, 4>{}));
+        COMPARE_LINES(errors, QStringList(4, QStringLiteral("started")));
     }
 
     void commitsForOneEmployeeTakeTurns()
@@ -149,7 +166,7 @@ private slots:
             threads.emplace_back([&, t] {
                 const qint32 e = 100 + t / 2;
                 const bool first = t % 2 == 0;
-                const CommitRequest mine = request(first ? QStringList{ServerTexts::insert(e, 3), ServerTexts::remove(e, {1})} : QStringList{ServerTexts::remove(e, {3}), ServerTexts::insert(e, 1)});
+                const ChangeList mine = request(first ? QStringList{ServerTexts::insert(e, 3), ServerTexts::remove(e, {1})} : QStringList{ServerTexts::remove(e, {3}), ServerTexts::insert(e, 1)});
                 CenterStore store({address});
                 CenterStore::Outcome done; CenterStore::Error error;
                 for (;;) {
@@ -189,8 +206,8 @@ private slots:
         if (!TestDatabases::require(backend))
             return;
         QString meets; // what the next COMMIT meets, once
-        CenterStore::Settings settings{m_databases.create(backend)};
-        settings.commitForTests = [&meets](QSqlDatabase &db) {
+        const CenterStore::Settings settings{m_databases.create(backend)};
+        SeamStore store(settings, [&meets](QSqlDatabase &db) {
             const auto [what, code] = std::pair(meets.section(u' ', 0, 0), meets.section(u' ', 1));
             meets.clear();
             QSqlQuery query(db);
@@ -203,12 +220,11 @@ private slots:
             QSqlQuery end(db);
             end.exec(QStringLiteral("SELECT pg_terminate_backend(pg_backend_pid())"));
             return end.lastError();
-        };
-        CenterStore store(settings);
+        });
         QCOMPARE(prepareFixture(store), QString());
         if (!setup.isEmpty())
             QVERIFY(QSqlQuery(TestDatabases::connect(settings.database, QStringLiteral("setup"))).exec(setup));
-        const CommitRequest change = request({ServerTexts::remove(5, {3}), ServerTexts::insert(5, 7)});
+        const ChangeList change = request({ServerTexts::remove(5, {3}), ServerTexts::insert(5, 7)});
         CenterStore::Outcome done;
         CenterStore::Error error;
         meets = commitMeets;
@@ -233,9 +249,9 @@ private slots:
         QVERIFY(TestDatabases::putCenters(settings.database, 1));
         settings.syncEveryCommit = syncEveryCommit;
         std::atomic<int> synced{0}; // commits whose connection showed the value
-        settings.commitForTests = readingAtCommit(QStringLiteral("PRAGMA synchronous"), [&](int value) { synced += value == synchronous; });
+        const auto reading = readingAtCommit(QStringLiteral("PRAGMA synchronous"), [&](int value) { synced += value == synchronous; });
         std::atomic<int> started{0};
-        WorkerPool pool(settings, {Workers, 0, Workers, Workers});
+        WorkerPool pool([&] { return std::make_unique<SeamStore>(settings, reading); }, {Workers, 0, Workers, Workers});
         for (qint32 e = 1; e <= Workers; ++e) {
             pool.post(WorkerPool::Lane::Commit, QString::number(e), [&started, e](CenterStore &store) {
                 // Each job holds its worker until every worker has one.
@@ -263,17 +279,14 @@ private slots:
         if (!TestDatabases::require(backend))
             return;
         const QString address = m_databases.create(backend);
-        CenterStore::Settings settings{address};
         int ran = -1; // the runs of SQLite's prepared DELETE, read as each commit ends
-        if (backend == u"sqlite")
-            settings.commitForTests = readingAtCommit(QStringLiteral("SELECT total(run) FROM sqlite_stmt WHERE sql LIKE 'DELETE%'"), [&ran](int n) { ran = n; });
-        CenterStore store(settings);
+        SeamStore store({address}, backend == u"sqlite" ? readingAtCommit(QStringLiteral("SELECT total(run) FROM sqlite_stmt WHERE sql LIKE 'DELETE%'"), [&ran](int n) { ran = n; }) : SeamStore::Commit());
         QCOMPARE(prepareFixture(store), QString());
         CenterStore::Outcome done;
         CenterStore::Error error;
         for (int i = 0; i < times; ++i)
-            QCOMPARE(store.apply(request(statements), &done, &error), !outcome.startsWith(u"SQL"));
-        QCOMPARE(error.kind == CenterStore::ErrorKind::Refused ? error.message : QStringLiteral("%1 added, %2 removed").arg(done.added).arg(done.removed), outcome);
+            QCOMPARE(store.apply(request(statements), &done, &error), !outcome.startsWith(u"change"));
+        QCOMPARE(error.kind == CenterStore::ErrorKind::Refused ? QStringLiteral("change %1: %2").arg(error.change).arg(error.message) : QStringLiteral("%1 added, %2 removed").arg(done.added).arg(done.removed), outcome);
         QCOMPARE(ran, deletes);
         QCOMPARE(TestDatabases::assigned(address, 5), after);
         QCOMPARE(TestDatabases::assigned(address, 6), QList<qint32>{});

@@ -5,9 +5,11 @@
 // decoding and the commit as a whole against references.
 #include "testdatabases.h"
 
-#include <credentials.h>
-#include <statementparser.h>
+#include "auth/credentials.h"
+#include "serveroptions.h"
+#include "page/statementparser.h"
 
+#include <QCommandLineParser>
 #include <QFile>
 #include <QSet>
 #include <QTemporaryDir>
@@ -129,6 +131,23 @@ private slots:
         }
         for (int i = 0; i < length; ++i)
             QVERIFY2(seen[i].size() > 8, qPrintable(QStringLiteral("byte %1 took %2 values").arg(i).arg(seen[i].size())));
+    }
+
+    // One table of options reads, bounds and checks them, for the program
+    // and for a server started from code alike.
+    void options_data() { TestTable::load(VELMORA_TABLES "/options.txt"); }
+
+    void options()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, reasonPart);
+        QCommandLineParser parser;
+        OptionTable::addTo(parser);
+        QVERIFY(parser.parse(QStringList{QStringLiteral("velmora-server")} + (arguments == QStringList{QString()} ? QStringList() : arguments)));
+        ServerOptions options;
+        QString error;
+        QCOMPARE(OptionTable::read(parser, &options, &error), reasonPart.isEmpty());
+        QVERIFY2(error.contains(reasonPart), qPrintable(error));
     }
 
 private:

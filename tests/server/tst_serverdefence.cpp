@@ -7,15 +7,16 @@
 #include "rawclient.h"
 #include "servertexts.h"
 #include "testdatabases.h"
+#include "testlines.h"
 
-#include <centerstore.h>
-#include <credentials.h>
-#include <httpserver.h>
-#include <loginguard.h>
-#include <progressmonitor.h>
-#include <tlscertificate.h>
-#include <trustedproxies.h>
-#include <workerpool.h>
+#include "store/centerstore.h"
+#include "auth/credentials.h"
+#include "testserver.h"
+#include "auth/loginguard.h"
+#include "progressmonitor.h"
+#include "http/tlscertificate.h"
+#include "http/trustedproxies.h"
+#include "store/workerpool.h"
 
 #include <QElapsedTimer>
 #include <QMutex>
@@ -113,7 +114,7 @@ private slots:
     {
         QFETCH(bool, tls);
         QFETCH(QByteArray, sent);
-        VelmoraServer server(options(tls));
+        TestServer server(options(tls));
         QString reason;
         QVERIFY2(server.start(&reason), qPrintable(reason));
         std::vector<std::unique_ptr<QSslSocket>> attackers;
@@ -149,7 +150,7 @@ private slots:
         o.maxConnectionsPerAddress = perAddress;
         o.maxConnections = total;
         o.trustedProxies = trusted ? QStringList{Attacker.toString()} : QStringList();
-        VelmoraServer server(o);
+        TestServer server(o);
         QString reason;
         QVERIFY2(server.start(&reason), qPrintable(reason));
         std::vector<std::unique_ptr<QSslSocket>> held;
@@ -179,7 +180,7 @@ private slots:
         std::atomic<int> alive{0};
         o.heartbeat = std::chrono::milliseconds(100);
         o.alive = [&alive] { ++alive; };
-        VelmoraServer server(o);
+        TestServer server(o);
         QString reason;
         QVERIFY2(server.start(&reason), qPrintable(reason));
         for (int i = 0; i < 3; ++i)
@@ -188,6 +189,8 @@ private slots:
         const QByteArray refused = request(Attacker, server.port(), Right);
         QVERIFY2(statusOf(refused) == 429 && refused.contains("Retry-After: 1\r\n"), refused.constData());
         QCOMPARE(statusOf(request(Client, server.port(), Right)), 200);
+        // Verified now, the pair is remembered: it needs no check, so no back-off holds it.
+        QCOMPARE(statusOf(request(Attacker, server.port(), Right)), 200);
         QTest::qWait(1100);
         QCOMPARE(statusOf(request(Attacker, server.port(), Right)), 200);
         QCOMPARE(statusOf(request(Attacker, server.port(), Wrong)), 401);
@@ -209,7 +212,7 @@ private slots:
         o.threads = 2;
         o.readThreads = 1;
         o.dbTimeoutSeconds = 2;
-        VelmoraServer server(o);
+        TestServer server(o);
         QString reason;
         QVERIFY2(server.start(&reason), qPrintable(reason));
         QSqlQuery admin(TestDatabases::connect(o.database, QStringLiteral("admin")));
@@ -237,7 +240,9 @@ private slots:
         auto present = post(6, 3);
         QTest::qWait(300);
         QVERIFY(admin.exec(QStringLiteral("ROLLBACK")));
-        QCOMPARE(statusOf(held.get()) + statusOf(present.get()), 400);
+        const QStringList served{QStringLiteral("held %1").arg(statusOf(held.get())),
+                                 QStringLiteral("present %1").arg(statusOf(present.get()))};
+        COMPARE_LINES(served, (QStringList{QStringLiteral("held 200"), QStringLiteral("present 200")}));
         QCOMPARE(TestDatabases::assigned(o.database, 5), QList<qint32>{});
         const QByteArray healthCheck = "HEAD /Velmora.asp?EmployeeID=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
         QVERIFY(admin.exec(QStringLiteral("BEGIN")) && admin.exec(QStringLiteral(R"(LOCK TABLE "CenterEmployeeCrossReference")")));
@@ -293,7 +298,7 @@ private slots:
         QMutex mutex;
         QStringList log;
         o.log = [&](const QString &line) { QMutexLocker lock(&mutex); log << line; };
-        VelmoraServer server(o);
+        TestServer server(o);
         QString reason;
         QVERIFY2(server.start(&reason), qPrintable(reason));
         const QHostAddress peer(from);
@@ -331,7 +336,7 @@ private slots:
         QFETCH(QByteArray, sent);
         QFETCH(int, status);
         QFETCH(QByteArray, expected);
-        VelmoraServer server(options());
+        TestServer server(options());
         QString reason;
         QVERIFY2(server.start(&reason), qPrintable(reason));
         QElapsedTimer clock;
@@ -347,7 +352,7 @@ private slots:
     {
         VelmoraServer::Options o = options();
         o.bodyLimit = o.bodyBudget = 4096;
-        VelmoraServer server(o);
+        TestServer server(o);
         QString reason;
         QVERIFY2(server.start(&reason), qPrintable(reason));
         auto held = RawClient::connectFrom(Attacker, server.port());
@@ -367,7 +372,7 @@ private slots:
     // A body for which memory runs out ends its own request, not the server.
     void outOfMemory()
     {
-        VelmoraServer server(options());
+        TestServer server(options());
         QString reason;
         QVERIFY2(server.start(&reason), qPrintable(reason));
         failFrom = 1 << 20;

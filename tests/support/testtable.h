@@ -9,8 +9,8 @@
 //   # ...                     a comment
 //   @name<TAB>value           defines {name} for the lines after it
 //   row<TAB>TYPE column...    the first other line: each column's type (int,
-//                             QString, QByteArray, QStringList, QList<qint32>)
-//                             and name
+//                             bool, QString, QByteArray, QStringList,
+//                             QList<qint32>) and name
 //   name<TAB>value...         a row, under its name
 // In a value, {name} is a definition of the file or one of values, {N*text}
 // the text N times, and \HH (two hex digits) the byte HH: \0D\0A is a line

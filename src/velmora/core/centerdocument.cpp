@@ -1,8 +1,8 @@
 #include "core/centerdocument.h"
 
 #include "core/centerkey.h"
-#include "core/limits.h"
-#include "core/windows1252.h"
+#include "protocol/limits.h"
+#include "protocol/windows1252.h"
 
 #include <pugixml.hpp>
 
@@ -20,6 +20,11 @@
 
 namespace VelmoraInternal {
 
+using VelmoraProtocol::MaxAnswerBytes;
+using VelmoraProtocol::MaxCenters;
+using VelmoraProtocol::MinCount;
+namespace Windows1252 = VelmoraProtocol::Windows1252;
+
 namespace {
 
 // Thrown inside the reader only, so that every check can stop the read in
@@ -34,12 +39,15 @@ struct ReadFailure
     throw ReadFailure{std::move(reason)};
 }
 
-// Grouped as in "32,767", whatever the system locale.
+// Grouped as in "32,767", with the separator of the operator's language
+// rather than the system locale's.
 QString grouped(qint64 value)
 {
+    //: The separator of digit groups in numbers such as 32,767.
+    const QString separator = CenterDocumentReader::tr(",");
     QString digits = QString::number(value < 0 ? -value : value);
     for (qsizetype at = digits.size() - 3; at > 0; at -= 3)
-        digits.insert(at, u',');
+        digits.insert(at, separator);
     return value < 0 ? u'-' + digits : digits;
 }
 
@@ -543,12 +551,12 @@ CountReading parseCount(const QString &text, qint16 *count)
             return CountReading::NotANumber;
         if (!tooLarge) {
             value = value * 10 + (c.unicode() - u'0');
-            tooLarge = value > 32768;
+            tooLarge = value > -MinCount;
         }
     }
     if (negative)
         value = -value;
-    if (tooLarge || value < std::numeric_limits<qint16>::min() || value > std::numeric_limits<qint16>::max())
+    if (tooLarge || value < MinCount || value > MaxCenters)
         return CountReading::OutOfRange;
     *count = qint16(value);
     return CountReading::Number;
@@ -568,7 +576,8 @@ qint16 readCount(pugi::xml_node record, int position, const QString &what)
     case CountReading::NotANumber:
         fail(CenterDocumentReader::tr("The count of %1 %2 is not a number").arg(what, quoted(text)));
     case CountReading::OutOfRange:
-        fail(CenterDocumentReader::tr("The count of %1 %2 lies outside -32,768 to 32,767").arg(what, quoted(text)));
+        fail(CenterDocumentReader::tr("The count of %1 %2 lies outside %3 to %4")
+                 .arg(what, quoted(text), grouped(MinCount), grouped(MaxCenters)));
     }
     return count;
 }
@@ -719,10 +728,10 @@ void readTree(const QByteArray &body, CenterDocument &document, RecordTexts *tex
     const qint16 nonSelected = readCount(countsRecord, 0, CenterDocumentReader::tr("non-selected centers"));
     const qint16 selected = readCount(countsRecord, 1, CenterDocumentReader::tr("selected centers"));
     const int sum = int(nonSelected) + int(selected);
-    if (sum > std::numeric_limits<qint16>::max())
-        fail(CenterDocumentReader::tr("The counts add up to %1, more than 32,767").arg(sum));
-    if (sum < std::numeric_limits<qint16>::min())
-        fail(CenterDocumentReader::tr("The counts add up to %1, less than -32,768").arg(sum));
+    if (sum > MaxCenters)
+        fail(CenterDocumentReader::tr("The counts add up to %1, more than %2").arg(sum).arg(grouped(MaxCenters)));
+    if (sum < MinCount)
+        fail(CenterDocumentReader::tr("The counts add up to %1, less than %2").arg(sum).arg(grouped(MinCount)));
     document.nonSelectedCount = nonSelected;
     document.selectedCount = selected;
 

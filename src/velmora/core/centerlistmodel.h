@@ -12,7 +12,7 @@
 
 #include "core/centerid.h"
 #include "core/centerkey.h"
-#include "core/limits.h"
+#include "protocol/limits.h"
 
 #include <QAbstractTableModel>
 #include <QCollator>

@@ -1,20 +1,23 @@
 #include "core/changeset.h"
 
 #include "core/centerlistmodel.h"
-#include "core/statements.h"
-#include "core/urlencoder.h"
+#include "protocol/formencoding.h"
+#include "protocol/page.h"
+#include "protocol/statements.h"
 
 namespace VelmoraInternal {
 
 namespace {
 
-using VelmoraStatements::DeleteHead;
-using VelmoraStatements::DeleteIn;
-using VelmoraStatements::InsertHead;
-using VelmoraStatements::InsertTail;
-
-constexpr QByteArrayView FieldName = "SQL=";
-constexpr char FieldEnd = '&';
+using VelmoraProtocol::DeleteEnd;
+using VelmoraProtocol::DeleteHead;
+using VelmoraProtocol::DeleteIn;
+using VelmoraProtocol::FieldEnd;
+using VelmoraProtocol::FieldName;
+using VelmoraProtocol::InsertHead;
+using VelmoraProtocol::InsertTail;
+using VelmoraProtocol::MaxCenters;
+using VelmoraProtocol::Separator;
 
 } // namespace
 
@@ -23,7 +26,7 @@ QString ChangeSet::insertStatement(qint32 employeeId, QStringView centerId)
     const QString employee = QString::number(employeeId);
     QString sql;
     sql.reserve(InsertHead.size() + employee.size() + 1 + centerId.size() + InsertTail.size());
-    sql.append(InsertHead).append(employee).append(u',').append(centerId).append(InsertTail);
+    sql.append(InsertHead).append(employee).append(Separator).append(centerId).append(InsertTail);
     return sql;
 }
 
@@ -39,10 +42,10 @@ QString ChangeSet::deleteStatement(qint32 employeeId, const QStringList &ids)
     sql.append(DeleteHead).append(employee).append(DeleteIn);
     for (qsizetype i = 0; i < ids.size(); ++i) {
         if (i > 0)
-            sql.append(u',');
+            sql.append(Separator);
         sql.append(ids.at(i));
     }
-    sql.append(VelmoraStatements::DeleteEnd);
+    sql.append(DeleteEnd);
     return sql;
 }
 
@@ -86,13 +89,13 @@ QByteArray ChangeSet::formBody(const QStringList &statements)
     // allocation.
     qsizetype bound = 1;
     for (const QString &sql : statements)
-        bound += FieldName.size() + 3 * sql.size() + 1;
+        bound += FieldName.size() + 1 + 3 * sql.size() + 1;
 
     QByteArray body;
     body.reserve(bound);
     for (const QString &sql : statements) {
-        body.append(FieldName);
-        appendUrlEncoded(body, sql);
+        body.append(FieldName.latin1(), FieldName.size()).append('=');
+        VelmoraProtocol::appendUrlEncoded(body, sql);
         body.append(FieldEnd);
     }
     return body;

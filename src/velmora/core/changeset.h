@@ -2,7 +2,7 @@
 // CenterEmployeeCrossReference, and the form body that carries them.
 #pragma once
 
-#include "core/limits.h"
+#include "protocol/limits.h"
 
 #include <QByteArray>
 #include <QString>

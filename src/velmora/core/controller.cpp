@@ -1,7 +1,7 @@
 #include "core/controller.h"
 
 #include "core/changeset.h"
-#include "core/limits.h"
+#include "protocol/page.h"
 
 #include <QEvent>
 #include <QEventLoop>
@@ -77,12 +77,13 @@ QString Controller::loadUrl() const
 
 QString Controller::loadUrl(qint32 employeeId) const
 {
-    return m_serverName + QStringLiteral("/Velmora.asp?EmployeeID=") + QString::number(employeeId);
+    return m_serverName + VelmoraProtocol::PagePath + u'?' + VelmoraProtocol::EmployeeQuery + u'='
+        + QString::number(employeeId);
 }
 
 QString Controller::commitUrl() const
 {
-    return m_serverName + QStringLiteral("/Velmora.asp");
+    return m_serverName + VelmoraProtocol::PagePath;
 }
 
 Controller::Phase Controller::phase() const

@@ -11,6 +11,8 @@
 
 namespace VelmoraInternal {
 
+using VelmoraProtocol::MaxCenters;
+
 // One move in the history: which centers it took, and from which list. The
 // move itself has run when the step is pushed; undo moves the centers back,
 // redo moves them again.

@@ -1,8 +1,10 @@
 #include "core/session.h"
 
 #include "core/gzipinflater.h"
-#include "core/maskedaddress.h"
-#include "core/windows1252.h"
+#include "protocol/limits.h"
+#include "protocol/maskedaddress.h"
+#include "protocol/page.h"
+#include "protocol/windows1252.h"
 
 #include <QLoggingCategory>
 #include <QNetworkAccessManager>
@@ -14,6 +16,10 @@
 #include <QUrl>
 
 namespace VelmoraInternal {
+
+using VelmoraProtocol::MaxAnswerBytes;
+using VelmoraProtocol::maskedAddress;
+namespace Windows1252 = VelmoraProtocol::Windows1252;
 
 namespace {
 
@@ -136,7 +142,7 @@ void Session::start(const QString &url, const QByteArray *body)
     request.setRawHeader("Accept-Encoding", "gzip");
     QNetworkReply *reply = nullptr;
     if (body) {
-        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray(VelmoraProtocol::FormContentType.latin1(), VelmoraProtocol::FormContentType.size()));
         reply = m_manager->post(request, *body);
     } else {
         reply = m_manager->get(request);

@@ -17,7 +17,6 @@
 #pragma once
 
 #include "core/centerdocument.h"
-#include "core/limits.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -36,6 +35,10 @@ class QNetworkAccessManager;
 class QTimer;
 
 namespace VelmoraInternal {
+
+// How long a load or a commit waits for a silent server before it fails,
+// unless the host sets another time-out.
+inline constexpr std::chrono::milliseconds DefaultTimeout{30000};
 
 class GzipInflater;
 

@@ -1,7 +1,7 @@
 #include "shell/velmora_p.h"
 
-#include "core/limits.h"
-#include "core/urlencoder.h"
+#include "protocol/formencoding.h"
+#include "protocol/limits.h"
 #include "shell/centerlistview.h"
 #include "shell/controlkeys.h"
 #include "shell/translationloader.h"
@@ -160,7 +160,7 @@ void Velmora::Private::connectController()
     });
     QObject::connect(&controller, &Controller::tooManyChanges, q, [this] {
         form.showMessage(Velmora::tr("Error Occoured"), QMessageBox::Critical, Velmora::tr("Information"),
-                         Velmora::tr("More than %1 changes cannot be saved at once.").arg(MaxCenters));
+                         Velmora::tr("More than %1 changes cannot be saved at once.").arg(VelmoraProtocol::MaxCenters));
     });
     QObject::connect(&controller, &Controller::saveRefused, q, &Velmora::saveRefused);
     QObject::connect(&controller, &Controller::busyChanged, q, [this](bool busy) {
@@ -236,7 +236,7 @@ void Velmora::reloadKeepingChanges()
 
 QString Velmora::urlEncode(const QString &text) const
 {
-    return QString::fromLatin1(VelmoraInternal::urlEncode(text));
+    return QString::fromLatin1(VelmoraProtocol::urlEncode(text));
 }
 
 void Velmora::setTimeout(std::chrono::milliseconds timeout)

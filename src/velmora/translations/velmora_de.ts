@@ -4,6 +4,11 @@
 <context>
     <name>CenterDocumentReader</name>
     <message>
+        <source>,</source>
+        <extracomment>The separator of digit groups in numbers such as 32,767.</extracomment>
+        <translation>.</translation>
+    </message>
+    <message>
         <source>The server&apos;s answer contains the control character 0x%1 at byte %2, which XML does not allow</source>
         <translation>Die Antwort des Servers enthält bei Byte %2 das Steuerzeichen 0x%1, das XML nicht erlaubt</translation>
     </message>
@@ -72,8 +77,8 @@
         <translation>Die Anzahl der %1 %2 ist keine Zahl</translation>
     </message>
     <message>
-        <source>The count of %1 %2 lies outside -32,768 to 32,767</source>
-        <translation>Die Anzahl der %1 %2 liegt außerhalb von -32.768 bis 32.767</translation>
+        <source>The count of %1 %2 lies outside %3 to %4</source>
+        <translation>Die Anzahl der %1 %2 liegt außerhalb von %3 bis %4</translation>
     </message>
     <message>
         <source>The center document has no list of %1 (root node %2)</source>
@@ -148,12 +153,12 @@
         <translation>ausgewählten Arbeitsplätze</translation>
     </message>
     <message>
-        <source>The counts add up to %1, more than 32,767</source>
-        <translation>Die Anzahlen ergeben zusammen %1, mehr als 32.767</translation>
+        <source>The counts add up to %1, more than %2</source>
+        <translation>Die Anzahlen ergeben zusammen %1, mehr als %2</translation>
     </message>
     <message>
-        <source>The counts add up to %1, less than -32,768</source>
-        <translation>Die Anzahlen ergeben zusammen %1, weniger als -32.768</translation>
+        <source>The counts add up to %1, less than %2</source>
+        <translation>Die Anzahlen ergeben zusammen %1, weniger als %2</translation>
     </message>
     <message>
         <source>The server&apos;s answer is too large to read</source>

@@ -102,20 +102,20 @@ bool prepareCertificate(const QTemporaryDir &dir, VelmoraServer::Options *option
     return true;
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+// What the command line asks for.
+struct DemoOptions
 {
-    // Decided before QApplication exists: the platform is chosen then.
-    const bool headless = withoutDisplay();
-    if (headless)
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QString server;     // empty: the embedded server
+    QString employee;
+    QString screenshot; // empty: a window
+    QString language;
+    bool tls = false;
+};
 
-    g_qtHandler = qInstallMessageHandler(filterQtMessages);
-    QApplication app(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral("Velmora"));
-    QApplication::setApplicationName(QStringLiteral("velmora-demo"));
-
+// Parses the command line; exits as QCommandLineParser does on --help and
+// on an unknown option. False, having said why, when the options clash.
+bool parseOptions(const QApplication &app, DemoOptions *options)
+{
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Hosts the Velmora Cross Reference control. Without --server it starts the embedded server on "
@@ -141,89 +141,127 @@ int main(int argc, char *argv[])
                                                 "made for this run that the demo trusts."));
     parser.addOptions({server, employee, screenshot, language, tls});
     parser.process(app);
-    if (parser.isSet(tls) && parser.isSet(server)) {
+    *options = {parser.value(server), parser.value(employee), parser.value(screenshot), parser.value(language),
+                parser.isSet(tls)};
+    if (options->tls && parser.isSet(server)) {
         say(QStringLiteral("--tls is for the embedded server; give --server an https:// address instead"));
-        return 2;
+        return false;
     }
+    return true;
+}
 
-    // The control picks its language from the default locale as it is
-    // created; the demo's own texts follow the same locale.
-    if (parser.isSet(language))
-        QLocale::setDefault(QLocale(parser.value(language)));
+// The demo's texts, and Qt's own (the buttons of message boxes, the menus of
+// text boxes, where Qt's translations are installed), in the operator's
+// language; the control picks its own as it is created.
+void installTranslations(const QString &language, QTranslator *demoTexts, QTranslator *qtTexts)
+{
+    if (!language.isEmpty())
+        QLocale::setDefault(QLocale(language));
     // English, the language the texts are written in, wins where it comes
     // first among the operator's languages.
     const QString texts = QStringLiteral(":/velmora-demo/translations");
     const QString demoLanguage = VelmoraInternal::catalogueFor(
         QLocale().uiLanguages(), VelmoraInternal::cataloguesIn(texts, QStringLiteral("velmora-demo_")));
-    QTranslator demoTexts;
-    if (!demoLanguage.isEmpty() && demoTexts.load(QStringLiteral("velmora-demo_") + demoLanguage, texts))
-        QApplication::installTranslator(&demoTexts);
-    // Qt's own texts (the buttons of message boxes, the menus of text boxes)
-    // in the same language, where Qt's translations are installed.
-    QTranslator qtTexts;
-    if (!demoLanguage.isEmpty()
-        && qtTexts.load(QLocale(demoLanguage), QStringLiteral("qtbase"), QStringLiteral("_"),
-                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtTexts);
+    if (demoLanguage.isEmpty())
+        return;
+    if (demoTexts->load(QStringLiteral("velmora-demo_") + demoLanguage, texts))
+        QApplication::installTranslator(demoTexts);
+    if (qtTexts->load(QLocale(demoLanguage), QStringLiteral("qtbase"), QStringLiteral("_"),
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(qtTexts);
+}
 
-    QString screenshotFile = parser.value(screenshot);
-    if (headless) {
-        // In the temporary directory, never in the directory the demo was
-        // started from (often the source tree).
-        if (screenshotFile.isEmpty())
-            screenshotFile = QDir(QDir::tempPath()).filePath(QStringLiteral("velmora-demo.png"));
-        say(QStringLiteral("no display found (neither DISPLAY nor WAYLAND_DISPLAY is set); rendering offscreen "
-                           "to %1 instead of opening a window")
-                .arg(screenshotFile));
+// Starts the embedded server on 127.0.0.1 and the sample database; null,
+// having said why, when it cannot. url is where it serves.
+std::unique_ptr<VelmoraServer> startEmbeddedServer(bool tls, QString *url)
+{
+    VelmoraServer::Options options;
+    options.host = QStringLiteral("127.0.0.1");
+    options.port = 0;
+    options.threads = 2;
+    const QTemporaryDir tlsFiles;
+    if (!prepareSampleDatabase(&options.database) || (tls && !prepareCertificate(tlsFiles, &options)))
+        return nullptr;
+    auto embedded = std::make_unique<VelmoraServer>(options);
+    QString error;
+    if (!embedded->start(&error)) {
+        say(error);
+        return nullptr;
     }
+    *url = QStringLiteral("%1://127.0.0.1:%2").arg(tls ? u"https" : u"http").arg(embedded->port());
+    say(QStringLiteral("embedded server on %1 with %2").arg(*url, options.database));
+    return embedded;
+}
 
-    std::unique_ptr<VelmoraServer> embedded;
-    QString serverUrl = parser.value(server);
-    if (serverUrl.isEmpty()) {
-        VelmoraServer::Options options;
-        options.host = QStringLiteral("127.0.0.1");
-        options.port = 0;
-        options.threads = 2;
-        const QTemporaryDir tlsFiles;
-        if (!prepareSampleDatabase(&options.database) || (parser.isSet(tls) && !prepareCertificate(tlsFiles, &options)))
-            return 1;
-        embedded = std::make_unique<VelmoraServer>(options);
-        QString error;
-        if (!embedded->start(&error)) {
-            say(error);
-            return 1;
-        }
-        serverUrl = QStringLiteral("%1://127.0.0.1:%2").arg(parser.isSet(tls) ? u"https" : u"http").arg(embedded->port());
-        say(QStringLiteral("embedded server on %1 with %2").arg(serverUrl, options.database));
-    }
-
-    DemoWindow window;
-    window.setEmployee(parser.value(employee));
-    window.setServer(serverUrl);
-    window.resize(window.sizeHint().expandedTo(QSize(900, 560)));
-    window.show();
-
-    if (screenshotFile.isEmpty()) {
-        QTimer::singleShot(0, &window, [&window] { window.load(); });
-        return app.exec();
-    }
-
+// Loads, renders the control to file and quits: 0, or 1 when the load
+// failed, 2 when the file cannot be written.
+int renderScreenshot(QApplication &app, DemoWindow &window, const QString &file, const QString &employee,
+                     const QString &serverUrl)
+{
     int status = 0;
     QTimer::singleShot(0, &window, [&] {
         if (!window.load()) {
             say(QStringLiteral("the load of employee %1 from %2 failed: %3")
-                    .arg(parser.value(employee), VelmoraProtocol::maskedAddress(serverUrl), window.lastFailure()));
+                    .arg(employee, VelmoraProtocol::maskedAddress(serverUrl), window.lastFailure()));
             status = 1;
         }
         QApplication::processEvents();
-        if (window.control()->grab().save(screenshotFile, "PNG")) {
-            say(QStringLiteral("screenshot written to %1").arg(screenshotFile));
+        if (window.control()->grab().save(file, "PNG")) {
+            say(QStringLiteral("screenshot written to %1").arg(file));
         } else {
-            say(QStringLiteral("cannot write %1").arg(screenshotFile));
+            say(QStringLiteral("cannot write %1").arg(file));
             status = 2;
         }
         QApplication::quit();
     });
     app.exec();
     return status;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Decided before QApplication exists: the platform is chosen then.
+    const bool headless = withoutDisplay();
+    if (headless)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    g_qtHandler = qInstallMessageHandler(filterQtMessages);
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Velmora"));
+    QApplication::setApplicationName(QStringLiteral("velmora-demo"));
+
+    DemoOptions options;
+    if (!parseOptions(app, &options))
+        return 2;
+    QTranslator demoTexts;
+    QTranslator qtTexts;
+    installTranslations(options.language, &demoTexts, &qtTexts);
+
+    if (headless) {
+        // In the temporary directory, never in the directory the demo was
+        // started from (often the source tree).
+        if (options.screenshot.isEmpty())
+            options.screenshot = QDir(QDir::tempPath()).filePath(QStringLiteral("velmora-demo.png"));
+        say(QStringLiteral("no display found (neither DISPLAY nor WAYLAND_DISPLAY is set); rendering offscreen "
+                           "to %1 instead of opening a window")
+                .arg(options.screenshot));
+    }
+
+    std::unique_ptr<VelmoraServer> embedded;
+    QString serverUrl = options.server;
+    if (serverUrl.isEmpty() && !(embedded = startEmbeddedServer(options.tls, &serverUrl)))
+        return 1;
+
+    DemoWindow window;
+    window.setEmployee(options.employee);
+    window.setServer(serverUrl);
+    window.resize(window.sizeHint().expandedTo(QSize(900, 560)));
+    window.show();
+
+    if (!options.screenshot.isEmpty())
+        return renderScreenshot(app, window, options.screenshot, options.employee, serverUrl);
+    QTimer::singleShot(0, &window, [&window] { window.load(); });
+    return app.exec();
 }

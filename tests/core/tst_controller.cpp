@@ -1,10 +1,13 @@
 // The control's process without a window, against the test page server:
 // commit, answer and reload in their order; a failed commit; a host's load
-// during a commit; a save (runs in commit-sequences.txt); and the waits of the
+// during a commit; a save (runs in commit-sequences.txt); the waits of the
 // synchronous members, which end with their exchange, with a newer load, or
-// with the controller (waits.txt).
+// with the controller (waits.txt); the employee numbers a host may give
+// (employees.txt); and the input the busy gate eats (busy-gate.txt).
 #include "core/controller.h"
 #include "pageserver.h"
+#include "suitechecks.h"
+#include "testlines.h"
 #include "testtable.h"
 
 #include <QPointer>
@@ -88,7 +91,7 @@ bool step(Controller &c, PageServer &page, const QString &step)
         return c.rules().undo();
     } else if (word == u"load" || word == u"save") {
         const quint64 ticket = word == u"load" ? c.load() : c.save();
-        return word == u"load" ? c.waitForLoad(ticket) : !ticket || c.waitForSave(ticket);
+        return boundedWait("the wait", [&] { return word == u"load" ? c.waitForLoad(ticket) : !ticket || c.waitForSave(ticket); });
     } else if (word == u"commit" || word == u"f5") {
         if (word == u"commit")
             c.commit();
@@ -111,7 +114,7 @@ bool loadFirst(Controller &c, PageServer &page, bool assign34)
     page.answer(false, {200, centerDocument({{"34", "A"}}, {{"9", "Z"}})});
     c.setEmployeeId(12);
     c.setServerName(page.address());
-    if (!c.waitForLoad(c.load()) || c.rules().list(Side::NonSelected)->count() != 1)
+    if (!boundedWait("the first load's wait", [&] { return c.waitForLoad(c.load()); }) || c.rules().list(Side::NonSelected)->count() != 1)
         return false;
     QItemSelectionModel *selection = c.rules().selection(Side::NonSelected);
     selection->setCurrentIndex(selection->model()->index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
@@ -134,6 +137,10 @@ private Q_SLOTS:
     void waitsEndWithTheirExchange_data() { TestTable::load(VELMORA_TABLES "/waits.txt"); }
     void waitsEndWithTheirExchange();
     void addressesAndTimeout();
+    void takesThirtyTwoBitEmployees_data() { TestTable::load(VELMORA_TABLES "/employees.txt"); }
+    void takesThirtyTwoBitEmployees();
+    void busyGateEatsInput_data() { TestTable::load(VELMORA_TABLES "/busy-gate.txt"); }
+    void busyGateEatsInput();
 };
 
 void TestController::commitAnswerReload()
@@ -180,8 +187,8 @@ void TestController::commitAnswerReload()
         QVERIFY(QTest::qWaitFor([&] { return !c.isBusy(); }, 10000));
     }
     QCOMPARE(c.phase(), Controller::Phase::Idle);
-    QCOMPARE(reports, log);
-    QCOMPARE(page.requests().mid(1), requests);
+    COMPARE_LINES(reports, log);
+    COMPARE_LINES(page.requests().mid(1), requests);
     QCOMPARE(ids(c, Side::Selected), assigned);
     QCOMPARE(c.rules().state().pendingChanges, pendingAfter);
     // Undo goes with the changes the server took, and only with them: a
@@ -204,11 +211,7 @@ void TestController::savesAndReloads()
     c.setEmployeeId(12);
     c.setServerName(page.address());
     QStringList reported;
-    bool pending = false;
-    connect(&c.rules(), &CrossReference::stateChanged, this, [&] {
-        if (std::exchange(pending, c.rules().state().pendingChanges) != pending)
-            reported.append(pending ? "pending" : "saved");
-    });
+    connect(&c.rules(), &CrossReference::pendingChangesChanged, this, [&](bool pending) { reported.append(pending ? "pending" : "saved"); });
     connect(&c, &Controller::loadFailed, this, [&](const QString &, bool kept) { reported.append(kept ? "failed, kept" : "failed"); });
     connect(&c, &Controller::reloadReported, this, [&](const ReloadReport &r) {
         reported.append(QStringLiteral("kept %1 made %2 changed %3 gone %4").arg(r.movesKept).arg(r.movesAlreadyMade).arg(r.changedElsewhere.join(u','), r.gone.join(u',')));
@@ -218,7 +221,7 @@ void TestController::savesAndReloads()
     QStringList sent;
     for (const QString &each : page.requests())
         sent.append(request(each));
-    QCOMPARE(sent, requests);
+    COMPARE_LINES(sent, requests);
     QStringList shown;
     for (Side side : {Side::NonSelected, Side::Selected}) {
         QStringList items;
@@ -228,8 +231,8 @@ void TestController::savesAndReloads()
         }
         shown.append(items.isEmpty() ? QStringLiteral("-") : items.join(u' '));
     }
-    QCOMPARE(shown.join(QStringLiteral(" | ")), lists);
-    QCOMPARE(reported.join(QStringLiteral("; ")), reports);
+    COMPARE_LINES(shown.join(QStringLiteral(" | ")).split(u' '), lists.split(u' '));
+    COMPARE_LINES(reported, reports.split(QStringLiteral("; ")));
 }
 
 void TestController::waitsEndWithTheirExchange()
@@ -246,7 +249,7 @@ void TestController::waitsEndWithTheirExchange()
     if (save) {
         // A second save, of 34 taken back out, waits for its own answer, not
         // for the first one's.
-        QVERIFY(loadFirst(*c, page, true) && c->waitForSave(c->save()));
+        QVERIFY(loadFirst(*c, page, true) && boundedWait("the first save's wait", [&] { return c->waitForSave(c->save()); }));
         c->rules().moveOne(Side::Selected);
     }
     // The first server answers late, the newer one at once.
@@ -266,13 +269,13 @@ void TestController::waitsEndWithTheirExchange()
         }
     });
     // False only when the controller is gone; the time-out is far off.
-    QCOMPARE(save ? c->waitForSave(c->save()) : c->waitForLoad(c->load()), meanwhile != u"destroy");
-    QCOMPARE(*reports, log);
+    QCOMPARE(boundedWait("the wait", [&] { return save ? c->waitForSave(c->save()) : c->waitForLoad(c->load()); }), meanwhile != u"destroy");
+    COMPARE_LINES(*reports, log);
     if (!alive)
         return;
     // The replaced answer arrives and is never reported.
     QTest::qWait(800);
-    QCOMPARE(*reports, log);
+    COMPARE_LINES(*reports, log);
     if (meanwhile == u"newer load")
         QCOMPARE(ids(*c, Side::NonSelected), QStringLiteral("2"));
 }
@@ -296,10 +299,37 @@ void TestController::addressesAndTimeout()
     PageServer page;
     c.setServerName(page.address());
     c.enterDesignMode();
-    QVERIFY(c.waitForLoad(c.load()));
+    QVERIFY(boundedWait("the load's wait in design mode", [&] { return c.waitForLoad(c.load()); }));
     c.commit();
     QCOMPARE(c.save(), quint64(0));
     QVERIFY(!c.isBusy() && page.requests().isEmpty());
+}
+
+void TestController::takesThirtyTwoBitEmployees()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, taken);
+    QFETCH(int, stored);
+    Controller c;
+    c.setEmployeeId(7);
+    QCOMPARE(c.setEmployeeId(text), taken);
+    QCOMPARE(c.employeeId(), stored);
+}
+
+void TestController::busyGateEatsInput()
+{
+    QFETCH(QString, event);
+    QFETCH(bool, eatenWhileBusy);
+    bool known = false;
+    QEvent input(QEvent::Type(QMetaEnum::fromType<QEvent::Type>().keyToValue(qPrintable(event), &known)));
+    QVERIFY(known);
+    Controller c;
+    QVERIFY(!c.eventFilter(&c, &input)); // idle
+    RawServer silent;
+    c.setServerName(silent.address());
+    c.load();
+    QVERIFY(c.isBusy());
+    QCOMPARE(c.eventFilter(&c, &input), eatenWhileBusy);
 }
 
 QTEST_GUILESS_MAIN(TestController)

@@ -1,5 +1,6 @@
 // The control's exchanges with the server page, without a window: what a
-// load or a commit reports for each kind of answer. A load asked for during
+// load or a commit reports for each kind of answer, and what it logs when a
+// host turns velmora.session on (passwords masked). A load asked for during
 // a commit, replaced loads and deletion during an exchange are tested
 // through the controller.
 #include "core/session.h"
@@ -28,6 +29,17 @@ struct Reports : QStringList
     }
 };
 
+// What velmora.* logged; everything else goes to the handler QtTest had.
+QStringList g_log;
+QtMessageHandler g_testHandler = nullptr;
+void keepLog(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (QByteArrayView(context.category).startsWith("velmora."))
+        g_log.append(message);
+    else
+        g_testHandler(type, context, message);
+}
+
 } // namespace
 
 class TestSession : public QObject
@@ -35,6 +47,11 @@ class TestSession : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("velmora.*=true"));
+        g_testHandler = qInstallMessageHandler(keepLog);
+    }
     void reportsAnswerOrReason_data()
     {
         QByteArray bomb(68000000, 'a'); // a letter in 20 random: about 25:1
@@ -70,6 +87,7 @@ void TestSession::reportsAnswerOrReason()
     session.setTimeout(behaviour >= 0 ? std::chrono::milliseconds(400) : DefaultTimeout);
     const QString base = address.isEmpty() ? page.address() : behaviour >= 0 ? raw.address() : address;
     QSignalSpy busy(&session, &Session::busyChanged);
+    g_log.clear();
     if (commit) {
         QVERIFY(session.commit(base + QStringLiteral("/Velmora.asp"), "SQL=x+y&"));
         QVERIFY(session.isCommitting());
@@ -82,6 +100,9 @@ void TestSession::reportsAnswerOrReason()
     QCOMPARE(reports.size(), 1);
     QVERIFY2(reports.first().contains(QString(expected).replace(QStringLiteral("%1"), base)), qPrintable(reports.first()));
     QVERIFY(!reports.first().contains(u"s3cret"));
+    // The log has the exchange's start and its end, never a password.
+    const QString log = g_log.join(u'\n');
+    QVERIFY2(g_log.size() == 2 && g_log[0].contains(u" starts") && g_log[1].contains(u"ended after") && !log.contains(u"s3cret"), qPrintable(log));
     QCOMPARE(busy.size(), 2);
     if (address.isEmpty())
         QCOMPARE(page.requests(), QStringList{commit ? "POST /Velmora.asp SQL=x+y&" : "GET /Velmora.asp?EmployeeID=7"});

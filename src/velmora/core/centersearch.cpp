@@ -35,6 +35,14 @@ int findNextRow(const CenterListModel &list, int after, bool backwards,
     return -1;
 }
 
+int typeAheadRow(const CenterListModel &list, int current, bool growing, QStringView typed)
+{
+    const int after = growing && current >= 0 ? current - 1 : current;
+    return findNextRow(list, after, false, [typed](const CenterItem &item) {
+        return item.id.text().startsWith(typed, Qt::CaseInsensitive) || item.name.startsWith(typed, Qt::CaseInsensitive);
+    });
+}
+
 int findById(const CenterListModel &list, QStringView text)
 {
     // IDs are digits and '-': there is no case to ignore, and text that is

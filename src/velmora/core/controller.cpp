@@ -3,12 +3,26 @@
 #include "core/changeset.h"
 #include "protocol/page.h"
 
+#include <QEvent>
 #include <QEventLoop>
+#include <QLoggingCategory>
+#include <QMetaEnum>
 #include <QPointer>
+
+#include <limits>
 
 namespace VelmoraInternal {
 
 namespace {
+
+// What the control did: loads and commits with their ends, its phases, and
+// what the busy gate refused. Quiet unless a host turns it on.
+Q_LOGGING_CATEGORY(lcController, "velmora.controller", QtWarningMsg)
+
+const char *phaseName(Controller::Phase phase)
+{
+    return QMetaEnum::fromType<Controller::Phase>().valueToKey(int(phase));
+}
 
 // An answer of nothing but blanks is no news for the operator; line breaks
 // and tabs are.
@@ -39,6 +53,16 @@ Controller::~Controller()
     // dropped without a signal.
     for (const Wait &wait : std::as_const(m_waits))
         wait.loop->quit();
+}
+
+bool Controller::setEmployeeId(const QString &text)
+{
+    bool ok = false;
+    const qlonglong value = text.trimmed().toLongLong(&ok);
+    if (!ok || value < std::numeric_limits<qint32>::min() || value > std::numeric_limits<qint32>::max())
+        return false;
+    m_employeeId = qint32(value);
+    return true;
 }
 
 void Controller::setTimeout(std::chrono::milliseconds timeout)
@@ -73,11 +97,21 @@ Controller::Phase Controller::phase() const
 
 void Controller::refreshBusy()
 {
+    logPhase();
     const bool now = m_session.isBusy() || m_awaitingReload;
     if (now == m_busy)
         return;
     m_busy = now;
     Q_EMIT busyChanged(m_busy);
+}
+
+void Controller::logPhase()
+{
+    const Phase now = phase();
+    if (now == m_loggedPhase)
+        return;
+    qCDebug(lcController, "phase: %s, was %s", phaseName(now), phaseName(m_loggedPhase));
+    m_loggedPhase = now;
 }
 
 quint64 Controller::load()
@@ -87,8 +121,12 @@ quint64 Controller::load()
 
 void Controller::reloadKeepingChanges()
 {
+    if (m_busy) {
+        qCDebug(lcController, "reload keeping the changes refused while busy (%s)", phaseName(phase()));
+        return;
+    }
     // Nothing to reload before a server is known.
-    if (m_busy || m_designMode || m_serverName.isEmpty())
+    if (m_designMode || m_serverName.isEmpty())
         return;
     startLoad(m_shownEmployeeId, LoadKind::KeepingChanges);
 }
@@ -105,6 +143,8 @@ quint64 Controller::startLoad(qint32 employeeId, LoadKind kind)
         m_reload = Reload{kind, m_rules.listsBefore()};
     if (kind != LoadKind::KeepingChanges)
         m_rules.beginLoad();
+    static constexpr const char *kinds[] = {"load", "reload after a commit", "reload keeping the changes"}; // by LoadKind
+    qCDebug(lcController, "%s of employee %d starts", kinds[int(kind)], employeeId);
     Q_EMIT loadStarted();
     m_session.load(loadUrl(employeeId));
     refreshBusy();
@@ -127,6 +167,8 @@ void Controller::onLoaded(const CenterDocument &document)
         m_rules.fill(document);
     m_reload.reset();
     m_shownEmployeeId = m_loadingEmployeeId;
+    qCInfo(lcController, "employee %d loaded: %d unassigned and %d assigned centers", m_shownEmployeeId,
+           m_rules.list(Side::NonSelected)->count(), m_rules.list(Side::Selected)->count());
     loadEnded();
     const QPointer<Controller> alive(this);
     Q_EMIT loaded();
@@ -141,6 +183,7 @@ void Controller::onLoadFailed(const QString &reason)
     // A reload that keeps the changes has left the lists alone: they stay.
     const bool kept = m_reload && m_reload->kind == LoadKind::KeepingChanges;
     m_reload.reset();
+    qCInfo(lcController, "load of employee %d failed%s", m_loadingEmployeeId, kept ? ", the lists kept" : "");
     // Emptied lists belong to the employee whose load failed: F5 retries it.
     if (!kept) {
         m_rules.fail();
@@ -157,16 +200,45 @@ bool Controller::refusedWhileBusy()
 {
     if (!m_busy)
         return false;
+    qCInfo(lcController, "save refused while busy (%s)", phaseName(phase()));
     Q_EMIT saveRefused();
     return true;
 }
 
 bool Controller::apply(const std::function<void(CrossReference &)> &request)
 {
-    if (m_busy)
+    if (m_busy) {
+        qCDebug(lcController, "move, undo, redo or find next refused while busy (%s)", phaseName(phase()));
         return false;
+    }
     request(m_rules);
     return true;
+}
+
+bool Controller::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ContextMenu:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+        if (m_busy)
+            return true;
+        break;
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 Controller::CommitStart Controller::startCommit(bool reloadAfter)
@@ -175,6 +247,7 @@ Controller::CommitStart Controller::startCommit(bool reloadAfter)
         return CommitStart::NothingToSend; // nor does anything go out
     QStringList statements;
     if (!m_rules.buildStatements(m_shownEmployeeId, &statements)) {
+        qCInfo(lcController, "commit refused: more changes than one commit may carry");
         Q_EMIT tooManyChanges();
         return CommitStart::TooManyChanges;
     }
@@ -183,6 +256,8 @@ Controller::CommitStart Controller::startCommit(bool reloadAfter)
         return CommitStart::NothingToSend;
     m_reloadAfterCommit = reloadAfter;
     m_loadsBeforeCommit = m_loadsStarted;
+    qCDebug(lcController, "%s of %lld statements for employee %d starts", reloadAfter ? "commit" : "save",
+            qlonglong(statements.size()), m_shownEmployeeId);
     m_session.commit(commitUrl(), body);
     ++m_commitsStarted;
     refreshBusy();
@@ -195,6 +270,17 @@ quint64 Controller::save(bool *refused)
     if (refused)
         *refused = busy;
     return !busy && startCommit(false) == CommitStart::Sent ? m_commitsStarted : 0;
+}
+
+bool Controller::saveAndWait()
+{
+    bool refused = false;
+    const quint64 ticket = save(&refused);
+    if (refused)
+        return false;
+    if (ticket && !waitForSave(ticket))
+        return false;
+    return !m_rules.state().pendingChanges;
 }
 
 bool Controller::commit()
@@ -227,6 +313,7 @@ void Controller::onCommitted(const QString &answer)
         m_rules.commitSucceeded();
     const bool reload = m_reloadAfterCommit;
     m_awaitingReload = reload;
+    qCInfo(lcController, "the server took the changes%s", reload ? "; the reload follows the answer" : "");
     refreshBusy();
     const QPointer<Controller> alive(this);
     Q_EMIT committed(answer);
@@ -259,8 +346,10 @@ void Controller::onCommitFailed(const QString &reason, const QString &details)
     m_commitsEnded = m_commitsStarted;
     // Nothing is reloaded: every pending change stays for a retry, unless a
     // load asked for during the commit has thrown the changes away.
-    if (m_reloadAfterCommit && m_loadsStarted == m_loadsBeforeCommit)
+    const bool kept = m_loadsStarted == m_loadsBeforeCommit;
+    if (m_reloadAfterCommit && kept)
         m_rules.commitFailed();
+    qCInfo(lcController, "the commit failed%s", kept ? "; the changes are kept" : ", and a load has replaced them");
     refreshBusy();
     const QPointer<Controller> alive(this);
     Q_EMIT commitFailed(reason, details);

@@ -8,7 +8,10 @@
 // The busy gate: every request that moves centers or saves them, the
 // operator's (apply()) and the host's (save(), commit()) alike, is refused
 // while the control is busy, so that nothing changes between what a save
-// sends and what its answer confirms, nor under a running load.
+// sends and what its answer confirms, nor under a running load. As an event
+// filter on the control's own widgets it also eats their mouse and keyboard
+// input meanwhile, so that nothing looks clickable that the gate would
+// refuse.
 //
 // Each load and each save gets a ticket; waitForLoad() and waitForSave() run
 // the event loop until their exchange has ended, for the members that return
@@ -51,6 +54,9 @@ public:
     // The employee the next load shows. Saves go to the employee whose lists
     // are shown, whatever was stored since their load.
     void setEmployeeId(qint32 id) { m_employeeId = id; }
+    // The same from a host's text: a signed 32-bit decimal number, blanks
+    // around it allowed. False, keeping the stored employee, for any other.
+    bool setEmployeeId(const QString &text);
     qint32 employeeId() const { return m_employeeId; }
     // The base of every address, used unchanged.
     void setServerName(const QString &name) { m_serverName = name; }
@@ -72,6 +78,10 @@ public:
     // An operator's move, undo, redo or find next on the lists; false, with
     // nothing run, while busy.
     bool apply(const std::function<void(CrossReference &)> &request);
+    // Installed on the control's widgets: eats mouse, wheel, keyboard, touch,
+    // context-menu and drag-and-drop events while busy; everything else
+    // (paint, timers, focus, the network) goes on.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
     // Throws away what was not committed and loads both lists from the
     // server. Returns the load's ticket.
@@ -86,6 +96,12 @@ public:
     // changes, design mode, or refused while busy (saveRefused(), and
     // *refused set).
     quint64 save(bool *refused = nullptr);
+    // SaveToDatabase(): save(), then a wait for its answer. True when nothing
+    // is left pending (the server took the changes, or there were none);
+    // false when refused while busy, after a failure, or when the controller
+    // was destroyed during the wait: the caller must not touch what owned it
+    // then.
+    bool saveAndWait();
     // "Commit to Database": posts the pending changes, then the answer, then
     // the reload. With nothing pending it only reloads. False, with
     // saveRefused(), while busy.
@@ -142,6 +158,7 @@ private:
     void loadEnded();
     void reloadAfterAnswer();
     void refreshBusy();
+    void logPhase();
     bool wait(const std::function<bool()> &done);
     void wakeWaits();
 
@@ -160,6 +177,7 @@ private:
     QString m_serverName;
     bool m_designMode = false;
     bool m_busy = false;
+    Phase m_loggedPhase = Phase::Idle;
 
     quint64 m_loadsStarted = 0;
     quint64 m_loadsEnded = 0;

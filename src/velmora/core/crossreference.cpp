@@ -88,6 +88,12 @@ void CrossReference::setState(const ControlState &state)
 {
     m_state = state;
     Q_EMIT stateChanged();
+    // Some steps write m_state before they set it: the flip is taken against
+    // what was reported, not against the state before.
+    if (m_state.pendingChanges != m_pendingReported) {
+        m_pendingReported = m_state.pendingChanges;
+        Q_EMIT pendingChangesChanged(m_pendingReported);
+    }
 }
 
 void CrossReference::refreshCaptions(ControlState &state) const
@@ -498,8 +504,17 @@ int CrossReference::find()
                                                             : findById(*list(side), m_state.findText[int(FindMode::Id)]));
 }
 
-int CrossReference::findNext(bool backwards)
+std::optional<int> CrossReference::findFromBox(FindMode box)
 {
+    if (!m_state.findEditable[int(box)] || !m_state.findEnabled)
+        return std::nullopt;
+    return find();
+}
+
+std::optional<int> CrossReference::findNext(bool backwards)
+{
+    if (!m_state.findEnabled)
+        return std::nullopt;
     // A move chooses the list it filled for Find, but F3 stays with its search.
     const Side side = m_search.running ? m_search.list : m_state.findList;
     const int after = m_search.running ? resumeAfter(backwards) : currentRow(side);

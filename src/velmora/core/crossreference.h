@@ -171,12 +171,16 @@ public:
     // Looks in the chosen list; selects and returns the hit's row, or -1. A
     // hit starts a search that findNext() continues.
     int find();
-    // Continues the search that find() (or, without one, the first
-    // findNext()) started: its list, from the row after its last match (back
-    // when backwards), wrapping around, whatever moved since; the last match
-    // itself matches last. Without a search, looks from the chosen list's
-    // current row.
-    int findNext(bool backwards);
+    // Enter in a find box: find(), when that box can be typed in and Find is
+    // enabled; nullopt, with nothing searched, otherwise.
+    std::optional<int> findFromBox(FindMode box);
+    // F3 and Shift+F3: continues the search that find() (or, without one,
+    // the first findNext()) started: its list, from the row after its last
+    // match (back when backwards), wrapping around, whatever moved since; the
+    // last match itself matches last. Without a search, looks from the chosen
+    // list's current row. Needs what Find needs, a text to look for: nullopt,
+    // with nothing searched, while Find is disabled.
+    std::optional<int> findNext(bool backwards);
 
     // The commit starts: every move and the commit itself are disabled.
     void beginCommit();
@@ -193,6 +197,8 @@ public:
 
 Q_SIGNALS:
     void stateChanged();
+    // state().pendingChanges flipped; emitted after stateChanged().
+    void pendingChangesChanged(bool pending);
     // The view should give this list the focus and scroll the row into view.
     void focusRequested(VelmoraInternal::Side side, int row);
     // The view should scroll the row into view, leaving the focus alone.
@@ -226,6 +232,7 @@ private:
     CenterListModel m_lists[2];
     QItemSelectionModel m_selections[2];
     ControlState m_state;
+    bool m_pendingReported = false; // what pendingChangesChanged() last said
     // The search that F3 continues: the list it looks in and its last match,
     // by row and by center, so that it goes on after that center wherever
     // it stands now, or at its old row once it has left the list.

@@ -6,6 +6,7 @@
 #include "protocol/page.h"
 #include "protocol/windows1252.h"
 
+#include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -21,6 +22,10 @@ using VelmoraProtocol::maskedAddress;
 namespace Windows1252 = VelmoraProtocol::Windows1252;
 
 namespace {
+
+// The exchanges with the server page as they start and end, with their
+// addresses masked. Quiet unless a host turns it on.
+Q_LOGGING_CATEGORY(lcSession, "velmora.session", QtWarningMsg)
 
 // The answer is text for the operator; honour a declared charset, else take
 // UTF-8 when it is valid and Windows-1252 otherwise.
@@ -86,6 +91,8 @@ void Session::drop()
     QNetworkReply *reply = m_reply;
     m_reply = nullptr;
     m_deadline->stop();
+    qCDebug(lcSession, "%s %s dropped after %lld ms", method(), qUtf8Printable(maskedAddress(m_url)),
+            qlonglong(m_clock.elapsed()));
     reply->disconnect(this);
     reply->abort();
     reply->deleteLater();
@@ -94,6 +101,7 @@ void Session::drop()
 void Session::load(const QString &url)
 {
     if (isCommitting()) {
+        qCDebug(lcSession, "GET %s waits for the running commit", qUtf8Printable(maskedAddress(url)));
         m_queuedLoad = url;
         return;
     }
@@ -119,6 +127,9 @@ void Session::start(const QString &url, const QByteArray *body)
     m_tooLarge = m_timedOut = m_bodySent = m_answering = false;
     m_inflater.reset();
     m_certificateProblems.clear();
+    m_clock.start();
+    qCDebug(lcSession, "%s %s starts%s", method(), qUtf8Printable(maskedAddress(url)),
+            body ? qPrintable(QStringLiteral(" with %1 bytes").arg(body->size())) : "");
 
     // An unusable address still goes through the manager, which fails it
     // asynchronously like any other exchange.
@@ -270,38 +281,15 @@ void Session::finish()
         error = tr("The answer from %1 is compressed in a way the control cannot read (Content-Encoding: %2).")
                     .arg(maskedAddress(m_url), QString::fromLatin1(reply->rawHeader("Content-Encoding").left(40)));
     }
+    qCInfo(lcSession, "%s %s ended after %lld ms: HTTP %d, %lld bytes%s%s", method(),
+           qUtf8Printable(maskedAddress(m_url)), qlonglong(m_clock.elapsed()), status, qlonglong(body.size()),
+           error.isEmpty() ? "" : ", failed: ", qUtf8Printable(error));
 
     const QPointer<Session> guard(this);
-    if (m_committing) {
-        const QString answer = answerText(contentType, body);
-        // Unless the server refused the commit in its own words, the
-        // operator learns whether the changes can have been saved, and what
-        // is safe now.
-        const bool ownWords = status != 0 && (status < 200 || status > 299);
-        if (!error.isEmpty() && !ownWords) {
-            error += QLatin1String(error.endsWith(u'.') ? " " : ". ")
-                + (mayHaveArrived(reply->error())
-                       ? tr("The changes may or may not have been saved. They are kept: saving them again is safe, "
-                            "or reload to see what the server holds.")
-                       : tr("Nothing was saved."));
-        }
-        if (error.isEmpty())
-            Q_EMIT committed(answer);
-        else
-            Q_EMIT commitFailed(error, answer.trimmed().left(2000));
-    } else if (!error.isEmpty()) {
-        // A refusal in plain text says why; it goes with the reason.
-        const QString text = answerText(contentType, body.left(300)).trimmed();
-        if (!text.isEmpty() && contentType.startsWith("text/plain"))
-            error += QLatin1Char(' ') + text;
-        Q_EMIT loadFailed(error);
-    } else {
-        CenterDocument document;
-        if (CenterDocumentReader::read(body, &document, &error))
-            Q_EMIT loaded(document);
-        else
-            Q_EMIT loadFailed(error);
-    }
+    if (m_committing)
+        reportCommit(reply->error(), status, answerText(contentType, body), error);
+    else
+        reportLoad(contentType, body, error);
     if (!guard)
         return;
     // A load asked for during the commit starts now, unless a newer one was
@@ -313,6 +301,46 @@ void Session::finish()
             start(url, nullptr);
     }
     updateBusy();
+}
+
+void Session::reportCommit(QNetworkReply::NetworkError networkError, int status, const QString &answer, QString error)
+{
+    // Unless the server refused the commit in its own words, the operator
+    // learns whether the changes can have been saved, and what is safe now.
+    const bool ownWords = status != 0 && (status < 200 || status > 299);
+    if (!error.isEmpty() && !ownWords) {
+        error += QLatin1String(error.endsWith(u'.') ? " " : ". ")
+            + (mayHaveArrived(networkError)
+                   ? tr("The changes may or may not have been saved. They are kept: saving them again is safe, "
+                        "or reload to see what the server holds.")
+                   : tr("Nothing was saved."));
+    }
+    if (error.isEmpty())
+        Q_EMIT committed(answer);
+    else
+        Q_EMIT commitFailed(error, answer.trimmed().left(2000));
+}
+
+void Session::reportLoad(const QByteArray &contentType, const QByteArray &body, QString error)
+{
+    if (!error.isEmpty()) {
+        // A refusal in plain text says why; it goes with the reason.
+        const QString text = answerText(contentType, body.left(300)).trimmed();
+        if (!text.isEmpty() && contentType.startsWith("text/plain"))
+            error += QLatin1Char(' ') + text;
+        Q_EMIT loadFailed(error);
+        return;
+    }
+    CenterDocument document;
+    if (CenterDocumentReader::read(body, &document, &error))
+        Q_EMIT loaded(document);
+    else
+        Q_EMIT loadFailed(error);
+}
+
+const char *Session::method() const
+{
+    return m_committing ? "POST" : "GET";
 }
 
 void Session::updateBusy()

@@ -19,6 +19,7 @@
 #include "core/centerdocument.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -77,6 +78,9 @@ private:
     // compressed; nullopt when it is compressed in a way not read here.
     std::optional<QByteArray> decodedBody(QNetworkReply *reply);
     void finish();
+    void reportCommit(QNetworkReply::NetworkError networkError, int status, const QString &answer, QString error);
+    void reportLoad(const QByteArray &contentType, const QByteArray &body, QString error);
+    const char *method() const;
     QString failure(QNetworkReply *reply, int status) const;
     bool mayHaveArrived(QNetworkReply::NetworkError error) const;
     void drop();
@@ -91,6 +95,7 @@ private:
     bool m_bodySent = false; // some of the commit's body went out
     bool m_answering = false; // some of the answer came in
     QTimer *m_deadline;
+    QElapsedTimer m_clock; // since the running exchange started
     std::unique_ptr<GzipInflater> m_inflater; // of a gzip answer
     QStringList m_certificateProblems; // of the running exchange's server
     bool m_busy = false;

@@ -141,8 +141,8 @@ void CenterListView::keyPressEvent(QKeyEvent *event)
 
 void CenterListView::keyboardSearch(const QString &search)
 {
-    // Keys typed in quick succession build one prefix; the search starts at
-    // the current row while the prefix grows, after it for a new one.
+    // Keys typed in quick succession build one prefix; which row it goes to
+    // is the lists' rule.
     if (!m_sinceTyped.isValid() || m_sinceTyped.elapsed() > QApplication::keyboardInputInterval())
         m_typed.clear();
     m_sinceTyped.start();
@@ -152,9 +152,7 @@ void CenterListView::keyboardSearch(const QString &search)
     if (!list || search.isEmpty())
         return;
     const int current = currentIndex().isValid() ? currentIndex().row() : -1;
-    const int row = findNextRow(*list, growing && current >= 0 ? current - 1 : current, false, [this](const CenterItem &item) {
-        return item.id.text().startsWith(m_typed, Qt::CaseInsensitive) || item.name.startsWith(m_typed, Qt::CaseInsensitive);
-    });
+    const int row = typeAheadRow(*list, current, growing, m_typed);
     if (row >= 0)
         setCurrentIndex(list->index(row, 0));
 }

@@ -47,6 +47,7 @@ T *makeChild(QWidget *parent, const char *name, const QString &text = QString())
 
 void ControlForm::setupUi(QWidget *control, CrossReference &rules)
 {
+    m_control = control;
     control->setWindowTitle(QString::fromLatin1(VelmoraIdentity::Title));
 
     auto *outer = new QVBoxLayout(control);
@@ -55,12 +56,29 @@ void ControlForm::setupUi(QWidget *control, CrossReference &rules)
     outer->addWidget(body);
 
     // Children are made in the order hosts have always found them in.
+    makeButtons();
+    makeFindPanel();
+    makeProgress();
+    makeListsAndNotice();
+    showModels(rules);
+    makePopupAndOptionGroups();
+    layOutBody();
+    layOutFindPanel();
+    setTabOrder();
+    fitToFont(control->font());
+}
+
+void ControlForm::makeButtons()
+{
     commitButton = makeChild<QPushButton>(body, "cmdCommit", Velmora::tr("Commit to Database"));
     removeAllButton = makeChild<QPushButton>(body, "cmdRemoveAll", QStringLiteral("<<"));
     addAllButton = makeChild<QPushButton>(body, "cmdAddAll", QStringLiteral(">>"));
     addButton = makeChild<QPushButton>(body, "cmdAdd", QStringLiteral(">"));
     removeButton = makeChild<QPushButton>(body, "cmdDelete", QStringLiteral("<"));
+}
 
+void ControlForm::makeFindPanel()
+{
     findPanel = makeChild<QGroupBox>(body, "fraFind", Velmora::tr(" Find Center"));
     listChoice = makeChild<QGroupBox>(findPanel, "Frame1", Velmora::tr(" List to search  "));
     listOption[1] = makeChild<QRadioButton>(listChoice, "optList1", Velmora::tr("Selected Centers"));
@@ -70,12 +88,17 @@ void ControlForm::setupUi(QWidget *control, CrossReference &rules)
     findBox[1] = makeChild<QLineEdit>(findPanel, "txtVendorID");
     findOption[0] = makeChild<QRadioButton>(findPanel, "optFind0", Velmora::tr("Name"));
     findBox[0] = makeChild<QLineEdit>(findPanel, "txtVendorName");
+    findBox[0]->setAccessibleName(Velmora::tr("Name"));
+    findBox[1]->setAccessibleName(Velmora::tr("ID"));
     versionLabel = makeChild<QLabel>(findPanel, "lblVersionNumber",
                                      Velmora::tr("Version Number: %1.%2.%3")
                                          .arg(VelmoraIdentity::VersionMajor)
                                          .arg(VelmoraIdentity::VersionMinor)
                                          .arg(VelmoraIdentity::VersionRevision));
+}
 
+void ControlForm::makeProgress()
+{
     progress = makeChild<QProgressBar>(body, "prbLoad");
     progress->setTextVisible(false);
     progress->setAccessibleName(Velmora::tr("Loading"));
@@ -85,11 +108,16 @@ void ControlForm::setupUi(QWidget *control, CrossReference &rules)
     keepRoom.setRetainSizeWhenHidden(true);
     progress->setSizePolicy(keepRoom);
     progress->setVisible(false);
+}
 
+void ControlForm::makeListsAndNotice()
+{
     lists[0] = makeChild<CenterListView>(body, "lstCenters");
     lists[1] = makeChild<CenterListView>(body, "lstSelectedCenters");
     captions[1] = makeChild<QLabel>(body, "lblSelVendors");
     captions[0] = makeChild<QLabel>(body, "lblAllVendors");
+    lists[0]->setAccessibleName(Velmora::tr("Non Selected Active Centers"));
+    lists[1]->setAccessibleName(Velmora::tr("Selected Centers"));
     notice = makeChild<QLabel>(body, "notice");
     notice->setWordWrap(true);
     notice->setTextFormat(Qt::PlainText);
@@ -98,6 +126,10 @@ void ControlForm::setupUi(QWidget *control, CrossReference &rules)
     // must not grow the control inside its host.
     notice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     notice->setAccessibleName(Velmora::tr("Notice"));
+}
+
+void ControlForm::showModels(CrossReference &rules)
+{
     rules.list(Side::NonSelected)->setPendingToolTip(Velmora::tr("Will be unassigned on commit"));
     rules.list(Side::Selected)->setPendingToolTip(Velmora::tr("Will be assigned on commit"));
     for (Side side : {Side::NonSelected, Side::Selected}) {
@@ -114,30 +146,30 @@ void ControlForm::setupUi(QWidget *control, CrossReference &rules)
     }
     lists[0]->setDropPartner(lists[1]);
     lists[1]->setDropPartner(lists[0]);
-    lists[0]->setAccessibleName(Velmora::tr("Non Selected Active Centers"));
-    lists[1]->setAccessibleName(Velmora::tr("Selected Centers"));
-    findBox[0]->setAccessibleName(Velmora::tr("Name"));
-    findBox[1]->setAccessibleName(Velmora::tr("ID"));
+}
 
+void ControlForm::makePopupAndOptionGroups()
+{
     // The pop-up is never shown as a menu bar of the control.
-    removeMenu = new QMenu(control);
+    removeMenu = new QMenu(m_control);
     removeMenu->setObjectName(QStringLiteral("mnuRemove"));
     removeMenu->setTitle(Velmora::tr("Remove"));
     removeAction = removeMenu->addAction(Velmora::tr("Remove"));
     removeAction->setObjectName(QStringLiteral("mnuRemoveItems"));
 
-    auto *findGroup = new QButtonGroup(control);
-    findGroup->addButton(findOption[0]);
-    findGroup->addButton(findOption[1]);
-    auto *listGroup = new QButtonGroup(control);
-    listGroup->addButton(listOption[0]);
-    listGroup->addButton(listOption[1]);
+    for (QRadioButton **options : {findOption, listOption}) {
+        auto *group = new QButtonGroup(m_control);
+        group->addButton(options[0]);
+        group->addButton(options[1]);
+    }
+}
 
-    // The arrangement: the lists side by side under their
-    // captions with the move buttons between them, the find panel under the
-    // left list, the commit, the progress and the notice under the right
-    // one. The lists
-    // share whatever room the host gives beyond that.
+void ControlForm::layOutBody()
+{
+    // The lists side by side under their captions with the move buttons
+    // between them, the find panel under the left list, the commit, the
+    // progress and the notice under the right one. The lists share whatever
+    // room the host gives beyond that.
     auto *grid = new QGridLayout(body);
     grid->setContentsMargins(7, 7, 6, 3);
     grid->setHorizontalSpacing(0);
@@ -167,7 +199,10 @@ void ControlForm::setupUi(QWidget *control, CrossReference &rules)
     grid->setColumnStretch(0, 1);
     grid->setColumnStretch(2, 1);
     grid->setRowStretch(1, 1);
+}
 
+void ControlForm::layOutFindPanel()
+{
     auto *findGrid = new QGridLayout(findPanel);
     findGrid->setContentsMargins(8, 2, 8, 2);
     findGrid->setHorizontalSpacing(4);
@@ -189,16 +224,17 @@ void ControlForm::setupUi(QWidget *control, CrossReference &rules)
     findGrid->addLayout(findRow, 2, 0, 1, 3);
     findGrid->addWidget(versionLabel, 3, 0, 1, 3);
     findGrid->setColumnStretch(2, 1);
+}
 
-    // Tab order from Commit through the buttons, the options and the find
-    // panel to the lists; a box that cannot be typed in takes no focus.
+void ControlForm::setTabOrder()
+{
+    // From Commit through the buttons, the options and the find panel to the
+    // lists; a box that cannot be typed in takes no focus (showState()).
     QWidget *chain[] = {commitButton, removeAllButton, addAllButton, addButton, removeButton, listOption[1],
                         listOption[0], findButton, findOption[1], findBox[1], findOption[0], findBox[0],
                         lists[0], lists[1]};
     for (size_t i = 1; i < std::size(chain); ++i)
         QWidget::setTabOrder(chain[i - 1], chain[i]);
-
-    fitToFont(control->font());
 }
 
 void ControlForm::fitToFont(const QFont &font)
@@ -220,6 +256,114 @@ void ControlForm::fitToFont(const QFont &font)
         list->header()->resizeSection(CenterListModel::IdColumn,
                                       std::max(53, metrics.horizontalAdvance(QStringLiteral("000000")) + 8));
     }
+}
+
+void ControlForm::showState(const CrossReference &rules, bool busy)
+{
+    const ControlState &state = rules.state();
+    addButton->setEnabled(state.addEnabled);
+    addAllButton->setEnabled(state.addAllEnabled);
+    removeButton->setEnabled(state.removeEnabled);
+    removeAllButton->setEnabled(state.removeAllEnabled);
+    commitButton->setEnabled(state.commitEnabled);
+    findButton->setEnabled(state.findEnabled);
+    for (int i = 0; i < 2; ++i) {
+        listOption[i]->setEnabled(state.findListEnabled[i]);
+        findOption[i]->setEnabled(state.findModesEnabled);
+        QLineEdit *box = findBox[i];
+        if (box->text() != state.findText[i])
+            box->setText(state.findText[i]);
+        const bool editable = state.findEditable[i];
+        box->setReadOnly(!editable);
+        box->setFocusPolicy(editable ? Qt::StrongFocus : Qt::NoFocus);
+        // The inactive look is the button face, the active one the normal
+        // field background, both from the control's palette.
+        QPalette palette = box->palette();
+        palette.setColor(QPalette::Base, m_control->palette().color(editable ? QPalette::Base : QPalette::Button));
+        box->setPalette(palette);
+        lists[i]->setMultiSelect(state.multiSelect[i]);
+        captions[i]->setText(state.caption[i]);
+        const CenterListModel *model = rules.list(Side(i));
+        lists[i]->header()->setSortIndicator(shownColumnOf(model->sortColumn()), model->sortOrder());
+    }
+    listOption[int(state.findList)]->setChecked(true);
+    findOption[int(state.findMode)]->setChecked(true);
+    findBox[int(FindMode::Id)]->setEnabled(state.idBoxEnabled);
+    if (!busy) {
+        progress->setRange(0, state.progressMaximum);
+        progress->setValue(0);
+    }
+}
+
+void ControlForm::showBusy(bool busy, int progressMaximum)
+{
+    if (busy) {
+        m_control->setCursor(Qt::WaitCursor);
+        progress->setRange(0, 0);
+    } else {
+        m_control->unsetCursor();
+        progress->setRange(0, progressMaximum);
+        progress->setValue(0);
+    }
+    progress->setVisible(busy);
+}
+
+void ControlForm::showNotice(const QString &text)
+{
+    // The label may be too small for all of it: the tool tip has it whole.
+    notice->setText(text);
+    notice->setToolTip(text);
+}
+
+void ControlForm::showReloadReport(const ReloadReport &report)
+{
+    // The first few IDs of a list and how many there are: "2 (34, 35)".
+    const auto counted = [](const QStringList &ids) {
+        constexpr qsizetype Shown = 10;
+        QString text = ids.mid(0, Shown).join(QStringLiteral(", "));
+        if (ids.size() > Shown)
+            text += QStringLiteral(", …");
+        return QStringLiteral("%1 (%2)").arg(ids.size()).arg(text);
+    };
+    // The rows it names are marked in the lists, or gone from them.
+    QStringList parts;
+    if (report.movesKept > 0)
+        parts << Velmora::tr("Pending changes kept: %1.").arg(report.movesKept);
+    if (report.movesAlreadyMade > 0)
+        parts << Velmora::tr("Already made by another operator: %1.").arg(report.movesAlreadyMade);
+    if (!report.changedElsewhere.isEmpty())
+        parts << Velmora::tr("Changed by another operator, in italics: %1.").arg(counted(report.changedElsewhere));
+    if (!report.gone.isEmpty())
+        parts << Velmora::tr("No longer active: %1.").arg(counted(report.gone));
+    showNotice(parts.join(u' '));
+}
+
+void ControlForm::showFound(std::optional<int> hit)
+{
+    if (hit && *hit < 0)
+        showMessage(Velmora::tr("Not found"), QMessageBox::Information);
+}
+
+void ControlForm::showPlaceholder(const QString &text)
+{
+    lists[0]->setPlaceholderText(text);
+    lists[1]->setPlaceholderText(text);
+}
+
+void ControlForm::showMessage(const QString &text, QMessageBox::Icon icon, const QString &title,
+                              const QString &informativeText, const std::function<void()> &closed)
+{
+    // The box reports its end through finished().
+    auto *box = new QMessageBox(icon, title.isEmpty() ? QString::fromLatin1(VelmoraIdentity::Title) : title, text,
+                                QMessageBox::Ok, m_control);
+    box->setObjectName(QStringLiteral("velmoraMessageBox"));
+    box->setTextFormat(Qt::PlainText);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    if (!informativeText.isEmpty())
+        box->setInformativeText(informativeText);
+    if (closed)
+        QObject::connect(box, &QMessageBox::finished, m_control, closed);
+    box->open();
 }
 
 } // namespace VelmoraInternal

@@ -1,6 +1,6 @@
 // The control's insides: the child widgets and the window-free controller
-// they show. The handlers forward input to the controller and its rules and
-// apply the state they decide.
+// they show. The handlers forward input to the controller and its rules; the
+// form shows what they decide.
 #pragma once
 
 #include <velmora/velmora.h>
@@ -8,10 +8,7 @@
 #include "core/controller.h"
 #include "shell/controlform.h"
 
-#include <QMessageBox>
-
 #include <functional>
-#include <optional>
 
 namespace VelmoraInternal {
 class CenterListView;
@@ -24,25 +21,17 @@ public:
     ~Private();
 
     void setupUi();
-    void connectUi();
+    void connectRules();
     void connectMoves();
+    void connectKeys();
     void connectFindPanel();
     void connectController();
-    void applyState();
-    void applyBusy(bool busy);
-    void setNotice(const QString &text);
     VelmoraInternal::CenterListView *view(VelmoraInternal::Side side) const;
     VelmoraInternal::CrossReference &rules() { return controller.rules(); }
-
-    // The Find button, or with a direction F3 and Shift+F3.
-    void find(std::optional<bool> backwards = std::nullopt);
-    void showMessage(const QString &text, QMessageBox::Icon icon, const QString &title = QString(),
-                     const QString &informativeText = QString(), const std::function<void()> &closed = {});
+    // The request, run through the controller's busy gate.
+    std::function<void()> gated(std::function<void(VelmoraInternal::CrossReference &)> request);
 
     Velmora *q;
     VelmoraInternal::Controller controller;
-    QObject *inputGuard = nullptr;
-    bool pending = false; // what pendingChangesChanged() last said
-
     VelmoraInternal::ControlForm form;
 };

@@ -4,14 +4,13 @@
 
 #include "demowindow.h"
 
+#include "core/uilanguage.h"
+#include "http/tlscertificate.h"
+#include "protocol/maskedaddress.h"
 #include "store/centerstore.h"
 #include "velmoraserver.h"
-#include "http/tlscertificate.h"
 
 #include <velmora/velmora.h>
-
-#include "protocol/maskedaddress.h"
-#include "core/uilanguage.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

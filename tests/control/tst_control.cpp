@@ -250,7 +250,9 @@ void TestControl::mouseKeyboardAndFind()
         {"undo", [&] { QTest::keyClick(left, Qt::Key_Z, Qt::ControlModifier); }},
         {"save", [&] { QVERIFY(!boundedWait("a refused SaveToDatabase()", [&] { return control.SaveToDatabase(); })); }},
         {"commit", [&] { control.commit(); }},
-        {"F5", [&] { QTest::keyClick(left, Qt::Key_F5); }}};
+        {"F5", [&] { QTest::keyClick(left, Qt::Key_F5); }},
+        {"click", [&] { QTest::mouseClick(left->viewport(), Qt::LeftButton, {}, rowPoint(left, 1)); }},
+        {"typing", [&] { QTest::keyClicks(child(control, "txtVendorName"), "x"); }}};
     page.answer(true, {200, "Saved.", "text/plain", 200});
     const qsizetype before = page.requests().size();
     QTimer::singleShot(50, &control, [&] { inputs.at(busyInput)(); });
@@ -258,7 +260,12 @@ void TestControl::mouseKeyboardAndFind()
     QStringList sent;
     for (const QString &request : page.requests().mid(before))
         sent << request.section(u' ', 0, 0);
-    COMPARE_LINES(QStringLiteral("%1 | %2 | %3").arg(ids(left), ids(right), sent.join(u' ')).split(u' '), QStringLiteral("2* 1 | 3 9 | POST").split(u' '));
+    // Nor does any other input reach the widgets meanwhile: the current row
+    // and the find box stay as they were.
+    const QString current = QString::number(left->currentIndex().row());
+    const QString findText = child<QLineEdit>(control, "txtVendorName")->text();
+    COMPARE_LINES(QStringLiteral("%1 | %2 | %3 | %4 %5").arg(ids(left), ids(right), sent.join(u' '), current, findText).split(u' '),
+                  QStringLiteral("2* 1 | 3 9 | POST | 0 drill").split(u' '));
 }
 
 void TestControl::commitFromTheButtonLeavesTheHostResponsive()

@@ -3,46 +3,10 @@
 // naming the wait, rather than by CTest's time-out.
 #pragma once
 
+#include "suitechecks.h"
 #include "velmoraserver.h"
 
-#include <QtGlobal>
-
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
-
-// Ends the suite with what it waited for when the scope is not left within
-// the bound: for the waits that take no time-out of their own.
-class WaitBound
-{
-public:
-    WaitBound(std::chrono::milliseconds bound, const char *what)
-        : m_watch([this, bound, what] {
-              std::unique_lock lock(m_mutex);
-              if (!m_left.wait_for(lock, bound, [this] { return m_done; }))
-                  qFatal("%s did not end within %lld ms", what, static_cast<long long>(bound.count()));
-          })
-    {
-    }
-    ~WaitBound()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_done = true;
-        }
-        m_left.notify_all();
-        m_watch.join();
-    }
-    WaitBound(const WaitBound &) = delete;
-    WaitBound &operator=(const WaitBound &) = delete;
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_left;
-    bool m_done = false;
-    std::thread m_watch;
-};
 
 class TestServer
 {

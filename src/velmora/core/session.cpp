@@ -47,6 +47,11 @@ QString answerText(const QByteArray &contentType, const QByteArray &body)
     return utf8.hasError() ? Windows1252::decode(body) : text;
 }
 
+bool isSuccess(int status)
+{
+    return status >= 200 && status <= 299;
+}
+
 bool isGzip(const QNetworkReply *reply)
 {
     const QByteArray coding = reply->rawHeader("Content-Encoding").trimmed().toLower();
@@ -225,9 +230,9 @@ QString Session::failure(QNetworkReply *reply, int status) const
         return tr("The server at %1 could not be reached: %2").arg(shownUrl, maskedAddress(reply->errorString()));
     }
     // A success status whose body then broke off is no success.
-    if (error != QNetworkReply::NoError && status >= 200 && status <= 299)
+    if (error != QNetworkReply::NoError && isSuccess(status))
         return tr("The answer from %1 broke off: %2").arg(shownUrl, maskedAddress(reply->errorString()));
-    if (m_committing ? (status >= 200 && status <= 299) : status == 200)
+    if (m_committing ? isSuccess(status) : status == 200)
         return {};
     const QString phrase = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
     return tr("The server at %1 answered HTTP %2%3.")
@@ -307,7 +312,7 @@ void Session::reportCommit(QNetworkReply::NetworkError networkError, int status,
 {
     // Unless the server refused the commit in its own words, the operator
     // learns whether the changes can have been saved, and what is safe now.
-    const bool ownWords = status != 0 && (status < 200 || status > 299);
+    const bool ownWords = status != 0 && !isSuccess(status);
     if (!error.isEmpty() && !ownWords) {
         error += QLatin1String(error.endsWith(u'.') ? " " : ". ")
             + (mayHaveArrived(networkError)

@@ -289,10 +289,8 @@ void ControlForm::showState(const CrossReference &rules, bool busy)
     listOption[int(state.findList)]->setChecked(true);
     findOption[int(state.findMode)]->setChecked(true);
     findBox[int(FindMode::Id)]->setEnabled(state.idBoxEnabled);
-    if (!busy) {
-        progress->setRange(0, state.progressMaximum);
-        progress->setValue(0);
-    }
+    if (!busy)
+        resetProgress(state.progressMaximum);
 }
 
 void ControlForm::showBusy(bool busy, int progressMaximum)
@@ -302,10 +300,15 @@ void ControlForm::showBusy(bool busy, int progressMaximum)
         progress->setRange(0, 0);
     } else {
         m_control->unsetCursor();
-        progress->setRange(0, progressMaximum);
-        progress->setValue(0);
+        resetProgress(progressMaximum);
     }
     progress->setVisible(busy);
+}
+
+void ControlForm::resetProgress(int maximum)
+{
+    progress->setRange(0, maximum);
+    progress->setValue(0);
 }
 
 void ControlForm::showNotice(const QString &text)

@@ -88,6 +88,8 @@ private:
     void layOutBody();
     void layOutFindPanel();
     void setTabOrder();
+    // An idle bar at zero, counting up to maximum.
+    void resetProgress(int maximum);
 
     QWidget *m_control = nullptr;
 };

@@ -631,13 +631,22 @@ bool CenterStore::centerListsOnce(qint32 employee, CenterLists *lists, Error *er
         Center center{query.value(0).toInt(), query.value(1).toString(), true};
         (query.value(2).toBool() ? result.selected : result.nonSelected).append(std::move(center));
     }
+    if (!endRead(query, QStringLiteral("reading the centers"), error))
+        return false;
+    *lists = std::move(result);
+    return true;
+}
+
+bool CenterStore::endRead(QSqlQuery &query, const QString &what, Error *error) const
+{
+    // A row that could not be fetched ends next() as the last row does:
+    // only the query's error tells the two apart.
     const QSqlError readError = query.lastError();
     query.finish();
     if (readError.isValid()) {
-        *error = failure(readError, QStringLiteral("reading the centers"));
+        *error = failure(readError, what);
         return false;
     }
-    *lists = std::move(result);
     return true;
 }
 
@@ -701,12 +710,8 @@ bool CenterStore::catalogueVersion(qint32 employee, std::optional<qint64> *versi
         if (!query->isNull(1))
             assigned->append(query->value(1).toInt());
     }
-    const QSqlError readError = query->lastError();
-    query->finish();
-    if (readError.isValid()) {
-        *error = failure(readError, QStringLiteral("reading the assignments"));
+    if (!endRead(*query, QStringLiteral("reading the assignments"), error))
         return false;
-    }
     return true;
 }
 
@@ -729,12 +734,8 @@ bool CenterStore::readCatalogue(QList<Center> *centers, Error *error)
         }
         centers->append({query->value(0).toInt(), query->value(1).toString(), true});
     }
-    const QSqlError readError = query->lastError();
-    query->finish();
-    if (readError.isValid()) {
-        *error = failure(readError, QStringLiteral("reading the centers"));
+    if (!endRead(*query, QStringLiteral("reading the centers"), error))
         return false;
-    }
     return true;
 }
 

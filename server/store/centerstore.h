@@ -177,6 +177,9 @@ private:
     // an assignment of the list names a center outside active.
     bool allAssignmentsActive(const ChangeList &changes, const QSet<qint32> &active, Error *error);
     Error failure(const QSqlError &sqlError, const QString &what) const;
+    // After the last next() of a read: finishes the query; false, with
+    // *error, when the rows ended on a failure rather than at their end.
+    bool endRead(QSqlQuery &query, const QString &what, Error *error) const;
     bool connectionLost();
 
     Settings m_settings;

@@ -233,12 +233,19 @@ QString Credentials::claimedUser(const QByteArray &header)
     return splitBasic(basicCredentials(header), &user, &password) ? QString::fromUtf8(user) : QString();
 }
 
+QByteArray Credentials::cacheKeyOf(const QByteArray &encoded) const
+{
+    // Keyed with a secret of this process, so the cache holds no password
+    // nor anything a password can be guessed from offline.
+    return QMessageAuthenticationCode::hash(encoded, m_cacheKey, QCryptographicHash::Sha256);
+}
+
 bool Credentials::isRemembered(const QByteArray &header) const
 {
     const QByteArray encoded = basicCredentials(header);
     if (encoded.isEmpty())
         return false;
-    const QByteArray cacheKey = QMessageAuthenticationCode::hash(encoded, m_cacheKey, QCryptographicHash::Sha256);
+    const QByteArray cacheKey = cacheKeyOf(encoded);
     QMutexLocker lock(&m_cacheMutex);
     const auto it = m_verified.constFind(cacheKey);
     return it != m_verified.cend() && now() < it->expiry;
@@ -251,7 +258,7 @@ bool Credentials::checkAuthorization(const QByteArray &header, QString *name, bo
     const QByteArray encoded = basicCredentials(header);
     if (encoded.isEmpty())
         return false;
-    const QByteArray cacheKey = QMessageAuthenticationCode::hash(encoded, m_cacheKey, QCryptographicHash::Sha256);
+    const QByteArray cacheKey = cacheKeyOf(encoded);
     {
         QMutexLocker lock(&m_cacheMutex);
         if (const auto it = m_verified.constFind(cacheKey); it != m_verified.cend()) {

@@ -84,6 +84,8 @@ private:
         TimePoint expiry;
     };
     TimePoint now() const { return m_clock ? m_clock() : std::chrono::steady_clock::now(); }
+    // The cache's key for the encoded credentials of an Authorization header.
+    QByteArray cacheKeyOf(const QByteArray &encoded) const;
 
     QHash<QString, Entry> m_users;
     // The cost of an unknown user's check: that of the dearest known one.
